@@ -1,0 +1,219 @@
+// Builds SWF files from tags, for tests, benchmarks and the demo file.
+//
+//   Tags body;
+//   body.tag(kTagDefineBitsLossless, losslessBody).showFrame().end();
+//   auto bytes = SwfFile().frames(1).tags(body).bytes();          // FWS
+//   auto packed = SwfFile().compressed().tags(body).bytes();       // CWS
+//
+// Every field a hostile file could lie about can be set: the declared
+// length, the tag length (short or long form), truncation of the result.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace swfbuilder {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum TagCode : std::uint16_t {
+    kTagEnd = 0,
+    kTagShowFrame = 1,
+    kTagDefineBits = 6,
+    kTagJpegTables = 8,
+    kTagDefineSound = 14,
+    kTagSoundStreamHead = 18,
+    kTagSoundStreamBlock = 19,
+    kTagDefineBitsLossless = 20,
+    kTagDefineBitsJpeg2 = 21,
+    kTagDefineBitsJpeg3 = 35,
+    kTagDefineBitsLossless2 = 36,
+    kTagDefineSprite = 39,
+    kTagSoundStreamHead2 = 45,
+    kTagDefineBitsJpeg4 = 90,
+};
+
+// Little-endian byte writer with an MSB-first bit writer on the side.
+class Writer {
+public:
+    Writer& u8(std::uint32_t v) { flushBits(); out_.push_back(std::uint8_t(v)); return *this; }
+    Writer& u16(std::uint32_t v) { u8(v & 0xFF); return u8((v >> 8) & 0xFF); }
+    Writer& u32(std::uint32_t v) { u16(v & 0xFFFF); return u16(v >> 16); }
+    Writer& u16be(std::uint32_t v) { u8((v >> 8) & 0xFF); return u8(v & 0xFF); }
+    Writer& bytes(const Bytes& b) { flushBits(); out_.insert(out_.end(), b.begin(), b.end()); return *this; }
+    Writer& bytes(std::initializer_list<std::uint8_t> b) { flushBits(); out_.insert(out_.end(), b); return *this; }
+    Writer& text(std::string_view s) { flushBits(); out_.insert(out_.end(), s.begin(), s.end()); return *this; }
+    Writer& zeros(std::size_t n) { flushBits(); out_.insert(out_.end(), n, 0); return *this; }
+    // n bits of v, most significant first.
+    Writer& bits(std::uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) {
+            acc_ = std::uint8_t((acc_ << 1) | ((v >> i) & 1));
+            if (++nbits_ == 8) { out_.push_back(acc_); acc_ = 0; nbits_ = 0; }
+        }
+        return *this;
+    }
+    Writer& flushBits() {
+        if (nbits_ > 0) { out_.push_back(std::uint8_t(acc_ << (8 - nbits_))); acc_ = 0; nbits_ = 0; }
+        return *this;
+    }
+    Bytes take() { flushBits(); return std::move(out_); }
+    std::size_t size() const { return out_.size(); }
+
+private:
+    Bytes out_;
+    std::uint8_t acc_ = 0;
+    int nbits_ = 0;
+};
+
+// A sequence of tags: a timeline's content.
+class Tags {
+public:
+    // Short form when the length is below 0x3F, long form otherwise.
+    Tags& tag(std::uint16_t code, const Bytes& body = {}) {
+        return body.size() < 0x3F ? shortTag(code, body) : longTag(code, body);
+    }
+    Tags& shortTag(std::uint16_t code, const Bytes& body) {
+        w_.u16(std::uint32_t(code) << 6 | std::uint32_t(body.size() & 0x3F)).bytes(body);
+        return *this;
+    }
+    Tags& longTag(std::uint16_t code, const Bytes& body) {
+        w_.u16(std::uint32_t(code) << 6 | 0x3F).u32(std::uint32_t(body.size())).bytes(body);
+        return *this;
+    }
+    // A header that declares `declaredLength` whatever follows (lying lengths).
+    Tags& header(std::uint16_t code, std::uint32_t declaredLength) {
+        if (declaredLength < 0x3F) w_.u16(std::uint32_t(code) << 6 | declaredLength);
+        else w_.u16(std::uint32_t(code) << 6 | 0x3F).u32(declaredLength);
+        return *this;
+    }
+    Tags& showFrame(int count = 1) { for (int i = 0; i < count; ++i) tag(kTagShowFrame); return *this; }
+    Tags& end() { return tag(kTagEnd); }
+    Tags& raw(const Bytes& b) { w_.bytes(b); return *this; }
+    Tags& sprite(std::uint16_t id, std::uint16_t frameCount, const Tags& inner) {
+        Writer body;
+        body.u16(id).u16(frameCount).bytes(inner.bytes());
+        return tag(kTagDefineSprite, body.take());
+    }
+    Bytes bytes() const { Writer copy = w_; return copy.take(); }
+
+private:
+    Writer w_;
+};
+
+// The file: header, frame RECT, rate, count, then the tags.
+class SwfFile {
+public:
+    SwfFile& compressed(bool on = true) { compressed_ = on; return *this; }
+    SwfFile& signature(std::string_view sig) { signature_ = std::string(sig); return *this; }
+    SwfFile& version(std::uint8_t v) { version_ = v; return *this; }
+    SwfFile& frameRate(std::uint16_t raw88) { rate_ = raw88; return *this; }
+    SwfFile& frames(std::uint16_t n) { frames_ = n; return *this; }
+    SwfFile& stage(std::int32_t w, std::int32_t h) { width_ = w; height_ = h; return *this; }
+    // Header length field; by default the true uncompressed length.
+    SwfFile& declaredLength(std::uint32_t n) { declared_ = n; return *this; }
+    SwfFile& tags(const Tags& t) { tags_ = t.bytes(); return *this; }
+    SwfFile& body(const Bytes& b) { tags_ = b; return *this; }
+    // Cut the finished file to n bytes.
+    SwfFile& truncate(std::size_t n) { truncate_ = n; return *this; }
+
+    // The body after the 8 header bytes, uncompressed.
+    Bytes uncompressedBody() const {
+        Writer w;
+        w.bits(15, 5).bits(0, 15).bits(std::uint32_t(width_ * 20), 15).bits(0, 15).bits(std::uint32_t(height_ * 20), 15);
+        w.flushBits();
+        w.u16(rate_).u16(frames_).bytes(tags_);
+        return w.take();
+    }
+
+    Bytes bytes() const {
+        Bytes body = uncompressedBody();
+        Writer w;
+        std::string sig = signature_.empty() ? (compressed_ ? "CWS" : "FWS") : signature_;
+        w.text(sig.substr(0, 3)).u8(version_).u32(declared_.value_or(std::uint32_t(body.size() + 8)));
+        Bytes out = w.take();
+        if (compressed_) {
+            uLongf packedLength = compressBound(uLong(body.size()));
+            Bytes packed(packedLength);
+            compress2(packed.data(), &packedLength, body.data(), uLong(body.size()), 9);
+            packed.resize(packedLength);
+            out.insert(out.end(), packed.begin(), packed.end());
+        } else {
+            out.insert(out.end(), body.begin(), body.end());
+        }
+        if (truncate_ && *truncate_ < out.size()) out.resize(*truncate_);
+        return out;
+    }
+
+private:
+    bool compressed_ = false;
+    std::string signature_;
+    std::uint8_t version_ = 10;
+    std::uint16_t rate_ = 0x0C00;
+    std::uint16_t frames_ = 1;
+    std::int32_t width_ = 550;
+    std::int32_t height_ = 400;
+    std::optional<std::uint32_t> declared_;
+    std::optional<std::size_t> truncate_;
+    Bytes tags_;
+};
+
+// zlib stream of `data` (for lossless bitmaps and alpha planes).
+inline Bytes deflate(const Bytes& data, int level = 9) {
+    uLongf n = compressBound(uLong(data.size()));
+    Bytes out(n);
+    compress2(out.data(), &n, data.data(), uLong(data.size()), level);
+    out.resize(n);
+    return out;
+}
+
+// --- tag bodies -----------------------------------------------------------
+
+// DefineSound: id, format/rate/size/type bits, sample count, data.
+inline Bytes defineSoundBody(std::uint16_t id, int format, int rate, bool is16Bit, bool stereo,
+                             std::uint32_t sampleCount, const Bytes& data) {
+    Writer w;
+    w.u16(id).bits(std::uint32_t(format), 4).bits(std::uint32_t(rate), 2).bits(is16Bit, 1).bits(stereo, 1);
+    return w.u32(sampleCount).bytes(data).take();
+}
+
+// SoundStreamHead/Head2: playback and stream fields, samples per block,
+// and for MP3 the latency seek.
+inline Bytes soundStreamHeadBody(int format, int rate, bool is16Bit, bool stereo, std::uint16_t samplesPerBlock,
+                                 std::int16_t latencySeek = 0) {
+    Writer w;
+    w.bits(0, 4).bits(std::uint32_t(rate), 2).bits(is16Bit, 1).bits(stereo, 1);
+    w.bits(std::uint32_t(format), 4).bits(std::uint32_t(rate), 2).bits(is16Bit, 1).bits(stereo, 1);
+    w.u16(samplesPerBlock);
+    if (format == 2) w.u16(std::uint16_t(latencySeek));
+    return w.take();
+}
+
+// SoundStreamBlock of an MP3 stream: sample count, seek samples, frames.
+inline Bytes mp3StreamBlockBody(std::uint16_t sampleCount, std::int16_t seekSamples, const Bytes& frames) {
+    Writer w;
+    return w.u16(sampleCount).u16(std::uint16_t(seekSamples)).bytes(frames).take();
+}
+
+// DefineBitsLossless/2: id, format, width, height, [colour count - 1], zlib data.
+inline Bytes losslessBody(std::uint16_t id, int format, std::uint16_t width, std::uint16_t height,
+                          const Bytes& zlibData, int colours = 0) {
+    Writer w;
+    w.u16(id).u8(std::uint32_t(format)).u16(width).u16(height);
+    if (format == 3) w.u8(std::uint32_t(colours - 1));
+    return w.bytes(zlibData).take();
+}
+
+// Format 5 pixels (A, R, G, B per pixel, rows top-down) from RGBA values.
+inline Bytes argbRows(const std::vector<std::uint32_t>& rgba) {
+    Writer w;
+    for (std::uint32_t p : rgba) w.u8(p & 0xFF).u8(p >> 24).u8((p >> 16) & 0xFF).u8((p >> 8) & 0xFF);
+    return w.take();
+}
+
+}  // namespace swfbuilder
