@@ -1,0 +1,470 @@
+#include "reader/swf_reader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "reader/file_io.h"
+
+namespace kestrel {
+
+namespace {
+
+enum : std::uint16_t {
+    kTagEnd = 0,
+    kTagShowFrame = 1,
+    kTagDefineBits = 6,
+    kTagJpegTables = 8,
+    kTagDefineSound = 14,
+    kTagSoundStreamHead = 18,
+    kTagSoundStreamBlock = 19,
+    kTagDefineBitsLossless = 20,
+    kTagDefineBitsJpeg2 = 21,
+    kTagDefineBitsJpeg3 = 35,
+    kTagDefineBitsLossless2 = 36,
+    kTagDefineSprite = 39,
+    kTagSoundStreamHead2 = 45,
+};
+
+// Sprites inside sprites are not valid SWF, but files contain them; they are
+// followed only this deep so that a crafted chain cannot exhaust the stack.
+constexpr int kMaxSpriteDepth = 8;
+
+constexpr std::size_t kHeaderBytes = 8;
+constexpr std::size_t kMinBodyBytes = 20;
+
+}  // namespace
+
+// Where the file's bytes come from: a file on disk or a buffer.
+class SWFReader::Source {
+public:
+    virtual ~Source() = default;
+    virtual std::int64_t read(void* destination, std::int64_t n) = 0;
+    // Bytes between the current position and the end.
+    virtual std::int64_t remaining() = 0;
+};
+
+class SWFReader::FileSource final : public Source {
+public:
+    explicit FileSource(InputFile& file) : file_(file) {}
+    std::int64_t read(void* destination, std::int64_t n) override { return file_.read(destination, n); }
+    std::int64_t remaining() override {
+        const std::int64_t here = file_.tell();
+        const std::int64_t end = file_.seek(0, InputFile::kEnd);
+        file_.seek(here, InputFile::kBegin);
+        return here < 0 || end < here ? 0 : end - here;
+    }
+
+private:
+    InputFile& file_;
+};
+
+class SWFReader::MemorySource final : public Source {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::int64_t read(void* destination, std::int64_t n) override {
+        const std::int64_t count = std::min<std::int64_t>(n, remaining());
+        if (count <= 0) return 0;
+        std::memcpy(destination, bytes_.data() + offset_, std::size_t(count));
+        offset_ += std::size_t(count);
+        return count;
+    }
+    std::int64_t remaining() override { return std::int64_t(bytes_.size() - offset_); }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t offset_ = 0;
+};
+
+SWFReader::SWFReader(ResourceSink* sink) : sink_(sink) {}
+
+SWFReader::~SWFReader() = default;
+
+bool SWFReader::read(const std::string& path, ReaderProgress* progress) {
+    InputFile file;
+    if (!file.open(path)) {
+        result_ = kReadCannotOpen;
+        return false;
+    }
+    progress_ = progress;
+    FileSource source(file);
+    const bool ok = parse(source);
+    file.close();
+    progress_ = nullptr;
+    return ok;
+}
+
+bool SWFReader::readMemory(std::span<const std::uint8_t> file, ReaderProgress* progress) {
+    progress_ = progress;
+    MemorySource source(file);
+    const bool ok = parse(source);
+    progress_ = nullptr;
+    return ok;
+}
+
+void SWFReader::setDataForTesting(std::vector<std::uint8_t> bytes) {
+    data_.reset(new std::uint8_t[std::max<std::size_t>(bytes.size(), 1)]);
+    std::copy(bytes.begin(), bytes.end(), data_.get());
+    size_ = limit_ = bytes.size();
+    position_ = 0;
+    bitCount_ = 0;
+}
+
+namespace {
+
+// Inflates one complete zlib stream; the number of bytes produced, or 0 when
+// the stream is cut off, corrupt or longer than the room given.
+std::size_t inflateBody(const std::uint8_t* input, std::size_t inputLength, std::uint8_t* output,
+                        std::size_t room) {
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK) return 0;
+    zs.next_in = const_cast<Bytef*>(input);
+    zs.avail_in = uInt(std::min<std::size_t>(inputLength, UINT_MAX));
+    zs.next_out = output;
+    zs.avail_out = uInt(std::min<std::size_t>(room, UINT_MAX));
+    const int rc = inflate(&zs, Z_FINISH);
+    const std::size_t produced = rc == Z_STREAM_END ? std::size_t(zs.total_out) : 0;
+    inflateEnd(&zs);
+    return produced;
+}
+
+}  // namespace
+
+bool SWFReader::parse(Source& source) {
+    std::uint8_t header[kHeaderBytes];
+    if (source.read(header, kHeaderBytes) < std::int64_t(kHeaderBytes)) {
+        result_ = kReadDamaged;
+        return false;
+    }
+    const bool plain = header[0] == 'F';
+    if (!(plain || header[0] == 'C') || header[1] != 'W' || header[2] != 'S') {
+        result_ = kReadNotSwf;
+        return false;
+    }
+    version_ = header[3];
+    declaredLength_ = std::int32_t(std::uint32_t(header[4]) | std::uint32_t(header[5]) << 8 |
+                                   std::uint32_t(header[6]) << 16 | std::uint32_t(header[7]) << 24);
+    if (declaredLength_ < 21) {
+        result_ = kReadDamaged;
+        return false;
+    }
+
+    // Not zero-filled: a short file that declares gigabytes must not make
+    // the process touch them. Only the bytes read or inflated are used.
+    data_.reset(new (std::nothrow) std::uint8_t[std::size_t(declaredLength_)]);
+    if (!data_) {
+        result_ = kReadOutOfMemory;
+        return false;
+    }
+    std::memcpy(data_.get(), header, kHeaderBytes);
+    const std::size_t room = std::size_t(declaredLength_) - kHeaderBytes;
+
+    std::size_t n = 0;
+    if (plain) {
+        n = std::size_t(std::max<std::int64_t>(source.read(data_.get() + kHeaderBytes, std::int64_t(room)), 0));
+    } else {
+        const std::int64_t packedLength = std::max<std::int64_t>(source.remaining(), 0);
+        std::unique_ptr<std::uint8_t[]> packed(new (std::nothrow) std::uint8_t[std::size_t(packedLength) + 1]);
+        if (!packed) {
+            result_ = kReadOutOfMemory;
+            return false;
+        }
+        const std::int64_t got = source.read(packed.get(), packedLength);
+        n = inflateBody(packed.get(), std::size_t(std::max<std::int64_t>(got, 0)), data_.get() + kHeaderBytes,
+                        room);
+    }
+    if (n < kMinBodyBytes) {
+        result_ = kReadDamaged;
+        return false;
+    }
+    size_ = n + kHeaderBytes;
+    limit_ = size_;
+    position_ = kHeaderBytes;
+
+    readRect();
+    frameRate_ = float(readU16()) * (1.0f / 256.0f);
+    frameCount_ = readU16();
+    if (progress_) {
+        progress_->setStepCount(frameCount_);
+        progress_->setPosition(0);
+    }
+    reportProgress_ = true;
+    tagLoop(frameCount_);
+    return true;
+}
+
+bool SWFReader::tagLoop(std::uint16_t frameLimit) {
+    const std::size_t soundsAtEntry = pendingSounds_.size();
+    const std::size_t end = limit_;  // this timeline's data ends here
+    std::uint16_t frame = 0;
+    bool stop = false;
+    while (!stop && position_ + 2 <= end) {
+        const std::size_t start = position_;
+        const TagHeader tag = readTagHeader();
+        // Measured from the tag's header, as files in the wild expect.
+        if (std::uint64_t(start) + tag.length > end) break;
+        const std::uint64_t next = std::uint64_t(position_) + tag.length;
+        limit_ = std::size_t(std::min<std::uint64_t>(next, end));
+        dispatch(tag, frame, stop);
+        limit_ = end;
+        if (result_ != kReadOk && result_ != kReadSomeFailed) return false;
+        position_ = std::size_t(next);
+        bitCount_ = 0;
+        if (frame > frameLimit) break;
+    }
+    while (pendingSounds_.size() > soundsAtEntry) {
+        std::unique_ptr<OFSound> sound = std::move(pendingSounds_.back());
+        pendingSounds_.pop_back();
+        sink_->addSound(std::move(sound));
+    }
+    return true;
+}
+
+void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop) {
+    switch (tag.code) {
+        case kTagEnd:
+            stop = true;
+            break;
+        case kTagShowFrame:
+            ++frame;
+            if (reportProgress_ && progress_) progress_->setPosition(frame + 1);
+            break;
+        case kTagDefineBits:
+            handleDefineBits(frame, tag.length);
+            break;
+        case kTagJpegTables:
+            handleJpegTables();
+            break;
+        case kTagDefineSound:
+            handleDefineSound(frame, tag.length);
+            break;
+        case kTagSoundStreamHead:
+        case kTagSoundStreamHead2:
+            handleSoundStreamHead(frame);
+            break;
+        case kTagSoundStreamBlock:
+            handleSoundStreamBlock(tag.length);
+            break;
+        case kTagDefineBitsLossless:
+            handleDefineBitsLossless(frame, tag.length, false);
+            break;
+        case kTagDefineBitsJpeg2:
+            handleDefineBitsJpeg(frame, tag.length, false);
+            break;
+        case kTagDefineBitsJpeg3:
+            handleDefineBitsJpeg(frame, tag.length, true);
+            break;
+        case kTagDefineBitsLossless2:
+            handleDefineBitsLossless(frame, tag.length, true);
+            break;
+        case kTagDefineSprite:
+            handleSprite();
+            break;
+        default:
+            break;
+    }
+}
+
+std::span<std::uint8_t> SWFReader::body() {
+    if (position_ >= limit_) return {};
+    return {data_.get() + position_, limit_ - position_};
+}
+
+void SWFReader::handleSprite() {
+    if (spriteDepth_ >= kMaxSpriteDepth) return;
+    readU16();  // sprite id
+    const std::uint16_t frames = readU16();
+    const bool saved = reportProgress_;
+    reportProgress_ = false;
+    ++spriteDepth_;
+    const bool ok = tagLoop(frames);
+    --spriteDepth_;
+    if (ok) reportProgress_ = saved;
+}
+
+// --- images ---------------------------------------------------------------
+
+void SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, bool isJpeg, std::uint32_t length) {
+    if (decoded.code != 0 || !decoded.picture) {
+        result_ = decoded.code == kReadDamaged ? kReadDamaged : kReadSomeFailed;
+        return;
+    }
+    sink_->addImage(frame, std::move(decoded.picture), isJpeg, length);
+}
+
+void SWFReader::handleJpegTables() {
+    if (!tablesDecoder_) {
+        tablesDecoder_ = std::make_unique<JpegTablesDecoder>();
+    }
+    if (!tablesDecoder_->ok() || !tablesDecoder_->loadTables(body())) {
+        tablesDecoder_.reset();
+        result_ = kReadSomeFailed;
+    }
+}
+
+void SWFReader::handleDefineBits(std::uint16_t frame, std::uint32_t length) {
+    if (!tablesDecoder_) {
+        result_ = kReadSomeFailed;
+        return;
+    }
+    handOver(tablesDecoder_->decodeDefineBits(body()), frame, true, length);
+}
+
+void SWFReader::handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
+    handOver(decodeDefineBitsJpeg(body(), withAlpha), frame, true, length);
+}
+
+void SWFReader::handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
+    handOver(decodeDefineBitsLossless(body(), withAlpha), frame, false, length);
+}
+
+// --- sounds ---------------------------------------------------------------
+
+bool SWFReader::addBlock(OFSound& sound, std::size_t n) {
+    if (sound.format == kSoundMp3) {
+        if (n < 2) return true;
+        readU16();  // SeekSamples
+        n -= 2;
+    }
+    if (n == 0) return true;
+    try {
+        OFSoundBlock block;
+        block.data.resize(n);
+        readBytes(n, block.data.data());
+        sound.blocks.push_back(std::move(block));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length) {
+    if (length < 8) return;
+    readU16();  // sound id
+    auto sound = std::make_unique<OFSound>();
+    sound->format = std::uint8_t(readBits(4));
+    if (sound->format == kSoundUncompressedLE) return;
+    sound->rate = sound->playbackRate = std::uint8_t(readBits(2));
+    sound->is16Bit = sound->playback16Bit = readBits(1) != 0;
+    sound->stereo = sound->playbackStereo = readBits(1) != 0;
+    readU32();  // sample count
+    sound->frame = frame;
+    if (!addBlock(*sound, length - 7)) return;
+    sink_->addSound(std::move(sound));
+}
+
+void SWFReader::handleSoundStreamHead(std::uint16_t frame) {
+    auto sound = std::make_unique<OFSound>();
+    readBits(4);  // reserved
+    sound->playbackRate = std::uint8_t(readBits(2));
+    sound->playback16Bit = readBits(1) != 0;
+    sound->playbackStereo = readBits(1) != 0;
+    sound->format = std::uint8_t(readBits(4));
+    if (sound->format == kSoundUncompressedLE) return;
+    sound->rate = std::uint8_t(readBits(2));
+    sound->is16Bit = readBits(1) != 0;
+    sound->stereo = readBits(1) != 0;
+    readU16();  // average sample count
+    sound->frame = frame;
+    try {
+        pendingSounds_.push_back(std::move(sound));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void SWFReader::handleSoundStreamBlock(std::uint32_t length) {
+    if (pendingSounds_.empty()) return;
+    OFSound& sound = *pendingSounds_.back();
+    std::size_t n = length;
+    if (sound.format == kSoundMp3) {
+        readU16();  // sample count
+        if (length < 2) return;
+        n = length - 2;
+    }
+    if (n > 0) addBlock(sound, n);
+}
+
+// --- primitives -----------------------------------------------------------
+
+std::uint8_t SWFReader::readU8() {
+    bitCount_ = 0;
+    if (position_ < limit_) return data_[position_++];
+    return 0;
+}
+
+std::uint16_t SWFReader::readU16() {
+    if (position_ >= limit_ || limit_ - position_ < 2) return 0;
+    bitCount_ = 0;
+    const std::uint8_t* p = data_.get() + position_;
+    position_ += 2;
+    return std::uint16_t(p[0] | p[1] << 8);
+}
+
+std::uint32_t SWFReader::readU32() {
+    if (position_ >= limit_ || limit_ - position_ < 4) return 0;
+    bitCount_ = 0;
+    const std::uint8_t* p = data_.get() + position_;
+    position_ += 4;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::size_t SWFReader::readBytes(std::size_t n, std::uint8_t* destination) {
+    bitCount_ = 0;
+    const std::size_t available = position_ < limit_ ? limit_ - position_ : 0;
+    const std::size_t count = std::min(n, available);
+    if (count > 0) std::memcpy(destination, data_.get() + position_, count);
+    position_ += count;
+    if (n > count) std::memset(destination + count, 0, n - count);
+    return count;
+}
+
+std::uint32_t SWFReader::readBits(int n) {
+    std::uint64_t value = 0;
+    int wanted = std::clamp(n, 0, 32);
+    while (wanted > 0) {
+        if (bitCount_ == 0) {
+            bitValue_ = position_ < limit_ ? data_[position_++] : 0;
+            bitCount_ = 8;
+        }
+        const int take = std::min(wanted, bitCount_);
+        const std::uint32_t shift = std::uint32_t(bitCount_ - take);
+        value = (value << take) | ((bitValue_ >> shift) & ((1u << take) - 1));
+        bitCount_ -= take;
+        bitValue_ &= (1u << bitCount_) - 1;
+        wanted -= take;
+    }
+    return std::uint32_t(value);
+}
+
+std::int32_t SWFReader::readSignedBits(int n) {
+    if (n <= 0) return 0;
+    n = std::min(n, 32);
+    const std::uint64_t value = readBits(n);
+    const std::uint64_t sign = std::uint64_t{1} << (n - 1);
+    return std::int32_t(std::int64_t(value ^ sign) - std::int64_t(sign));
+}
+
+SwfRect SWFReader::readRect() {
+    bitCount_ = 0;
+    const int nbits = int(readBits(5));
+    SwfRect r;
+    r.xMin = readSignedBits(nbits);
+    r.xMax = readSignedBits(nbits);
+    r.yMin = readSignedBits(nbits);
+    r.yMax = readSignedBits(nbits);
+    return r;
+}
+
+TagHeader SWFReader::readTagHeader() {
+    const std::uint16_t h = readU16();
+    TagHeader tag;
+    tag.code = std::uint16_t(h >> 6);
+    tag.length = h & 0x3F;
+    if (tag.length == 0x3F) tag.length = readU32();
+    return tag;
+}
+
+}  // namespace kestrel
