@@ -1,0 +1,55 @@
+// Decoders for the bitmap tags of an SWF file. Each works on one tag body
+// (the bytes after the tag header, cut at the end of the file data) and
+// returns a decoded picture or a failure code for the reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "reader/picture/ob_picture.h"
+
+namespace kestrel {
+
+struct DecodedImage {
+    std::unique_ptr<OBPicture> picture;  // set when code == 0
+    int code = 0;                        // 0 decoded, 2 stop the whole read, 3 this image failed
+};
+
+// The persistent decompressor that holds the tables of the last JPEGTables
+// tag and decodes every DefineBits with them.
+class JpegTablesDecoder {
+public:
+    JpegTablesDecoder();
+    ~JpegTablesDecoder();
+    JpegTablesDecoder(const JpegTablesDecoder&) = delete;
+    JpegTablesDecoder& operator=(const JpegTablesDecoder&) = delete;
+
+    // False when the decompressor could not be created.
+    bool ok() const;
+    // Loads the tables of a JPEGTables body (marker fix applied in place).
+    // False on a library error: the caller then destroys this decoder.
+    bool loadTables(std::span<std::uint8_t> body);
+    // DefineBits body (character id first).
+    DecodedImage decodeDefineBits(std::span<const std::uint8_t> body);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// DefineBitsJPEG2 (withAlpha false) and DefineBitsJPEG3 (withAlpha true).
+// The marker fix is applied to the body in place.
+DecodedImage decodeDefineBitsJpeg(std::span<std::uint8_t> body, bool withAlpha);
+
+// DefineBitsLossless (withAlpha false) and DefineBitsLossless2 (true).
+DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool withAlpha);
+
+// One zlib stream into a fixed buffer; true only when the stream ends and
+// fits into the buffer.
+bool inflateExactly(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
+                    std::size_t destinationLength);
+
+}  // namespace kestrel

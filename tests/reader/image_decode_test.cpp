@@ -1,0 +1,418 @@
+#include "reader/image_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <jpeglib.h>
+#include <zlib.h>
+
+namespace kestrel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---------------------------------------------------------------------------
+// Test data made with the real libraries.
+
+// Pixels with enough detail that quantisation tables visibly matter.
+Bytes pattern(int width, int height, int components) {
+    Bytes pixels(std::size_t(width) * height * components);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < components; ++c)
+                pixels[(std::size_t(y) * width + x) * components + c] =
+                    std::uint8_t((x * 37 + y * 91 + c * 50 + ((x ^ y) & 3) * 60) & 0xFF);
+    return pixels;
+}
+
+class Encoder {
+public:
+    Encoder(int width, int height, int components, J_COLOR_SPACE space, int quality)
+        : width_(width), components_(components) {
+        c_.err = jpeg_std_error(&err_);
+        jpeg_create_compress(&c_);
+        c_.image_width = JDIMENSION(width);
+        c_.image_height = JDIMENSION(height);
+        c_.input_components = components;
+        c_.in_color_space = space;
+        jpeg_set_defaults(&c_);
+        jpeg_set_quality(&c_, quality, TRUE);
+    }
+    ~Encoder() { jpeg_destroy_compress(&c_); }
+
+    // SOI, tables, EOI.
+    Bytes tables() {
+        begin();
+        jpeg_write_tables(&c_);
+        return end();
+    }
+    // A complete datastream, or one without tables after tables().
+    Bytes image(const Bytes& pixels, bool withTables = true) {
+        begin();
+        jpeg_start_compress(&c_, withTables ? TRUE : FALSE);
+        const std::size_t rowBytes = std::size_t(width_) * components_;
+        while (c_.next_scanline < c_.image_height) {
+            JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + c_.next_scanline * rowBytes);
+            jpeg_write_scanlines(&c_, &row, 1);
+        }
+        jpeg_finish_compress(&c_);
+        return end();
+    }
+
+private:
+    void begin() {
+        buffer_ = nullptr;
+        size_ = 0;
+        jpeg_mem_dest(&c_, &buffer_, &size_);
+    }
+    Bytes end() {
+        Bytes out(buffer_, buffer_ + size_);
+        std::free(buffer_);
+        buffer_ = nullptr;
+        return out;
+    }
+
+    jpeg_compress_struct c_{};
+    jpeg_error_mgr err_{};
+    int width_;
+    int components_;
+    unsigned char* buffer_ = nullptr;
+    unsigned long size_ = 0;
+};
+
+Bytes encodeJpeg(int width, int height, int components, int quality = 85) {
+    Encoder encoder(width, height, components, components == 1 ? JCS_GRAYSCALE : JCS_RGB, quality);
+    return encoder.image(pattern(width, height, components));
+}
+
+// Top-down samples decoded by libjpeg directly; the datastream may begin
+// with a tables-only part.
+Bytes referenceDecode(const Bytes& jpeg) {
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr err{};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    if (jpeg_read_header(&d, FALSE) == JPEG_HEADER_TABLES_ONLY) jpeg_read_header(&d, TRUE);
+    d.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&d);
+    const std::size_t rowBytes = std::size_t(d.output_width) * d.output_components;
+    Bytes out(rowBytes * d.output_height);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = out.data() + d.output_scanline * rowBytes;
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return out;
+}
+
+Bytes zlibCompress(const Bytes& data) {
+    uLongf size = compressBound(uLong(data.size()));
+    Bytes out(size);
+    EXPECT_EQ(compress2(out.data(), &size, data.data(), uLong(data.size()), 9), Z_OK);
+    out.resize(size);
+    return out;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes le16(unsigned v) { return {std::uint8_t(v), std::uint8_t(v >> 8)}; }
+Bytes le32(std::uint32_t v) { return concat({le16(v & 0xFFFF), le16(v >> 16)}); }
+
+const Bytes kCharacterId = le16(7);
+
+Bytes jpeg3Body(const Bytes& jpeg, const Bytes& alphaZ) {
+    return concat({kCharacterId, le32(std::uint32_t(jpeg.size())), jpeg, alphaZ});
+}
+
+Bytes losslessBody(int format, int width, int height, const Bytes& zdata, int colours = 0) {
+    Bytes header = concat({kCharacterId, {std::uint8_t(format)}, le16(unsigned(width)), le16(unsigned(height))});
+    if (format == 3) header.push_back(std::uint8_t(colours - 1));
+    return concat({header, zdata});
+}
+
+// Screen pixel (x, y), y = 0 at the top.
+const std::uint8_t* pixel(const OBPicture& p, int x, int y) {
+    return p.row(p.height() - 1 - y) + std::size_t(x) * OBPicture::bytesPerPixel(p.format());
+}
+
+// Compares the colour samples of every pixel with top-down reference samples.
+void expectSamples(const OBPicture& p, const Bytes& reference, int components) {
+    ASSERT_EQ(reference.size(), std::size_t(p.width()) * p.height() * components);
+    int mismatches = 0;
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            for (int c = 0; c < components; ++c)
+                if (pixel(p, x, y)[c] != reference[(std::size_t(y) * p.width() + x) * components + c]) ++mismatches;
+    EXPECT_EQ(mismatches, 0);
+}
+
+// ---------------------------------------------------------------------------
+// DefineBitsJPEG2 / DefineBitsJPEG3
+
+TEST(DefineBitsJpeg, DecodesBottomUpAndSwapsLeadingEoiSoiInPlace) {
+    for (int components : {3, 1}) {
+        SCOPED_TRACE(components);
+        const Bytes jpeg = encodeJpeg(21, 13, components);  // odd width: padded rows
+        Bytes body = concat({kCharacterId, {0xFF, 0xD9, 0xFF, 0xD8}, jpeg});
+        DecodedImage image = decodeDefineBitsJpeg(body, false);
+        ASSERT_EQ(image.code, 0);
+        EXPECT_EQ(image.picture->format(), components == 3 ? kFormatRGB : kFormatGrayscale);
+        EXPECT_EQ(image.picture->width(), 21);
+        EXPECT_EQ(image.picture->height(), 13);
+        expectSamples(*image.picture, referenceDecode(jpeg), components);
+        EXPECT_EQ(body[3], 0xD8);
+        EXPECT_EQ(body[5], 0xD9);
+    }
+}
+
+TEST(DefineBitsJpeg, TablesPartThenImageInOneDatastream) {
+    Encoder encoder(16, 10, 3, JCS_RGB, 60);
+    const Bytes pixels = pattern(16, 10, 3);
+    const Bytes tables = encoder.tables();
+    const Bytes abbreviated = encoder.image(pixels, false);
+    Bytes body = concat({kCharacterId, tables, abbreviated});
+    DecodedImage image = decodeDefineBitsJpeg(body, false);
+    ASSERT_EQ(image.code, 0);
+    expectSamples(*image.picture, referenceDecode(concat({tables, abbreviated})), 3);
+}
+
+// SOF0 height and width fields set to 65500.
+Bytes withHugeSize(Bytes jpeg) {
+    std::size_t sof = 2;
+    while (sof + 9 < jpeg.size() && !(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0)) ++sof;
+    for (std::size_t i = sof + 5; i < sof + 9 && i + 1 < jpeg.size(); i += 2) {
+        jpeg[i] = 0xFF;
+        jpeg[i + 1] = 0xDC;
+    }
+    return jpeg;
+}
+
+TEST(DefineBitsJpeg, BrokenOrUnsupportedDatastreamsFail) {
+    const Bytes jpeg = encodeJpeg(24, 16, 3);
+    const Bytes noEoi(jpeg.begin(), jpeg.end() - 2);
+    const Bytes cutInScan(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(jpeg.size() * 3 / 4));
+    const Bytes tablesOnly = Encoder(8, 8, 3, JCS_RGB, 50).tables();
+    const Bytes cmyk = Encoder(8, 8, 4, JCS_CMYK, 80).image(pattern(8, 8, 4));
+    for (const Bytes& data : {noEoi, cutInScan, tablesOnly, cmyk, withHugeSize(encodeJpeg(8, 8, 1)), Bytes{}}) {
+        Bytes body = concat({kCharacterId, data});
+        DecodedImage image = decodeDefineBitsJpeg(body, false);
+        EXPECT_EQ(image.code, 3);
+        EXPECT_FALSE(image.picture);
+    }
+    Bytes shortBody{7};
+    EXPECT_EQ(decodeDefineBitsJpeg(shortBody, false).code, 3);
+}
+
+TEST(DefineBitsJpeg3, AlphaGoesBottomUpIntoLastByte) {
+    const int w = 7, h = 5;
+    Bytes alpha(std::size_t(w) * h);
+    for (std::size_t i = 0; i < alpha.size(); ++i) alpha[i] = std::uint8_t(i * 7 + 1);
+    for (int components : {3, 1}) {
+        SCOPED_TRACE(components);
+        const Bytes jpeg = encodeJpeg(w, h, components);
+        Bytes body = jpeg3Body(jpeg, zlibCompress(alpha));
+        DecodedImage image = decodeDefineBitsJpeg(body, true);
+        ASSERT_EQ(image.code, 0);
+        const OBPicture& p = *image.picture;
+        EXPECT_EQ(p.format(), components == 3 ? kFormatRGBA : kFormatGrayAlpha);
+        expectSamples(p, referenceDecode(jpeg), components);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) EXPECT_EQ(pixel(p, x, y)[components], alpha[std::size_t(y) * w + x]);
+    }
+}
+
+TEST(DefineBitsJpeg3, AlphaPlaneMustFitAndMayBeShort) {
+    const Bytes jpeg = encodeJpeg(6, 4, 3);
+    Bytes beyond = concat({kCharacterId, le32(std::uint32_t(jpeg.size() + 100)), jpeg, zlibCompress(Bytes(24))});
+    EXPECT_EQ(decodeDefineBitsJpeg(beyond, true).code, 3);
+    Bytes tooLong = jpeg3Body(jpeg, zlibCompress(Bytes(25)));
+    EXPECT_EQ(decodeDefineBitsJpeg(tooLong, true).code, 3);
+    Bytes shortBody{7, 0, 1};
+    EXPECT_EQ(decodeDefineBitsJpeg(shortBody, true).code, 3);
+
+    // A complete but short plane: the rest is transparent.
+    Bytes shortPlane = jpeg3Body(jpeg, zlibCompress(Bytes(10, 0x55)));
+    DecodedImage image = decodeDefineBitsJpeg(shortPlane, true);
+    ASSERT_EQ(image.code, 0);
+    EXPECT_EQ(pixel(*image.picture, 3, 1)[3], 0x55);
+    EXPECT_EQ(pixel(*image.picture, 4, 1)[3], 0);
+    EXPECT_EQ(pixel(*image.picture, 5, 3)[3], 0);
+}
+
+// ---------------------------------------------------------------------------
+// JPEGTables + DefineBits
+
+struct SharedTables {
+    Bytes tablesLow, tablesHigh, abbreviated, reference;
+    SharedTables() {
+        const Bytes pixels = pattern(24, 16, 3);
+        Encoder high(24, 16, 3, JCS_RGB, 90);
+        tablesHigh = high.tables();
+        abbreviated = high.image(pixels, false);
+        reference = referenceDecode(concat({tablesHigh, abbreviated}));
+        tablesLow = Encoder(24, 16, 3, JCS_RGB, 5).tables();
+    }
+};
+
+TEST(JpegTables, DefineBitsUsesTheLastTablesLoaded) {
+    SharedTables t;
+    ASSERT_NE(t.tablesLow, t.tablesHigh);
+    Bytes body = concat({kCharacterId, t.abbreviated});
+
+    JpegTablesDecoder decoder;
+    ASSERT_TRUE(decoder.ok());
+    Bytes low = t.tablesLow, high = t.tablesHigh;
+    ASSERT_TRUE(decoder.loadTables(low));
+    ASSERT_TRUE(decoder.loadTables(high));
+    DecodedImage image = decoder.decodeDefineBits(body);
+    ASSERT_EQ(image.code, 0);
+    expectSamples(*image.picture, t.reference, 3);
+
+    // The same data with the other tables last gives other pixels.
+    ASSERT_TRUE(decoder.loadTables(low));
+    image = decoder.decodeDefineBits(body);
+    ASSERT_EQ(image.code, 0);
+    EXPECT_NE(Bytes(image.picture->row(0), image.picture->row(0) + 24 * 3),
+              Bytes(t.reference.end() - 24 * 3, t.reference.end()));
+}
+
+TEST(JpegTables, EmptyTablesThenCompleteStreams) {
+    JpegTablesDecoder decoder;
+    Bytes empty;
+    ASSERT_TRUE(decoder.loadTables(empty));
+    for (int components : {3, 1}) {
+        const Bytes jpeg = encodeJpeg(11, 6, components);
+        DecodedImage image = decoder.decodeDefineBits(concat({kCharacterId, jpeg}));
+        ASSERT_EQ(image.code, 0);
+        expectSamples(*image.picture, referenceDecode(jpeg), components);
+    }
+}
+
+TEST(JpegTables, FailedDefineBitsKeepsTheTables) {
+    SharedTables t;
+    JpegTablesDecoder decoder;
+    Bytes tables = concat({{0xFF, 0xD9, 0xFF, 0xD8}, t.tablesHigh});  // marker fix applies here too
+    ASSERT_TRUE(decoder.loadTables(tables));
+    EXPECT_EQ(tables[1], 0xD8);
+
+    const Bytes truncated(t.abbreviated.begin(), t.abbreviated.end() - 2);
+    const Bytes cut(t.abbreviated.begin(), t.abbreviated.begin() + std::ptrdiff_t(t.abbreviated.size() / 2));
+    // A complete stream loads its own tables; these equal the shared ones.
+    const Bytes cmyk = Encoder(8, 8, 4, JCS_CMYK, 90).image(pattern(8, 8, 4));
+    int round = 0;
+    for (const Bytes& bad : {truncated, cut, cmyk, Bytes{0x12, 0x34}, Bytes{}}) {
+        SCOPED_TRACE(round++);
+        EXPECT_EQ(decoder.decodeDefineBits(concat({kCharacterId, bad})).code, 3);
+        DecodedImage image = decoder.decodeDefineBits(concat({kCharacterId, t.abbreviated}));
+        ASSERT_EQ(image.code, 0);
+        expectSamples(*image.picture, t.reference, 3);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// DefineBitsLossless / DefineBitsLossless2
+
+TEST(Lossless, ColourMappedKeepsPaletteAndReversesPaddedRows) {
+    const int w = 5, h = 3, stride = 8;
+    for (bool withAlpha : {false, true}) {
+        SCOPED_TRACE(withAlpha);
+        const int entry = withAlpha ? 4 : 3;
+        Bytes data(std::size_t(256) * entry);
+        for (int i = 0; i < 256; ++i)
+            for (int c = 0; c < entry; ++c) data[std::size_t(i) * entry + c] = std::uint8_t(i + c * 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < stride; ++x) data.push_back(std::uint8_t(y * 50 + x));
+        DecodedImage image = decodeDefineBitsLossless(losslessBody(3, w, h, zlibCompress(data), 256), withAlpha);
+        ASSERT_EQ(image.code, 0);
+        const OBPicture& p = *image.picture;
+        EXPECT_EQ(p.format(), kFormatIndexed);
+        EXPECT_EQ(p.paletteKind(), withAlpha ? 2 : 1);
+        EXPECT_EQ(p.colourCount(), 256);
+        for (int i = 0; i < 256; ++i) {
+            const std::uint8_t* e = p.paletteEntry(i);
+            ASSERT_EQ(e[0], std::uint8_t(i));
+            ASSERT_EQ(e[2], std::uint8_t(i + 6));
+            ASSERT_EQ(e[3], withAlpha ? std::uint8_t(i + 9) : 255);
+        }
+        ASSERT_EQ(p.stride(), stride);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < stride; ++x) EXPECT_EQ(p.row(h - 1 - y)[x], std::uint8_t(y * 50 + x));
+    }
+}
+
+TEST(Lossless, FifteenBitPixels) {
+    // Width 3: 6 bytes of pixels and 2 of padding per row.
+    const Bytes data{0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F, 0xEE, 0xEE,  //
+                     0xFF, 0xFF, 0x04, 0x21, 0x00, 0x00, 0xEE, 0xEE};
+    DecodedImage image = decodeDefineBitsLossless(losslessBody(4, 3, 2, zlibCompress(data)), false);
+    ASSERT_EQ(image.code, 0);
+    const OBPicture& p = *image.picture;
+    EXPECT_EQ(p.format(), kFormatRGB);
+    const std::uint8_t expected[2][3][3] = {{{248, 0, 0}, {0, 248, 0}, {0, 0, 248}},
+                                            {{248, 248, 248}, {8, 8, 8}, {0, 0, 0}}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(pixel(p, x, y)[c], expected[y][x][c]) << x << "," << y;
+}
+
+TEST(Lossless, ThirtyTwoBitPixelsKeepStoredColours) {
+    const Bytes data{0x80, 0x40, 0x20, 0x10, 0xFF, 1, 2, 3,  //
+                     0x00, 9, 8, 7, 0x33, 4, 5, 6};
+    DecodedImage rgba = decodeDefineBitsLossless(losslessBody(5, 2, 2, zlibCompress(data)), true);
+    ASSERT_EQ(rgba.code, 0);
+    EXPECT_EQ(rgba.picture->format(), kFormatRGBA);
+    EXPECT_EQ(Bytes(pixel(*rgba.picture, 0, 0), pixel(*rgba.picture, 0, 0) + 8),
+              (Bytes{0x40, 0x20, 0x10, 0x80, 1, 2, 3, 0xFF}));
+    EXPECT_EQ(Bytes(pixel(*rgba.picture, 0, 1), pixel(*rgba.picture, 0, 1) + 8), (Bytes{9, 8, 7, 0, 4, 5, 6, 0x33}));
+
+    DecodedImage rgb = decodeDefineBitsLossless(losslessBody(5, 2, 2, zlibCompress(data)), false);
+    ASSERT_EQ(rgb.code, 0);
+    EXPECT_EQ(rgb.picture->format(), kFormatRGB);
+    EXPECT_EQ(Bytes(pixel(*rgb.picture, 0, 0), pixel(*rgb.picture, 0, 0) + 6), (Bytes{0x40, 0x20, 0x10, 1, 2, 3}));
+    EXPECT_EQ(Bytes(pixel(*rgb.picture, 0, 1), pixel(*rgb.picture, 0, 1) + 6), (Bytes{9, 8, 7, 4, 5, 6}));
+}
+
+TEST(Lossless, EmptyDimensionStopsTheRead) {
+    const Bytes z = zlibCompress(Bytes(64, 0));
+    EXPECT_EQ(decodeDefineBitsLossless(losslessBody(5, 0, 4, z), true).code, 2);
+    EXPECT_EQ(decodeDefineBitsLossless(losslessBody(3, 4, 0, z, 2), false).code, 2);
+    EXPECT_EQ(decodeDefineBitsLossless(Bytes{7, 0, 5}, false).code, 2);  // missing fields read as zero
+}
+
+TEST(Lossless, BadDataFailsTheImage) {
+    EXPECT_EQ(decodeDefineBitsLossless(losslessBody(7, 2, 2, zlibCompress(Bytes(16))), false).code, 3);
+    EXPECT_EQ(decodeDefineBitsLossless(losslessBody(5, 2, 2, zlibCompress(Bytes(17))), false).code, 3);
+    Bytes truncated = zlibCompress(Bytes(16, 1));
+    truncated.pop_back();
+    EXPECT_EQ(decodeDefineBitsLossless(losslessBody(5, 2, 2, truncated), true).code, 3);
+    EXPECT_EQ(decodeDefineBitsLossless(losslessBody(4, 2, 2, {}), false).code, 3);
+    // 65535 x 65535 declared in a 50-byte body: refused without allocating.
+    for (int format : {3, 4, 5}) {
+        Bytes body = losslessBody(format, 65535, 65535, zlibCompress(Bytes(16)), 2);
+        body.resize(50, 0);
+        EXPECT_EQ(decodeDefineBitsLossless(body, true).code, 3);
+    }
+}
+
+TEST(InflateExactly, StreamMustEndAndFit) {
+    const Bytes data = pattern(10, 10, 10);
+    const Bytes z = zlibCompress(data);
+    Bytes out(1003, 0xAA);
+    EXPECT_TRUE(inflateExactly(z.data(), z.size(), out.data(), out.size()));
+    EXPECT_EQ(out, concat({data, {0, 0, 0}}));
+    EXPECT_FALSE(inflateExactly(z.data(), z.size(), out.data(), 999));
+    EXPECT_FALSE(inflateExactly(z.data(), z.size() - 1, out.data(), out.size()));
+    EXPECT_FALSE(inflateExactly(data.data(), data.size(), out.data(), out.size()));
+}
+
+}  // namespace
+}  // namespace kestrel
