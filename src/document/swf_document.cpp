@@ -1,0 +1,135 @@
+#include "document/swf_document.h"
+
+#include <new>
+#include <utility>
+
+#include "base/path.h"
+
+namespace kestrel {
+
+std::string formatMessage(const char* pattern, const std::string& argument) {
+    std::string out(pattern);
+    const auto at = out.find("%s");
+    if (at != std::string::npos) out.replace(at, 2, argument);
+    return out;
+}
+
+std::string readerMessage(int result, const std::string& path) {
+    switch (result) {
+        case kReadCannotOpen: return formatMessage(text::kCannotOpen, path);
+        case kReadDamaged:
+        case kReadOutOfMemory: return text::kDamaged;
+        case kReadSomeFailed: return text::kSomeFailed;
+        case kReadNotSwf: return formatMessage(text::kNotSwf, path);
+        default: return {};
+    }
+}
+
+bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages) {
+    path_ = path;
+    {
+        SWFReader reader(this);
+        reader.read(path, progress);
+        readResult_ = reader.result();
+    }
+    const std::string message = readerMessage(readResult_, path);
+    if (readResult_ != kReadOk && readResult_ != kReadSomeFailed) {
+        // Whatever was read before the stop is discarded with the document.
+        resources_.clear();
+        if (messages) messages->show(message, MessageIcon::Error, MessageButtons::Ok);
+        return false;
+    }
+    if (readResult_ == kReadSomeFailed && messages) {
+        messages->show(message, MessageIcon::Warning, MessageButtons::Ok);
+    }
+    numberRecords();
+    return true;
+}
+
+void SWFDocument::numberRecords() {
+    int images = 1;
+    int sounds = 1;
+    for (auto& record : resources_) record->number = record->kind == kKindImage ? images++ : sounds++;
+}
+
+bool SWFDocument::addResource(std::unique_ptr<SWFRes> record) {
+    try {
+        resources_.push_back(std::move(record));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
+                           std::uint32_t bodyLength) {
+    if (!picture) return;
+    try {
+        addResource(std::make_unique<SWFImage>(frame, std::move(picture), isJpeg, bodyLength));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void SWFDocument::addSound(std::unique_ptr<OFSound> sound) {
+    if (!sound || sound->blocks.empty()) return;
+    try {
+        addResource(std::make_unique<SWFSound>(std::move(sound)));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+namespace {
+
+int sign(std::int64_t v) { return (v > 0) - (v < 0); }
+
+std::int64_t pixelCount(const SWFRes& r) {
+    const auto& image = static_cast<const SWFImage&>(r);
+    return std::int64_t(image.payload->width()) * image.payload->height();
+}
+
+}  // namespace
+
+void SWFDocument::sort(int key) {
+    if (key == 0 || key > 5 || key < -5 || resources_.empty()) return;
+
+    // Ordering value: negative when a belongs before b in ascending order.
+    struct ColSort {
+        int magnitude;
+        int compare(const SWFRes& a, const SWFRes& b) const {
+            switch (magnitude) {
+                case 1:
+                    if (a.kind != b.kind) return a.kind == kKindImage ? -1 : 1;
+                    return sign(a.typeText.compare(b.typeText));
+                case 2: return sign(std::int64_t(a.frame) - b.frame);
+                case 3: return sign(a.memorySize - b.memorySize);
+                case 4:
+                    if (a.kind != b.kind) return a.kind == kKindImage ? -1 : 1;
+                    if (a.kind == kKindImage) return sign(pixelCount(a) - pixelCount(b));
+                    return sign(std::int64_t(static_cast<const SWFSound&>(a).durationMs) -
+                                static_cast<const SWFSound&>(b).durationMs);
+                default: return 0;
+            }
+        }
+    };
+    const ColSort cmp{key < 0 ? -key : key};
+    const bool ascending = key > 0;
+
+    const std::size_t n = resources_.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        std::size_t best = j;
+        for (std::size_t i = j + 1; i < n; ++i) {
+            const int c = cmp.compare(*resources_[i], *resources_[best]);
+            if (ascending ? -c > 0 : c > 0) best = i;
+        }
+        if (best != j) std::swap(resources_[j], resources_[best]);
+    }
+}
+
+std::string SWFDocument::resourceFileName(int index, int number) const {
+    const PathParts parts = splitPath(path_);
+    std::string title = parts.title;
+    if (parts.title.empty() && parts.extension.empty()) title.clear();
+    return title + "-" + std::to_string(number) + resource(index).extension();
+}
+
+}  // namespace kestrel

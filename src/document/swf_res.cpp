@@ -1,0 +1,156 @@
+#include "document/swf_res.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "reader/picture/image_writers.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr const char* kTimes = "\xC3\x97";  // U+00D7 MULTIPLICATION SIGN
+
+std::string colourText(int layout) {
+    switch (layout) {
+        case kFormatRGB: return "RGB";
+        case kFormatRGBA: return "RGBA";
+        case kFormatAlpha: return "Alpha";
+        case kFormatGrayscale: return "Grayscale";
+        case kFormatGrayAlpha: return "Gray Alpha";
+        default: return {};
+    }
+}
+
+// Keeps `next` as the picture when a reduction produced one.
+void adopt(std::unique_ptr<OBPicture>& picture, std::unique_ptr<OBPicture> next) {
+    if (next) picture = std::move(next);
+}
+
+void reduce(std::unique_ptr<OBPicture>& picture) {
+    switch (picture->format()) {
+        case kFormatIndexed: picture->compactPalette(); break;
+        case kFormatRGB: adopt(picture, picture->rgbToGrayscale()); break;
+        case kFormatRGBA: adopt(picture, picture->rgbaToGrayAlpha()); break;
+        default: break;
+    }
+    if (picture->format() == kFormatRGBA) adopt(picture, picture->rgbaToRgb());
+    else if (picture->format() == kFormatGrayAlpha) adopt(picture, picture->grayAlphaToGrayscale());
+}
+
+// Closes the stream and reports whether everything reached the file.
+bool closeChecked(std::FILE* file) {
+    const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
+    const bool closed = std::fclose(file) == 0;
+    return flushed && closed;
+}
+
+WriteResult writeImage(const SWFImage& image, const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return CreateFailed;
+    const OBPicture& picture = *image.payload;
+    bool ok = image.isJpeg && !picture.hasAlpha() ? writeJpeg(picture, file, 100) : writePng(picture, file, 9);
+    ok = closeChecked(file) && ok;
+    if (ok) return WriteOk;
+    std::remove(path.c_str());
+    return WriteFailed;
+}
+
+WriteResult writeSound(const SWFSound& sound, const std::string& path) {
+    const OFSound& payload = *sound.payload;
+    bool ok = false;
+    if (payload.format == kSoundMp3) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (!file) return CreateFailed;
+        ok = true;
+        for (const OFSoundBlock& block : payload.blocks) {
+            if (std::fwrite(block.data.data(), 1, block.data.size(), file) != block.data.size()) {
+                ok = false;
+                break;
+            }
+        }
+        ok = closeChecked(file) && ok;
+    } else if (payload.format == kSoundUncompressed || payload.format == kSoundAdpcm) {
+        std::FILE* probe = std::fopen(path.c_str(), "wb");
+        if (!probe) return CreateFailed;
+        std::fclose(probe);
+        ok = payload.writeWav(path);
+    } else {
+        // Nellymoser, Speex and the like: nothing Kestrel can write. This is
+        // a failure of that resource, not a silent success.
+        return WriteFailed;
+    }
+    if (ok) return WriteOk;
+    std::remove(path.c_str());
+    return WriteFailed;
+}
+
+}  // namespace
+
+std::string memoryTextFor(std::int64_t size) {
+    if (size > 1024) return std::to_string(size / 1024) + " KB";
+    return "1 KB";
+}
+
+std::string durationText(std::int32_t ms) {
+    if (ms < 1000) return std::to_string(ms) + " ms";
+    const std::int64_t s = (std::int64_t(ms) + 500) / 1000;
+    if (s < 60) return std::to_string(s) + " s";
+    const std::int64_t m = s / 60;
+    const std::int64_t r = s - 60 * m;
+    if (r != 0) return std::to_string(m) + " min " + std::to_string(r) + " s";
+    return std::to_string(m) + " min";
+}
+
+SWFImage::SWFImage(std::uint16_t frameIndex, std::unique_ptr<OBPicture> picture, bool jpeg, std::uint32_t bodyLength)
+    : SWFRes(kKindImage), payload(std::move(picture)), isJpeg(jpeg) {
+    reduce(payload);
+    frame = std::int32_t(frameIndex) + 1;
+    frameText = std::to_string(frame);
+    memorySize = bodyLength;
+    memoryText = memoryTextFor(memorySize);
+    formatName = isJpeg ? "JPEG" : "PNG";
+    std::string colours;
+    if (payload->format() == kFormatIndexed) {
+        colours = colourText(payload->paletteKind()) + " " + std::to_string(payload->colourCount()) + " colors";
+    } else {
+        colours = colourText(payload->format());
+    }
+    sizeText = std::to_string(payload->width()) + " " + kTimes + " " + std::to_string(payload->height());
+    detailText = colours;
+    description = " Image - " + formatName + " - " + sizeText + " - " + colours;
+    typeText = formatName + " " + colours;
+}
+
+std::string SWFImage::extension() const { return isJpeg && !payload->hasAlpha() ? ".jpg" : ".png"; }
+
+SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload(std::move(sound)) {
+    frame = std::int32_t(payload->frame) + 1;
+    frameText = std::to_string(frame);
+    memorySize = payload->totalBytes();
+    memoryText = memoryTextFor(memorySize);
+    switch (payload->format) {
+        case kSoundUncompressed: formatName = "WAV"; break;
+        case kSoundAdpcm: formatName = "WAV ADPCM"; break;
+        case kSoundMp3: formatName = "MP3"; break;
+        default: break;
+    }
+    static const char* const kRates[] = {"5.5 kHz", "11 kHz", "22 kHz", "44 kHz"};
+    const std::string rate = payload->rate < 4 ? kRates[payload->rate] : "";
+    const std::string bits = payload->is16Bit ? "16 bits" : "8 bits";
+    const std::string channels = payload->stereo ? "Stereo" : "Mono";
+    durationMs = payload->computeDuration();
+    sizeText = durationText(durationMs);
+    detailText = rate + " - " + channels + " - " + bits;
+    description = " Sound - " + rate + " - " + channels + " - " + bits;
+    typeText = formatName + " " + rate + " " + channels + " " + bits;
+}
+
+std::string SWFSound::extension() const { return payload->format == kSoundMp3 ? ".mp3" : ".wav"; }
+
+WriteResult writeResourceFile(const SWFRes& record, const std::string& path) {
+    if (record.kind == kKindImage) return writeImage(static_cast<const SWFImage&>(record), path);
+    return writeSound(static_cast<const SWFSound&>(record), path);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,68 @@
+// Resource records: one per image or sound of an opened file, with the
+// display texts built once and the knowledge of how to write the payload.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "reader/picture/ob_picture.h"
+#include "reader/sound/of_sound.h"
+
+namespace kestrel {
+
+enum ResourceKind : int { kKindImage = 1, kKindSound = 2 };
+
+enum WriteResult : int { WriteOk = 0, WriteFailed = 1, CreateFailed = 2 };
+
+class SWFRes {
+public:
+    explicit SWFRes(int kind) : kind(kind) {}
+    virtual ~SWFRes() = default;
+    virtual std::string extension() const = 0;
+
+    int largeIconIndex = -1;
+    int smallIconIndex = -1;
+    int kind;
+    std::string typeText;
+    std::int32_t frame = -1;
+    std::string frameText;
+    std::int64_t memorySize = -1;
+    std::string memoryText;
+    std::string sizeText;
+    std::string detailText;
+    std::string description;
+    std::string formatName;
+    std::unique_ptr<OBPicture> thumbnail;
+    std::int32_t number = 0;
+};
+
+class SWFImage final : public SWFRes {
+public:
+    // Reduces the picture to its simplest layout and builds the texts.
+    SWFImage(std::uint16_t frameIndex, std::unique_ptr<OBPicture> picture, bool isJpeg, std::uint32_t bodyLength);
+    std::string extension() const override;
+
+    std::unique_ptr<OBPicture> payload;
+    bool isJpeg;
+};
+
+class SWFSound final : public SWFRes {
+public:
+    // Computes the duration and builds the texts.
+    explicit SWFSound(std::unique_ptr<OFSound> sound);
+    std::string extension() const override;
+
+    std::unique_ptr<OFSound> payload;
+    std::int32_t durationMs = 0;
+};
+
+// Writes the record's payload to path; a partly written file is deleted.
+WriteResult writeResourceFile(const SWFRes& record, const std::string& path);
+
+// "%d KB" of size / 1024, or "1 KB" up to 1024 bytes.
+std::string memoryTextFor(std::int64_t size);
+// "999 ms", "1 s", "1 min 1 s", "2 min".
+std::string durationText(std::int32_t ms);
+
+}  // namespace kestrel

@@ -1,0 +1,179 @@
+#include <cstring>
+
+#include "document/swf_document.h"
+#include "test_support.h"
+
+namespace kestrel::test {
+namespace {
+
+using namespace swfbuilder;
+
+class RecordingMessages final : public MessageSink {
+public:
+    struct Shown {
+        std::string text;
+        MessageIcon icon;
+    };
+    MessageAnswer show(const std::string& text, MessageIcon icon, MessageButtons) override {
+        shown.push_back({text, icon});
+        return MessageAnswer::Ok;
+    }
+    std::vector<Shown> shown;
+};
+
+std::unique_ptr<OBPicture> rgbPicture(int w, int h, std::uint8_t seed) {
+    auto p = OBPicture::create(kFormatRGB, w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w * 3; ++x) p->row(y)[x] = std::uint8_t(seed + x * 7 + y);
+    }
+    return p;
+}
+
+std::unique_ptr<OFSound> pcmSound(std::uint16_t frame, std::size_t bytes) {
+    auto s = std::make_unique<OFSound>();
+    s->format = kSoundUncompressed;
+    s->rate = 3;
+    s->is16Bit = true;
+    s->frame = frame;
+    s->addBlock(Bytes(bytes, 0).data(), bytes);
+    return s;
+}
+
+// image(frame, w x h, body), sound(frame, bytes) in a given order.
+struct Fixture {
+    SWFDocument doc;
+    void image(std::uint16_t frame, int w, int h, std::uint32_t body, bool jpeg = true) {
+        doc.addImage(frame, rgbPicture(w, h, std::uint8_t(frame)), jpeg, body);
+    }
+    void sound(std::uint16_t frame, std::size_t bytes) { doc.addSound(pcmSound(frame, bytes)); }
+    std::string order() const {
+        std::string out;
+        for (int i = 0; i < doc.count(); ++i) {
+            const SWFRes& r = doc.resource(i);
+            out += (r.kind == kKindImage ? "I" : "S") + std::to_string(r.frame) + " ";
+        }
+        return out;
+    }
+};
+
+TEST(SwfDocumentSort, FlippingAndCriteria) {
+    Fixture f;
+    f.image(4, 10, 10, 5000);
+    f.sound(1, 44100 * 2 * 3);  // 3 s
+    f.image(2, 2, 2, 300);
+    f.sound(0, 44100 * 2 / 10);  // 100 ms
+    f.image(0, 50, 50, 100);
+
+    f.doc.sort(2);
+    EXPECT_EQ(f.order(), "S1 I1 S2 I3 I5 ");
+    f.doc.sort(-2);
+    EXPECT_EQ(f.order(), "I5 I3 S2 I1 S1 ");
+    f.doc.sort(4);  // images by pixel count, then sounds by duration
+    EXPECT_EQ(f.order(), "I3 I5 I1 S1 S2 ");
+    f.doc.sort(-4);
+    EXPECT_EQ(f.order(), "S2 S1 I1 I5 I3 ");
+    f.doc.sort(3);
+    EXPECT_EQ(f.order(), "I1 I3 I5 S1 S2 ");
+    f.doc.sort(0);
+    f.doc.sort(6);
+    f.doc.sort(-9);
+    EXPECT_EQ(f.order(), "I1 I3 I5 S1 S2 ");  // unchanged
+}
+
+TEST(SwfDocumentSort, ByTypeImagesFirstThenTypeText) {
+    Fixture f;
+    f.sound(0, 10);
+    f.image(1, 4, 4, 10, false);  // PNG RGB
+    f.image(2, 4, 4, 10, true);   // JPEG RGB
+    f.doc.sort(1);
+    EXPECT_EQ(f.order(), "I3 I2 S1 ");
+    f.doc.sort(-1);
+    EXPECT_EQ(f.order(), "S1 I2 I3 ");
+}
+
+TEST(SwfDocumentSort, EqualKeysFollowTheSelectionSort) {
+    // Equal frames: the earliest equal record is kept as candidate, so a
+    // plain ascending pass leaves equal records in place.
+    Fixture f;
+    f.image(0, 1, 1, 30);
+    f.image(0, 1, 1, 10);
+    f.image(0, 1, 1, 20);
+    f.doc.sort(2);
+    EXPECT_EQ(f.doc.resource(0).memorySize, 30);
+    EXPECT_EQ(f.doc.resource(1).memorySize, 10);
+    EXPECT_EQ(f.doc.resource(2).memorySize, 20);
+}
+
+TEST(SwfDocumentRead, NumbersImagesAndSoundsApartInReadingOrder) {
+    TempDir dir;
+    Tags t;
+    t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 1, 1, deflate(argbRows({0xFF0000FF}))))
+        .tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 3, {1, 2, 3}))
+        .tag(kTagDefineBitsLossless, losslessBody(3, 5, 1, 1, deflate(argbRows({0x00FF00FF}))))
+        .tag(kTagDefineSound, defineSoundBody(4, 0, 1, false, false, 3, {1, 2, 3}))
+        .tag(kTagDefineSound, defineSoundBody(5, 0, 1, false, false, 3, {1, 2, 3}))
+        .end();
+    SWFDocument doc;
+    RecordingMessages messages;
+    ASSERT_TRUE(doc.readFile(dir.write("clip.v2.swf", SwfFile().tags(t).bytes()), nullptr, &messages));
+    EXPECT_TRUE(messages.shown.empty());
+    std::string numbers;
+    for (int i = 0; i < doc.count(); ++i) {
+        numbers += (doc.resource(i).kind == kKindImage ? "I" : "S") + std::to_string(doc.resource(i).number);
+    }
+    EXPECT_EQ(numbers, "I1S1I2S2S3");
+    EXPECT_EQ(doc.resourceFileName(0, 1), "clip.v2-1.png");
+    EXPECT_EQ(doc.resourceFileName(3, 2), "clip.v2-2.wav");
+}
+
+TEST(SwfDocumentRead, MessagesForEveryResult) {
+    TempDir dir;
+    Tags good;
+    good.tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 3, {1, 2, 3})).end();
+    Tags zeroWidth;
+    zeroWidth.tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 3, {1, 2, 3}))
+        .tag(kTagDefineBitsLossless, losslessBody(1, 5, 0, 1, deflate(Bytes(4, 0))))
+        .end();
+    Tags someFailed;
+    someFailed.tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 3, {1, 2, 3}))
+        .tag(kTagDefineBitsLossless, losslessBody(1, 9, 1, 1, deflate(Bytes(4, 0))))
+        .end();
+    Bytes notSwf = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0};
+
+    struct Case {
+        std::string path;
+        bool usable;
+        int result;
+        std::string message;
+        MessageIcon icon;
+        int records;
+    };
+    const std::string notSwfPath = dir.write("pic.swf", notSwf);
+    const std::string missing = dir.file("missing.swf");
+    const Case cases[] = {
+        {dir.write("good.swf", SwfFile().tags(good).bytes()), true, kReadOk, "", MessageIcon::Error, 1},
+        {missing, false, kReadCannotOpen, "Unable to open file " + missing, MessageIcon::Error, 0},
+        {dir.write("zero.swf", SwfFile().tags(zeroWidth).bytes()), false, kReadDamaged,
+         "Unable to read the SWF file. It may be truncated or damaged.", MessageIcon::Error, 0},
+        {dir.write("some.swf", SwfFile().tags(someFailed).bytes()), true, kReadSomeFailed,
+         "Errors occurred while reading some resources.", MessageIcon::Warning, 1},
+        {notSwfPath, false, kReadNotSwf, "The file " + notSwfPath + " is not a SWF file", MessageIcon::Error, 0},
+    };
+    for (const Case& c : cases) {
+        SWFDocument doc;
+        RecordingMessages messages;
+        EXPECT_EQ(doc.readFile(c.path, nullptr, &messages), c.usable) << c.path;
+        EXPECT_EQ(doc.readResult(), c.result) << c.path;
+        EXPECT_EQ(doc.count(), c.records) << c.path;
+        if (c.message.empty()) {
+            EXPECT_TRUE(messages.shown.empty());
+        } else {
+            ASSERT_EQ(messages.shown.size(), 1u) << c.path;
+            EXPECT_EQ(messages.shown[0].text, c.message);
+            EXPECT_EQ(messages.shown[0].icon, c.icon);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::test

@@ -1,0 +1,174 @@
+#include "document/swf_res.h"
+#include "test_support.h"
+
+namespace kestrel::test {
+namespace {
+
+TEST(RecordTexts, MemoryAndDurationTexts) {
+    EXPECT_EQ(memoryTextFor(0), "1 KB");
+    EXPECT_EQ(memoryTextFor(1024), "1 KB");
+    EXPECT_EQ(memoryTextFor(1025), "1 KB");
+    EXPECT_EQ(memoryTextFor(2047), "1 KB");
+    EXPECT_EQ(memoryTextFor(2048), "2 KB");
+    EXPECT_EQ(durationText(0), "0 ms");
+    EXPECT_EQ(durationText(999), "999 ms");
+    EXPECT_EQ(durationText(1000), "1 s");
+    EXPECT_EQ(durationText(59499), "59 s");
+    EXPECT_EQ(durationText(59500), "1 min");
+    EXPECT_EQ(durationText(61000), "1 min 1 s");
+    EXPECT_EQ(durationText(120400), "2 min");
+}
+
+std::unique_ptr<OBPicture> filled(int format, int w, int h, std::initializer_list<std::uint8_t> pixel) {
+    auto p = OBPicture::create(format, w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) std::copy(pixel.begin(), pixel.end(), p->row(y) + x * int(pixel.size()));
+    }
+    return p;
+}
+
+TEST(ImageRecord, TextsOfAColourJpeg) {
+    SWFImage image(2, filled(kFormatRGB, 320, 240, {10, 20, 30}), true, 5000);
+    EXPECT_EQ(image.frame, 3);
+    EXPECT_EQ(image.frameText, "3");
+    EXPECT_EQ(image.memorySize, 5000);
+    EXPECT_EQ(image.memoryText, "4 KB");
+    EXPECT_EQ(image.formatName, "JPEG");
+    EXPECT_EQ(image.sizeText, "320 \xC3\x97 240");
+    EXPECT_EQ(image.detailText, "RGB");
+    EXPECT_EQ(image.description, " Image - JPEG - 320 \xC3\x97 240 - RGB");
+    EXPECT_EQ(image.typeText, "JPEG RGB");
+    EXPECT_EQ(image.extension(), ".jpg");
+}
+
+TEST(ImageRecord, ReductionsDecideLayoutAndExtension) {
+    // Grey RGB becomes Grayscale.
+    SWFImage grey(0, filled(kFormatRGB, 3, 2, {7, 7, 7}), true, 10);
+    EXPECT_EQ(grey.payload->format(), kFormatGrayscale);
+    EXPECT_EQ(grey.typeText, "JPEG Grayscale");
+    EXPECT_EQ(grey.extension(), ".jpg");
+
+    // A JPEG3 whose alpha is opaque everywhere is written as JPEG.
+    SWFImage opaque(0, filled(kFormatRGBA, 3, 2, {1, 2, 3, 255}), true, 10);
+    EXPECT_EQ(opaque.payload->format(), kFormatRGB);
+    EXPECT_EQ(opaque.extension(), ".jpg");
+
+    // ... and one with transparency as PNG, though its format stays JPEG.
+    SWFImage alpha(0, filled(kFormatRGBA, 3, 2, {1, 2, 3, 128}), true, 10);
+    EXPECT_EQ(alpha.formatName, "JPEG");
+    EXPECT_EQ(alpha.detailText, "RGBA");
+    EXPECT_EQ(alpha.extension(), ".png");
+
+    // Grey with opaque alpha ends as Grayscale; with transparency as Gray Alpha.
+    SWFImage greyOpaque(0, filled(kFormatRGBA, 2, 2, {9, 9, 9, 255}), false, 10);
+    EXPECT_EQ(greyOpaque.payload->format(), kFormatGrayscale);
+    SWFImage greyAlpha(0, filled(kFormatRGBA, 2, 2, {9, 9, 9, 3}), false, 10);
+    EXPECT_EQ(greyAlpha.payload->format(), kFormatGrayAlpha);
+    EXPECT_EQ(greyAlpha.detailText, "Gray Alpha");
+    EXPECT_EQ(greyAlpha.typeText, "PNG Gray Alpha");
+}
+
+TEST(ImageRecord, PaletteTexts) {
+    auto p = OBPicture::create(kFormatIndexed, 4, 4);
+    p->setColourCount(16);
+    for (int i = 0; i < 16; ++i) {
+        std::uint8_t* e = p->paletteEntry(i);
+        e[0] = std::uint8_t(i * 10);
+        e[1] = std::uint8_t(i);
+        e[2] = 200;
+        e[3] = 255;
+    }
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) p->row(y)[x] = std::uint8_t(y * 4 + x);
+    }
+    SWFImage image(0, std::move(p), false, 700);
+    EXPECT_EQ(image.detailText, "RGB 16 colors");
+    EXPECT_EQ(image.typeText, "PNG RGB 16 colors");
+    EXPECT_EQ(image.extension(), ".png");
+}
+
+std::unique_ptr<OFSound> sound(int format, int rate, bool is16, bool stereo, std::size_t bytes) {
+    auto s = std::make_unique<OFSound>();
+    s->format = std::uint8_t(format);
+    s->rate = std::uint8_t(rate);
+    s->is16Bit = is16;
+    s->stereo = stereo;
+    s->frame = 4;
+    Bytes data(bytes);
+    for (std::size_t i = 0; i < bytes; ++i) data[i] = std::uint8_t(i * 13);
+    s->addBlock(data.data(), data.size());
+    return s;
+}
+
+TEST(SoundRecord, Texts) {
+    SWFSound pcm(sound(0, 3, true, true, 44100));
+    EXPECT_EQ(pcm.frame, 5);
+    EXPECT_EQ(pcm.durationMs, 250);
+    EXPECT_EQ(pcm.sizeText, "250 ms");
+    EXPECT_EQ(pcm.formatName, "WAV");
+    EXPECT_EQ(pcm.memoryText, "43 KB");
+    EXPECT_EQ(pcm.detailText, "44 kHz - Stereo - 16 bits");
+    EXPECT_EQ(pcm.description, " Sound - 44 kHz - Stereo - 16 bits");
+    EXPECT_EQ(pcm.typeText, "WAV 44 kHz Stereo 16 bits");
+    EXPECT_EQ(pcm.extension(), ".wav");
+
+    SWFSound mp3(sound(2, 0, false, false, 10));
+    EXPECT_EQ(mp3.formatName, "MP3");
+    EXPECT_EQ(mp3.typeText, "MP3 5.5 kHz Mono 8 bits");
+    EXPECT_EQ(mp3.extension(), ".mp3");
+
+    SWFSound other(sound(6, 1, true, false, 10));
+    EXPECT_EQ(other.formatName, "");
+    EXPECT_EQ(other.durationMs, 0);
+    EXPECT_EQ(other.sizeText, "0 ms");
+    EXPECT_EQ(other.extension(), ".wav");
+}
+
+TEST(WriteResourceFile, SoundsAndFailures) {
+    TempDir dir;
+    SWFSound mp3(sound(2, 3, true, false, 0));
+    mp3.payload->blocks.clear();
+    mp3.payload->addBlock(Bytes{1, 2, 3}.data(), 3);
+    mp3.payload->addBlock(Bytes{4, 5}.data(), 2);
+    ASSERT_EQ(writeResourceFile(mp3, dir.file("a.mp3")), WriteOk);
+    EXPECT_EQ(readAll(dir.file("a.mp3")), (Bytes{1, 2, 3, 4, 5}));
+
+    // A format Kestrel cannot write is a failure and leaves no file.
+    SWFSound nelly(sound(6, 1, true, false, 10));
+    EXPECT_EQ(writeResourceFile(nelly, dir.file("n.wav")), WriteFailed);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("n.wav")));
+
+    // A folder that does not exist: the file cannot be created.
+    EXPECT_EQ(writeResourceFile(mp3, dir.file("none/a.mp3")), CreateFailed);
+
+    // Disk full shows only when the data is flushed: the file is reported
+    // and nothing claims success. The failed file is deleted, so write
+    // through a link: the link goes, the device stays.
+    if (std::filesystem::is_character_file("/dev/full")) {
+        const std::string full = dir.file("full.mp3");
+        std::filesystem::create_symlink("/dev/full", full);
+        SWFSound big(sound(2, 3, true, false, 1 << 16));
+        EXPECT_EQ(writeResourceFile(big, full), WriteFailed);
+        EXPECT_FALSE(std::filesystem::is_symlink(full));
+        EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    }
+}
+
+TEST(WriteResourceFile, ImagesAsJpegOrPng) {
+    TempDir dir;
+    SWFImage jpeg(0, filled(kFormatRGB, 5, 3, {200, 10, 10}), true, 10);
+    ASSERT_EQ(writeResourceFile(jpeg, dir.file("x.jpg")), WriteOk);
+    const Bytes j = readAll(dir.file("x.jpg"));
+    ASSERT_GE(j.size(), 4u);
+    EXPECT_EQ(j[0], 0xFF);
+    EXPECT_EQ(j[1], 0xD8);
+
+    SWFImage png(0, filled(kFormatRGBA, 5, 3, {200, 10, 10, 7}), true, 10);
+    ASSERT_EQ(writeResourceFile(png, dir.file("x.png")), WriteOk);
+    const Bytes p = readAll(dir.file("x.png"));
+    ASSERT_GE(p.size(), 8u);
+    EXPECT_EQ(p[1], 'P');
+}
+
+}  // namespace
+}  // namespace kestrel::test
