@@ -1,0 +1,64 @@
+// Writing resources of a document into a folder: the folder check that
+// creates what is missing, file naming, the overwrite question and the
+// per-file error reports. The window and the command-line tool answer the
+// questions through ExtractionHost.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "document/messages.h"
+#include "document/swf_document.h"
+
+namespace kestrel {
+
+enum class OverwriteAnswer { Yes, All, No, Cancel };
+
+class ExtractionHost {
+public:
+    virtual ~ExtractionHost() = default;
+    // A file exists at path: overwrite it?
+    virtual OverwriteAnswer confirmOverwrite(const std::string& path) = 0;
+    // Folder problems and per-file failures.
+    virtual MessageAnswer report(const std::string& text, MessageIcon icon, MessageButtons buttons) = 0;
+    virtual void beginProgress(int /*steps*/) {}
+    virtual void setProgress(int /*step*/) {}
+    virtual void endProgress() {}
+    // Called once per index with what happened to it.
+    enum class Outcome { Written, Skipped, Failed };
+    virtual void resourceDone(int /*index*/, const std::string& /*path*/, Outcome /*outcome*/) {}
+};
+
+struct ExtractSummary {
+    int written = 0;
+    int skipped = 0;
+    int failed = 0;
+    bool folderFailed = false;
+    bool stopped = false;  // Cancel, or No to "continue?"
+};
+
+namespace text {
+inline constexpr const char* kCouldNotExtract = "Could not extract the resources.\n";
+inline constexpr const char* kCannotCreateFile = "Unable to create the following file";
+inline constexpr const char* kCannotWriteResource = "Could not create the following resource";
+inline constexpr const char* kContinue = "\nDo you want to continue ?";
+inline constexpr const char* kFileExists = "The file '%s' already exists.\n\nDo you want to overwrite it?";
+}  // namespace text
+
+// The process's current folder as Kestrel keeps it (the working directory at
+// start; changed by createPath and by the folder dialogs). Never chdir.
+std::string currentFolder();
+void setCurrentFolder(const std::string& folder);
+
+// Replaces * ? " < > | by '_'.
+std::string cleanFolderText(std::string folder);
+
+// Creates every missing folder of an absolute path. False with a message
+// such as "/srv/x : Access denied" in `error`.
+bool createPath(const std::string& path, std::string& error);
+
+// Writes the records at `indices` into the folder named by folderText.
+ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
+                                const std::vector<int>& indices, ExtractionHost& host);
+
+}  // namespace kestrel
