@@ -1,5 +1,7 @@
 #include "reader/image_decode.h"
 
+#include "reader/embedded_image.h"
+
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
@@ -493,6 +495,7 @@ bool inflateExactly(const std::uint8_t* source, std::size_t sourceLength, std::u
 
 struct JpegTablesDecoder::Impl {
     JpegDecompressor jpeg;
+    std::vector<std::uint8_t> tables;  // the last tables datastream, for original-JPEG output
 };
 
 JpegTablesDecoder::JpegTablesDecoder() : impl_(new (std::nothrow) Impl) {
@@ -519,7 +522,9 @@ bool JpegTablesDecoder::loadTables(std::span<std::uint8_t> body) {
     // An image header after the tables is not for later DefineBits tags:
     // keep the tables, drop the image.
     jpeg.reset();
-    return header >= 0;
+    if (header < 0) return false;
+    impl_->tables.assign(body.begin(), body.end());
+    return true;
 }
 
 DecodedImage JpegTablesDecoder::decodeDefineBits(std::span<const std::uint8_t> body) {
@@ -530,7 +535,10 @@ DecodedImage JpegTablesDecoder::decodeDefineBits(std::span<const std::uint8_t> b
     auto picture = decodeJpeg(jpeg, false);
     jpeg.attach({});
     if (!picture) return failed();
-    return decoded(std::move(picture));
+    DecodedImage result = decoded(std::move(picture));
+    result.isJpeg = true;
+    result.jpegData = mergeJpegStreams({impl_->tables, tail(body, 2)});
+    return result;
 }
 
 DecodedImage decodeDefineBitsJpeg(std::span<std::uint8_t> body, bool withAlpha) {
@@ -539,10 +547,29 @@ DecodedImage decodeDefineBitsJpeg(std::span<std::uint8_t> body, bool withAlpha) 
     fixLeadingMarkers(data);
     if (alphaOffset > data.size()) return failed();
 
+    // PNG and GIF files are allowed here too; they carry their own alpha
+    // and are treated like lossless bitmaps.
+    const Bytes image = withAlpha ? Bytes(data).first(alphaOffset) : Bytes(data);
+    switch (embeddedKind(image)) {
+        case EmbeddedKind::Png: {
+            auto png = decodePng(image);
+            return png ? decoded(std::move(png)) : failed();
+        }
+        case EmbeddedKind::Gif: {
+            auto gif = decodeGif(image);
+            return gif ? decoded(std::move(gif)) : failed();
+        }
+        case EmbeddedKind::Jpeg: break;
+    }
+
     auto picture = decodeStandaloneJpeg(data, withAlpha);
     if (!picture) return failed();
     if (withAlpha && !applyAlphaPlane(*picture, Bytes(data).subspan(alphaOffset))) return failed();
-    return decoded(std::move(picture));
+    DecodedImage result = decoded(std::move(picture));
+    result.isJpeg = true;
+    result.premultiplied = withAlpha;
+    result.jpegData = mergeJpegStreams({image});
+    return result;
 }
 
 DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool withAlpha) {
@@ -585,7 +612,9 @@ DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool w
     const bool ok = format == 3 ? inflateIndexed(inflater, *picture, colours, withAlpha, stride)
                                 : inflateDirectColour(inflater, *picture, format, withAlpha, stride);
     if (!ok) return failed();
-    return decoded(std::move(picture));
+    DecodedImage result = decoded(std::move(picture));
+    result.premultiplied = withAlpha;
+    return result;
 }
 
 }  // namespace kestrel

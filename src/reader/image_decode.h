@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "reader/picture/ob_picture.h"
 
@@ -15,6 +16,9 @@ namespace kestrel {
 struct DecodedImage {
     std::unique_ptr<OBPicture> picture;  // set when code == 0
     int code = 0;                        // 0 decoded, 2 stop the whole read, 3 this image failed
+    bool isJpeg = false;                 // decoded from JPEG data (not PNG/GIF/lossless)
+    bool premultiplied = false;          // colours are stored multiplied by alpha
+    std::vector<std::uint8_t> jpegData;  // the tag's JPEG as one clean file (JPEG only)
 };
 
 // The persistent decompressor that holds the tables of the last JPEGTables

@@ -287,12 +287,15 @@ void SWFReader::handleSprite() {
 
 // --- images ---------------------------------------------------------------
 
-void SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, bool isJpeg, std::uint32_t length) {
+void SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length) {
     if (decoded.code != 0 || !decoded.picture) {
         result_ = decoded.code == kReadDamaged ? kReadDamaged : kReadSomeFailed;
         return;
     }
-    sink_->addImage(frame, std::move(decoded.picture), isJpeg, length);
+    ImageExtras extras;
+    extras.premultiplied = decoded.premultiplied;
+    extras.jpegData = std::move(decoded.jpegData);
+    sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
 }
 
 void SWFReader::handleJpegTables() {
@@ -310,15 +313,15 @@ void SWFReader::handleDefineBits(std::uint16_t frame, std::uint32_t length) {
         result_ = kReadSomeFailed;
         return;
     }
-    handOver(tablesDecoder_->decodeDefineBits(body()), frame, true, length);
+    handOver(tablesDecoder_->decodeDefineBits(body()), frame, length);
 }
 
 void SWFReader::handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
-    handOver(decodeDefineBitsJpeg(body(), withAlpha), frame, true, length);
+    handOver(decodeDefineBitsJpeg(body(), withAlpha), frame, length);
 }
 
 void SWFReader::handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
-    handOver(decodeDefineBitsLossless(body(), withAlpha), frame, false, length);
+    handOver(decodeDefineBitsLossless(body(), withAlpha), frame, length);
 }
 
 // --- sounds ---------------------------------------------------------------

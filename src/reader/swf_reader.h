@@ -33,12 +33,18 @@ public:
     virtual void setPosition(int position) = 0;
 };
 
+// What an image brings besides its picture.
+struct ImageExtras {
+    bool premultiplied = false;          // colours stored multiplied by alpha
+    std::vector<std::uint8_t> jpegData;  // the tag's JPEG as one file (JPEG images only)
+};
+
 // Receives every decoded resource, in reading order.
 class ResourceSink {
 public:
     virtual ~ResourceSink() = default;
     virtual void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
-                          std::uint32_t bodyLength) = 0;
+                          std::uint32_t bodyLength, ImageExtras extras = {}) = 0;
     // Called when a sound is complete (event sounds at once, stream sounds
     // when their timeline ends). Sounds without data are passed too.
     virtual void addSound(std::unique_ptr<OFSound> sound) = 0;
@@ -102,7 +108,7 @@ private:
     void handleDefineBits(std::uint16_t frame, std::uint32_t length);
     void handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha);
     void handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha);
-    void handOver(DecodedImage decoded, std::uint16_t frame, bool isJpeg, std::uint32_t length);
+    void handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length);
     void handleDefineSound(std::uint16_t frame, std::uint32_t length);
     void handleSoundStreamHead(std::uint16_t frame);
     void handleSoundStreamBlock(std::uint32_t length);

@@ -7,7 +7,13 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <gif_lib.h>
 #include <zlib.h>
+
+#include <cstring>
+
+#include "reader/embedded_image.h"
+#include "reader/picture/image_writers.h"
 
 namespace kestrel {
 namespace {
@@ -412,6 +418,149 @@ TEST(InflateExactly, StreamMustEndAndFit) {
     EXPECT_FALSE(inflateExactly(z.data(), z.size(), out.data(), 999));
     EXPECT_FALSE(inflateExactly(z.data(), z.size() - 1, out.data(), out.size()));
     EXPECT_FALSE(inflateExactly(data.data(), data.size(), out.data(), out.size()));
+}
+
+// ---------------------------------------------------------------------------
+// PNG and GIF data in JPEG tags, and the original JPEG bytes
+
+Bytes pngFile(const OBPicture& picture) {
+    std::FILE* f = std::tmpfile();
+    EXPECT_TRUE(writePng(picture, f, 6));
+    Bytes out(std::size_t(std::ftell(f)));
+    std::rewind(f);
+    EXPECT_EQ(std::fread(out.data(), 1, out.size(), f), out.size());
+    std::fclose(f);
+    return out;
+}
+
+struct GifWriter {
+    Bytes bytes;
+    static int write(GifFileType* gif, const GifByteType* data, int n) {
+        auto* self = static_cast<GifWriter*>(gif->UserData);
+        self->bytes.insert(self->bytes.end(), data, data + n);
+        return n;
+    }
+};
+
+// A screenWidth x screenHeight GIF whose one image sits at (left, top) and
+// has pixel (x, y) = colour index (x + y) % 4; index 3 is transparent.
+Bytes gifFile(int screenWidth, int screenHeight, int left, int top, int width, int height, bool interlaced) {
+    GifWriter out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, GifWriter::write, &error);
+    GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}};
+    ColorMapObject* map = GifMakeMapObject(4, colours);
+    EGifSetGifVersion(gif, true);
+    EGifPutScreenDesc(gif, screenWidth, screenHeight, 2, 0, map);
+    GraphicsControlBlock gcb{};
+    gcb.TransparentColor = 3;
+    GifByteType ext[4];
+    const size_t extLength = EGifGCBToExtension(&gcb, ext);
+    EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(extLength), ext);
+    EGifPutImageDesc(gif, left, top, width, height, interlaced, nullptr);
+    std::vector<GifPixelType> line(static_cast<std::size_t>(width));
+    static const int kStart[] = {0, 4, 2, 1};
+    static const int kStep[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass) {
+        for (int y = interlaced ? kStart[pass] : 0; y < height; y += interlaced ? kStep[pass] : 1) {
+            for (int x = 0; x < width; ++x) line[std::size_t(x)] = GifPixelType((x + y) % 4);
+            EGifPutLine(gif, line.data(), width);
+        }
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+    return out.bytes;
+}
+
+TEST(EmbeddedImages, PngInJpegTagsDecodesLikeALosslessImage) {
+    auto source = OBPicture::create(kFormatRGBA, 3, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            std::uint8_t* p = source->row(y) + x * 4;
+            p[0] = std::uint8_t(x * 80);
+            p[1] = std::uint8_t(y * 200);
+            p[2] = 7;
+            p[3] = std::uint8_t(100 + x);
+        }
+    const Bytes png = pngFile(*source);
+
+    Bytes jpeg2 = concat({kCharacterId, png});
+    DecodedImage r = decodeDefineBitsJpeg(jpeg2, false);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_FALSE(r.isJpeg);
+    EXPECT_FALSE(r.premultiplied);
+    EXPECT_TRUE(r.jpegData.empty());
+    ASSERT_EQ(r.picture->format(), kFormatRGBA);
+    for (int y = 0; y < 2; ++y) EXPECT_EQ(0, std::memcmp(r.picture->row(y), source->row(y), 12)) << y;
+
+    // A JPEG3 alpha block does not apply to PNG data.
+    Bytes jpeg3 = jpeg3Body(png, zlibCompress(Bytes(6, 0)));
+    r = decodeDefineBitsJpeg(jpeg3, true);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.picture->row(0)[3], source->row(0)[3]);
+
+    Bytes cut = concat({kCharacterId, Bytes(png.begin(), png.end() - 20)});
+    EXPECT_EQ(decodeDefineBitsJpeg(cut, false).code, 3);
+}
+
+TEST(EmbeddedImages, GifFirstImageOnItsScreenWithTransparency) {
+    for (bool interlaced : {false, true}) {
+        const Bytes gif = gifFile(6, 11, 1, 0, 4, 10, interlaced);
+        Bytes body = concat({kCharacterId, gif});
+        DecodedImage r = decodeDefineBitsJpeg(body, false);
+        ASSERT_EQ(r.code, 0) << interlaced;
+        EXPECT_FALSE(r.isJpeg);
+        const OBPicture& p = *r.picture;
+        ASSERT_EQ(p.width(), 6);
+        ASSERT_EQ(p.height(), 11);
+        for (int y = 0; y < 10; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                const std::uint8_t* px = pixel(p, x + 1, y);
+                const int index = (x + y) % 4;
+                if (index == 3) {
+                    EXPECT_EQ(px[3], 0) << x << "," << y;
+                } else {
+                    EXPECT_EQ(px[3], 255);
+                    EXPECT_EQ(px[index], 255) << x << "," << y << " interlaced " << interlaced;
+                }
+            }
+        }
+        EXPECT_EQ(pixel(p, 0, 0)[3], 0);   // left of the image
+        EXPECT_EQ(pixel(p, 5, 10)[3], 0);  // below it
+    }
+    Bytes broken = concat({kCharacterId, gifFile(6, 11, 0, 0, 6, 11, false)});
+    broken.resize(broken.size() - 12);
+    EXPECT_EQ(decodeDefineBitsJpeg(broken, false).code, 3);
+}
+
+TEST(OriginalJpeg, TablesMergedStrayMarkersDroppedEndAdded) {
+    const Bytes pixels = pattern(24, 16, 3);
+    Encoder encoder(24, 16, 3, JCS_RGB, 60);
+    const Bytes tables = encoder.tables();
+    const Bytes image = encoder.image(pixels, false);
+
+    JpegTablesDecoder decoder;
+    Bytes tablesBody = tables;
+    ASSERT_TRUE(decoder.loadTables(tablesBody));
+    const DecodedImage r = decoder.decodeDefineBits(concat({kCharacterId, image}));
+    ASSERT_EQ(r.code, 0);
+    EXPECT_TRUE(r.isJpeg);
+    // One stream: SOI first, EOI last, no SOI inside; decodes to the same samples.
+    ASSERT_GE(r.jpegData.size(), 4u);
+    EXPECT_EQ(r.jpegData[0], 0xFF);
+    EXPECT_EQ(r.jpegData[1], 0xD8);
+    EXPECT_EQ(r.jpegData[r.jpegData.size() - 1], 0xD9);
+    EXPECT_EQ(referenceDecode(r.jpegData), referenceDecode(concat({tables, image})));
+
+    // JPEG2 data with the authoring tools' leading EOI/SOI pair.
+    const Bytes full = encodeJpeg(16, 8, 3);
+    Bytes body = concat({kCharacterId, {0xFF, 0xD9, 0xFF, 0xD8}, full});
+    const DecodedImage j2 = decodeDefineBitsJpeg(body, false);
+    ASSERT_EQ(j2.code, 0);
+    EXPECT_EQ(j2.jpegData, full);
+
+    // A stream cut before its EOI gets one.
+    EXPECT_EQ(mergeJpegStreams({Bytes(full.begin(), full.end() - 2)}), full);
 }
 
 }  // namespace

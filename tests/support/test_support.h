@@ -58,10 +58,11 @@ public:
         std::unique_ptr<OBPicture> picture;
         bool isJpeg;
         std::uint32_t bodyLength;
+        ImageExtras extras;
     };
-    void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
-                  std::uint32_t bodyLength) override {
-        images.push_back({frame, std::move(picture), isJpeg, bodyLength});
+    void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg, std::uint32_t bodyLength,
+                  ImageExtras extras = {}) override {
+        images.push_back({frame, std::move(picture), isJpeg, bodyLength, std::move(extras)});
         order.push_back('I');
     }
     void addSound(std::unique_ptr<OFSound> sound) override {
