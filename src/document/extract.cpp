@@ -93,7 +93,8 @@ bool createPath(const std::string& path, std::string& error) {
 }
 
 ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
-                                const std::vector<int>& indices, ExtractionHost& host) {
+                                const std::vector<int>& indices, ExtractionHost& host,
+                                const WriteOptions& options) {
     ExtractSummary summary;
     std::string folder = cleanFolderText(folderText);
     std::string error;
@@ -127,7 +128,7 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
             if (answer == OverwriteAnswer::All) overwriteAll = true;
         }
 
-        const WriteResult result = writeResourceFile(record, path);
+        const WriteResult result = writeResourceFile(record, path, options);
         if (result == WriteOk) {
             ++summary.written;
             host.resourceDone(index, path, ExtractionHost::Outcome::Written);

@@ -59,6 +59,7 @@ bool createPath(const std::string& path, std::string& error);
 
 // Writes the records at `indices` into the folder named by folderText.
 ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
-                                const std::vector<int>& indices, ExtractionHost& host);
+                                const std::vector<int>& indices, ExtractionHost& host,
+                                const WriteOptions& options = {});
 
 }  // namespace kestrel

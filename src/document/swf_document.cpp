@@ -62,10 +62,13 @@ bool SWFDocument::addResource(std::unique_ptr<SWFRes> record) {
 }
 
 void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
-                           std::uint32_t bodyLength) {
+                           std::uint32_t bodyLength, ImageExtras extras) {
     if (!picture) return;
     try {
-        addResource(std::make_unique<SWFImage>(frame, std::move(picture), isJpeg, bodyLength));
+        auto image = std::make_unique<SWFImage>(frame, std::move(picture), isJpeg, bodyLength);
+        image->premultiplied = extras.premultiplied;
+        image->originalJpeg = std::move(extras.jpegData);
+        addResource(std::move(image));
     } catch (const std::bad_alloc&) {
     }
 }

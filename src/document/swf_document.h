@@ -41,8 +41,8 @@ public:
     std::string resourceFileName(int index, int number) const;
 
     // ResourceSink
-    void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
-                  std::uint32_t bodyLength) override;
+    void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg, std::uint32_t bodyLength,
+                  ImageExtras extras = {}) override;
     void addSound(std::unique_ptr<OFSound> sound) override;
 
 private:

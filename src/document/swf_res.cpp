@@ -1,5 +1,6 @@
 #include "document/swf_res.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -45,11 +46,31 @@ bool closeChecked(std::FILE* file) {
     return flushed && closed;
 }
 
-WriteResult writeImage(const SWFImage& image, const std::string& path) {
+bool writeBytes(std::FILE* file, const std::vector<std::uint8_t>& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+bool encodeImage(const SWFImage& image, std::FILE* file, const WriteOptions& options) {
+    const OBPicture& picture = *image.payload;
+    if (image.isJpeg && !picture.hasAlpha()) {
+        if (options.originalJpeg && !image.originalJpeg.empty()) return writeBytes(file, image.originalJpeg);
+        return writeJpeg(picture, file, 100);
+    }
+    if (options.straightAlpha && image.premultiplied) {
+        if (auto straight = unpremultiplied(picture)) return writePng(*straight, file, 9);
+    }
+    return writePng(picture, file, 9);
+}
+
+std::uint8_t divideByAlpha(std::uint8_t colour, std::uint8_t alpha) {
+    if (alpha == 0) return 0;
+    return std::uint8_t(std::min(255, (colour * 255 + alpha / 2) / alpha));
+}
+
+WriteResult writeImage(const SWFImage& image, const std::string& path, const WriteOptions& options) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return CreateFailed;
-    const OBPicture& picture = *image.payload;
-    bool ok = image.isJpeg && !picture.hasAlpha() ? writeJpeg(picture, file, 100) : writePng(picture, file, 9);
+    bool ok = encodeImage(image, file, options);
     ok = closeChecked(file) && ok;
     if (ok) return WriteOk;
     std::remove(path.c_str());
@@ -148,8 +169,31 @@ SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload
 
 std::string SWFSound::extension() const { return payload->format == kSoundMp3 ? ".mp3" : ".wav"; }
 
-WriteResult writeResourceFile(const SWFRes& record, const std::string& path) {
-    if (record.kind == kKindImage) return writeImage(static_cast<const SWFImage&>(record), path);
+std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture) {
+    if (!picture.hasAlpha()) return nullptr;
+    auto copy = picture.clone();
+    if (!copy) return nullptr;
+    const int format = copy->format();
+    if (format == kFormatIndexed) {
+        for (int i = 0; i < copy->colourCount(); ++i) {
+            std::uint8_t* e = copy->paletteEntry(i);
+            for (int c = 0; c < 3; ++c) e[c] = divideByAlpha(e[c], e[3]);
+        }
+        return copy;
+    }
+    if (format != kFormatRGBA && format != kFormatGrayAlpha) return nullptr;
+    const int bytes = format == kFormatRGBA ? 4 : 2;
+    for (int y = 0; y < copy->height(); ++y) {
+        std::uint8_t* px = copy->row(y);
+        for (int x = 0; x < copy->width(); ++x, px += bytes) {
+            for (int c = 0; c < bytes - 1; ++c) px[c] = divideByAlpha(px[c], px[bytes - 1]);
+        }
+    }
+    return copy;
+}
+
+WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options) {
+    if (record.kind == kKindImage) return writeImage(static_cast<const SWFImage&>(record), path, options);
     return writeSound(static_cast<const SWFSound&>(record), path);
 }
 

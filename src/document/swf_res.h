@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "reader/picture/ob_picture.h"
 #include "reader/sound/of_sound.h"
@@ -45,6 +46,8 @@ public:
 
     std::unique_ptr<OBPicture> payload;
     bool isJpeg;
+    bool premultiplied = false;            // colours stored multiplied by alpha
+    std::vector<std::uint8_t> originalJpeg;  // the JPEG bytes the file holds, as one file
 };
 
 class SWFSound final : public SWFRes {
@@ -57,8 +60,18 @@ public:
     std::int32_t durationMs = 0;
 };
 
+// Choices for writing, both off by default.
+struct WriteOptions {
+    bool originalJpeg = false;  // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
+    bool straightAlpha = false;  // PNGs of premultiplied images: colours divided by alpha
+};
+
 // Writes the record's payload to path; a partly written file is deleted.
-WriteResult writeResourceFile(const SWFRes& record, const std::string& path);
+WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options = {});
+
+// A copy whose colours are divided by alpha (RGBA, Gray+Alpha, or an
+// indexed picture's palette); null for pictures without alpha.
+std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture);
 
 // "%d KB" of size / 1024, or "1 KB" up to 1024 bytes.
 std::string memoryTextFor(std::int64_t size);

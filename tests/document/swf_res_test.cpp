@@ -1,4 +1,6 @@
 #include "document/swf_res.h"
+#include "reader/picture/image_writers.h"
+#include "reader/picture/image_writers.h"
 #include "test_support.h"
 
 namespace kestrel::test {
@@ -168,6 +170,63 @@ TEST(WriteResourceFile, ImagesAsJpegOrPng) {
     const Bytes p = readAll(dir.file("x.png"));
     ASSERT_GE(p.size(), 8u);
     EXPECT_EQ(p[1], 'P');
+}
+
+TEST(WriteOptions, StraightAlphaDividesPremultipliedColours) {
+    TempDir dir;
+    SWFImage image(0, filled(kFormatRGBA, 2, 2, {100, 50, 0, 128}), false, 10);
+    image.premultiplied = true;
+    ASSERT_EQ(writeResourceFile(image, dir.file("pre.png")), WriteOk);
+    WriteOptions straight;
+    straight.straightAlpha = true;
+    ASSERT_EQ(writeResourceFile(image, dir.file("straight.png"), straight), WriteOk);
+
+    const Bytes pre = readAll(dir.file("pre.png"));
+    const Bytes str = readAll(dir.file("straight.png"));
+    auto prePicture = readPng(pre.data(), pre.size(), nullptr, nullptr);
+    auto strPicture = readPng(str.data(), str.size(), nullptr, nullptr);
+    ASSERT_TRUE(prePicture && strPicture);
+    const std::uint8_t* a = prePicture->row(0);
+    const std::uint8_t* b = strPicture->row(0);
+    EXPECT_EQ((std::vector<int>{a[0], a[1], a[2], a[3]}), (std::vector<int>{100, 50, 0, 128}));
+    EXPECT_EQ((std::vector<int>{b[0], b[1], b[2], b[3]}), (std::vector<int>{199, 100, 0, 128}));
+
+    // Images whose colours are not premultiplied are written as they are.
+    SWFImage plain(0, filled(kFormatRGBA, 2, 2, {100, 50, 0, 128}), false, 10);
+    ASSERT_EQ(writeResourceFile(plain, dir.file("plain.png"), straight), WriteOk);
+    EXPECT_EQ(readAll(dir.file("plain.png")), pre);
+
+    // A palette with alpha has its entries divided; alpha 0 gives black.
+    auto indexed = OBPicture::create(kFormatIndexed, 2, 1);
+    indexed->setColourCount(2);
+    const std::uint8_t e0[4] = {64, 64, 64, 64}, e1[4] = {10, 20, 30, 0};
+    std::copy(e0, e0 + 4, indexed->paletteEntry(0));
+    std::copy(e1, e1 + 4, indexed->paletteEntry(1));
+    indexed->setPaletteKind(2);
+    indexed->row(0)[0] = 0;
+    indexed->row(0)[1] = 1;
+    auto divided = unpremultiplied(*indexed);
+    ASSERT_TRUE(divided);
+    EXPECT_EQ(divided->paletteEntry(0)[0], 255);
+    EXPECT_EQ(divided->paletteEntry(1)[2], 0);
+    EXPECT_EQ(unpremultiplied(*filled(kFormatRGB, 1, 1, {1, 2, 3})), nullptr);
+}
+
+TEST(WriteOptions, OriginalJpegWritesTheFileBytesOnlyWithoutAlpha) {
+    TempDir dir;
+    SWFImage image(0, filled(kFormatRGB, 4, 4, {10, 200, 30}), true, 10);
+    image.originalJpeg = {0xFF, 0xD8, 1, 2, 3, 0xFF, 0xD9};
+    WriteOptions original;
+    original.originalJpeg = true;
+    ASSERT_EQ(writeResourceFile(image, dir.file("o.jpg"), original), WriteOk);
+    EXPECT_EQ(readAll(dir.file("o.jpg")), image.originalJpeg);
+    ASSERT_EQ(writeResourceFile(image, dir.file("r.jpg")), WriteOk);
+    EXPECT_NE(readAll(dir.file("r.jpg")), image.originalJpeg);  // re-encoded by default
+
+    SWFImage alpha(0, filled(kFormatRGBA, 4, 4, {10, 200, 30, 9}), true, 10);
+    alpha.originalJpeg = image.originalJpeg;
+    ASSERT_EQ(writeResourceFile(alpha, dir.file("a.png"), original), WriteOk);
+    EXPECT_EQ(readAll(dir.file("a.png"))[1], 'P');
 }
 
 }  // namespace
