@@ -1,50 +1,171 @@
 // kestrel-cli: lists and extracts the images and sounds of SWF files
 // without a window, through the same core as the window program.
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <iostream>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <unistd.h>
-
-#include <iostream>
-
+#include "base/path.h"
+#include "cli/inputs.h"
 #include "cli/json.h"
 #include "document/extract.h"
 #include "document/swf_document.h"
 
+#ifndef KESTREL_VERSION
+#define KESTREL_VERSION "0.0"
+#endif
+
 using namespace kestrel;
+using namespace kestrel::cli;
 
 namespace {
 
 const char* const kUsage =
-    "usage: kestrel-cli list [--json] [--sort KEY] FILE...\n"
-    "       kestrel-cli extract FILE... -o DIR [--images|--sounds] [--index N,M,...] [--overwrite]\n"
-    "  KEY: 1 type, 2 frame, 3 memory size, 4 dimension; negative sorts descending\n";
+    "usage: kestrel-cli list [--json] [--sort KEY] [-r] [--files-from LIST] INPUT...\n"
+    "       kestrel-cli extract -o DIR [options] [-r] [--files-from LIST] INPUT...\n"
+    "       kestrel-cli find [--json] FOLDER...\n"
+    "       kestrel-cli --help | --version\n";
 
-// Messages of the core go to stderr, prefixed with the file they concern.
+const char* const kHelp =
+    "Lists and extracts the images and sounds of SWF (Flash) movies.\n"
+    "\n"
+    "INPUT is an SWF file or a folder; a folder gives the files in it that\n"
+    "start with an SWF signature, whatever their name (-r: in its subfolders too).\n"
+    "\n"
+    "list      print each movie's resources in reading order\n"
+    "  --json            one JSON object per movie (an array for several)\n"
+    "  --sort KEY        1 type, 2 frame, 3 memory size, 4 dimension; negative descends\n"
+    "\n"
+    "extract   write resources as JPEG/PNG/MP3/WAV files named title-number.ext\n"
+    "  -o, --output DIR  folder to write into (created when missing)\n"
+    "  --images          images only            --sounds    sounds only\n"
+    "  --index N,M,...   only these resources (positions in the list output)\n"
+    "  --overwrite       replace existing files (otherwise asked on a terminal,\n"
+    "                    skipped elsewhere)\n"
+    "  --per-file-folders  one folder per movie under DIR, named after it\n"
+    "  --original-jpeg   write JPEG images without alpha as the bytes the movie\n"
+    "                    holds instead of re-encoding them\n"
+    "  --straight-alpha  divide colours by alpha in PNGs of images the movie\n"
+    "                    stores premultiplied\n"
+    "  --jobs N          movies read and written in parallel (default: cores)\n"
+    "\n"
+    "find      list the files under the folders that are SWF movies by signature\n"
+    "  --json            as a JSON array\n"
+    "\n"
+    "common    -r, --recursive   descend into subfolders of folder inputs\n"
+    "          --files-from LIST read more inputs from LIST, one per line (- for stdin)\n"
+    "\n"
+    "Exit status: 0 when everything was read and written, 1 when something\n"
+    "failed, 2 for a usage error.\n";
+
+int usageError(const std::string& what) {
+    std::fprintf(stderr, "kestrel-cli: %s\n%s", what.c_str(), kUsage);
+    return 2;
+}
+
+std::mutex outputMutex;
+
+// Messages of the core go to stderr.
 class StderrMessages final : public MessageSink {
 public:
     MessageAnswer show(const std::string& text, MessageIcon icon, MessageButtons) override {
+        std::lock_guard lock(outputMutex);
         std::fprintf(stderr, "kestrel-cli: %s%s\n", icon == MessageIcon::Warning ? "warning: " : "", text.c_str());
         return MessageAnswer::Ok;
     }
 };
 
-struct ListOptions {
-    bool json = false;
-    int sortKey = 0;
-    std::vector<std::string> files;
+// A progress line on a terminal: "[n/total] name", rewritten in place.
+class ProgressLine {
+public:
+    ProgressLine(int total, bool enabled) : total_(total), enabled_(enabled && total > 1) {}
+    void step(const std::string& name) {
+        if (!enabled_) return;
+        std::lock_guard lock(outputMutex);
+        const int n = ++done_;
+        std::string shown = name.size() > 60 ? "..." + name.substr(name.size() - 57) : name;
+        std::fprintf(stderr, "\r\033[K[%d/%d] %s", n, total_, shown.c_str());
+        std::fflush(stderr);
+    }
+    void finish() {
+        if (!enabled_) return;
+        std::lock_guard lock(outputMutex);
+        std::fprintf(stderr, "\r\033[K");
+    }
+
+private:
+    int total_;
+    bool enabled_;
+    int done_ = 0;
 };
 
-std::string absolutePath(const std::string& path) {
-    std::error_code ec;
-    auto abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
+// Options shared by the commands.
+struct CommonOptions {
+    bool recurse = false;
+    std::vector<std::string> inputs;
+    std::vector<std::string> fileLists;
+};
+
+// Parses an option common to all commands; false when `arg` is not one.
+// `error` is set when it is one but malformed.
+bool commonOption(int argc, char** argv, int& i, CommonOptions& common, std::string& error) {
+    const std::string arg = argv[i];
+    if (arg == "-r" || arg == "--recursive") {
+        common.recurse = true;
+    } else if (arg == "--files-from") {
+        if (i + 1 >= argc) error = "--files-from needs a file (or -)";
+        else common.fileLists.push_back(argv[++i]);
+    } else {
+        return false;
+    }
+    return true;
 }
+
+bool parseInt(const char* text, int& out, long low, long high) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!text[0] || *end || v < low || v > high) return false;
+    out = int(v);
+    return true;
+}
+
+bool parseIndexList(const std::string& text, std::vector<int>& out) {
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        int v = 0;
+        if (!parseInt(text.substr(at, comma - at).c_str(), v, 0, 1000000000)) return false;
+        out.push_back(v);
+        at = comma + 1;
+    }
+    return !out.empty();
+}
+
+// Files from the arguments and the --files-from lists; reports what cannot
+// be read. Empty when nothing usable was given.
+bool gatherInputs(const CommonOptions& common, InputList& inputs) {
+    std::vector<std::string> arguments = common.inputs;
+    for (const std::string& list : common.fileLists) {
+        if (!readFileList(list, arguments)) {
+            std::fprintf(stderr, "kestrel-cli: cannot read the list %s\n", list.c_str());
+            return false;
+        }
+    }
+    inputs = collectInputs(arguments, common.recurse);
+    for (const std::string& e : inputs.errors) std::fprintf(stderr, "kestrel-cli: %s\n", e.c_str());
+    return true;
+}
+
+// --- list ---------------------------------------------------------------------
 
 void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     const SWFRes& r = doc.resource(index);
@@ -100,34 +221,59 @@ void printDocumentText(const std::string& file, const SWFDocument& doc) {
     std::printf("%s: %d resource%s\n", file.c_str(), doc.count(), doc.count() == 1 ? "" : "s");
     for (int i = 0; i < doc.count(); ++i) {
         const SWFRes& r = doc.resource(i);
-        std::printf("  %s #%-4d %-28s frame %-5s %8s  %-14s %s\n", r.kind == kKindImage ? "Image" : "Sound", r.number,
-                    r.typeText.c_str(), r.frameText.c_str(), r.memoryText.c_str(), r.sizeText.c_str(),
+        std::printf("  %3d  %s #%-4d %-30s frame %-5s %8s  %-14s %s\n", i, r.kind == kKindImage ? "Image" : "Sound",
+                    r.number, r.typeText.c_str(), r.frameText.c_str(), r.memoryText.c_str(), r.sizeText.c_str(),
                     doc.resourceFileName(i, r.number).c_str());
     }
 }
 
-int runList(const ListOptions& options) {
+int runList(int argc, char** argv) {
+    CommonOptions common;
+    bool json = false;
+    int sortKey = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string error;
+        if (commonOption(argc, argv, i, common, error)) {
+            if (!error.empty()) return usageError(error);
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--sort") {
+            if (i + 1 >= argc || !parseInt(argv[++i], sortKey, -4, 4) || sortKey == 0) {
+                return usageError("--sort takes 1..4 or -1..-4");
+            }
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i) common.inputs.push_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + arg);
+        } else {
+            common.inputs.push_back(arg);
+        }
+    }
+    InputList inputs;
+    if (!gatherInputs(common, inputs)) return 1;
+    if (inputs.files.empty()) return usageError("no file given");
+
     StderrMessages messages;
-    JsonWriter json(stdout);
-    const bool many = options.files.size() > 1;
-    if (options.json && many) json.beginArray();
-    int status = 0;
-    for (const std::string& file : options.files) {
+    JsonWriter out(stdout);
+    const bool many = inputs.files.size() > 1 || common.recurse || !common.fileLists.empty();
+    if (json && many) out.beginArray();
+    int status = inputs.errors.empty() ? 0 : 1;
+    for (const std::string& file : inputs.files) {
         SWFDocument doc;
         const bool usable = doc.readFile(absolutePath(file), nullptr, &messages);
         if (!usable) status = 1;
-        if (usable) doc.sort(options.sortKey);
-        if (options.json) {
-            writeDocumentJson(json, file, doc.readResult(), usable ? &doc : nullptr);
+        if (usable) doc.sort(sortKey);
+        if (json) {
+            writeDocumentJson(out, file, doc.readResult(), usable ? &doc : nullptr);
         } else if (usable) {
             printDocumentText(file, doc);
         }
     }
-    if (options.json && many) json.endArray();
-    if (options.json) std::fputc('\n', stdout);
+    if (json && many) out.endArray();
+    if (json) std::fputc('\n', stdout);
     return status;
 }
-
 
 // --- extract ------------------------------------------------------------------
 
@@ -136,8 +282,10 @@ struct ExtractOptions {
     bool images = true;
     bool sounds = true;
     bool overwrite = false;
+    bool perFileFolders = false;
+    int jobs = 0;
+    WriteOptions write;
     std::vector<int> indices;  // empty: every resource
-    std::vector<std::string> files;
 };
 
 // One line of a message meant for a dialog: its blank runs folded.
@@ -162,19 +310,22 @@ public:
 
     OverwriteAnswer confirmOverwrite(const std::string& path) override {
         if (overwrite_) return OverwriteAnswer::Yes;
+        std::lock_guard lock(outputMutex);
+        if (overwriteAll_) return OverwriteAnswer::Yes;
         if (!interactive_) {
             std::fprintf(stderr, "kestrel-cli: %s exists, skipped (--overwrite replaces it)\n", path.c_str());
             return OverwriteAnswer::No;
         }
         for (;;) {
-            std::fprintf(stderr, "The file '%s' already exists. Overwrite? [y]es/[a]ll/[n]o/[c]ancel: ", path.c_str());
+            std::fprintf(stderr, "\r\033[KThe file '%s' already exists. Overwrite? [y]es/[a]ll/[n]o/[c]ancel: ",
+                         path.c_str());
             std::string line;
             if (!std::getline(std::cin, line)) return OverwriteAnswer::Cancel;
             switch (line.empty() ? 'y' : line[0]) {
                 case 'y': case 'Y': return OverwriteAnswer::Yes;
-                case 'a': case 'A': return OverwriteAnswer::All;
+                case 'a': case 'A': overwriteAll_ = true; return OverwriteAnswer::All;
                 case 'n': case 'N': return OverwriteAnswer::No;
-                case 'c': case 'C': return OverwriteAnswer::Cancel;
+                case 'c': case 'C': cancelled_ = true; return OverwriteAnswer::Cancel;
                 default: break;
             }
         }
@@ -184,79 +335,176 @@ public:
     MessageAnswer report(const std::string& text, MessageIcon, MessageButtons buttons) override {
         std::string message = text;
         const std::string question = text::kContinue;
-        if (message.size() >= question.size() && message.ends_with(question)) {
-            message.resize(message.size() - question.size());
-        }
-        std::fprintf(stderr, "kestrel-cli: %s\n", oneLine(message).c_str());
+        if (message.ends_with(question)) message.resize(message.size() - question.size());
+        std::lock_guard lock(outputMutex);
+        std::fprintf(stderr, "\r\033[Kkestrel-cli: %s\n", oneLine(message).c_str());
         return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     }
+
+    bool cancelled() const { return cancelled_; }
 
 private:
     bool overwrite_;
     bool interactive_;
+    bool overwriteAll_ = false;
+    std::atomic<bool> cancelled_ = false;
 };
 
-int runExtract(const ExtractOptions& options) {
+// Folder names for --per-file-folders: the movie's title, made unique in
+// input order (clip, clip-2, ...).
+std::vector<std::string> perFileFolders(const std::vector<std::string>& files, const std::string& base) {
+    std::map<std::string, int> used;
+    std::vector<std::string> out;
+    for (const std::string& file : files) {
+        std::string title = splitPath(absolutePath(file)).title;
+        if (title.empty()) title = "movie";
+        const int n = ++used[title];
+        out.push_back(base + "/" + (n == 1 ? title : title + "-" + std::to_string(n)));
+    }
+    return out;
+}
+
+struct Totals {
+    std::atomic<int> written = 0;
+    std::atomic<int> skipped = 0;
+    std::atomic<int> failed = 0;
+    std::atomic<int> unusable = 0;
+};
+
+void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options,
+                CliExtractHost& host, Totals& totals) {
     StderrMessages messages;
-    CliExtractHost host(options.overwrite, ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO));
-    const std::string folder = absolutePath(options.outDir);
-    ExtractSummary total;
-    bool unusable = false;
-    for (const std::string& file : options.files) {
-        SWFDocument doc;
-        if (!doc.readFile(absolutePath(file), nullptr, &messages)) {
-            unusable = true;
+    SWFDocument doc;
+    if (!doc.readFile(absolutePath(file), nullptr, &messages)) {
+        ++totals.unusable;
+        return;
+    }
+    std::vector<int> indices;
+    for (int i = 0; i < doc.count(); ++i) {
+        const bool image = doc.resource(i).kind == kKindImage;
+        if (image ? !options.images : !options.sounds) continue;
+        if (!options.indices.empty() &&
+            std::find(options.indices.begin(), options.indices.end(), i) == options.indices.end()) {
             continue;
         }
-        std::vector<int> indices;
-        for (int i = 0; i < doc.count(); ++i) {
-            const bool image = doc.resource(i).kind == kKindImage;
-            if (image ? !options.images : !options.sounds) continue;
-            if (!options.indices.empty() &&
-                std::find(options.indices.begin(), options.indices.end(), i) == options.indices.end()) {
-                continue;
+        indices.push_back(i);
+    }
+    const ExtractSummary s = extractResources(doc, folder, indices, host, options.write);
+    totals.written += s.written;
+    totals.skipped += s.skipped;
+    totals.failed += s.failed;
+    if (s.folderFailed) ++totals.unusable;
+}
+
+int runExtract(int argc, char** argv) {
+    CommonOptions common;
+    ExtractOptions options;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string error;
+        if (commonOption(argc, argv, i, common, error)) {
+            if (!error.empty()) return usageError(error);
+        } else if (arg == "-o" || arg == "--output") {
+            if (i + 1 >= argc) return usageError("-o needs a folder");
+            options.outDir = argv[++i];
+        } else if (arg == "--images") {
+            options.sounds = false;
+        } else if (arg == "--sounds") {
+            options.images = false;
+        } else if (arg == "--overwrite") {
+            options.overwrite = true;
+        } else if (arg == "--per-file-folders") {
+            options.perFileFolders = true;
+        } else if (arg == "--original-jpeg") {
+            options.write.originalJpeg = true;
+        } else if (arg == "--straight-alpha") {
+            options.write.straightAlpha = true;
+        } else if (arg == "--jobs" || arg == "-j") {
+            if (i + 1 >= argc || !parseInt(argv[++i], options.jobs, 1, 256)) return usageError("--jobs takes 1..256");
+        } else if (arg == "--index") {
+            if (i + 1 >= argc || !parseIndexList(argv[++i], options.indices)) {
+                return usageError("--index needs a list such as 0,3,4");
             }
-            indices.push_back(i);
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i) common.inputs.push_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + arg);
+        } else {
+            common.inputs.push_back(arg);
         }
-        const ExtractSummary s = extractResources(doc, folder, indices, host);
-        total.written += s.written;
-        total.skipped += s.skipped;
-        total.failed += s.failed;
-        if (s.folderFailed) {
-            unusable = true;
-            break;
+    }
+    if (options.outDir.empty()) return usageError("no output folder given (-o DIR)");
+    if (!options.images && !options.sounds) return usageError("--images and --sounds exclude each other");
+    InputList inputs;
+    if (!gatherInputs(common, inputs)) return 1;
+    if (inputs.files.empty()) return usageError("no file given");
+
+    const std::string base = absolutePath(options.outDir);
+    const std::vector<std::string> folders =
+        options.perFileFolders ? perFileFolders(inputs.files, base) : std::vector<std::string>(inputs.files.size(), base);
+    const bool terminal = ::isatty(STDERR_FILENO);
+    CliExtractHost host(options.overwrite, terminal && ::isatty(STDIN_FILENO));
+    ProgressLine progress(int(inputs.files.size()), terminal);
+    Totals totals;
+
+    std::atomic<std::size_t> next = 0;
+    auto worker = [&] {
+        for (std::size_t i = next++; i < inputs.files.size() && !host.cancelled(); i = next++) {
+            progress.step(inputs.files[i]);
+            extractOne(inputs.files[i], folders[i], options, host, totals);
         }
-        if (s.stopped) break;
+    };
+    int jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    jobs = int(std::min<std::size_t>(std::size_t(jobs), inputs.files.size()));
+    std::vector<std::thread> threads;
+    for (int t = 1; t < jobs; ++t) threads.emplace_back(worker);
+    worker();
+    for (auto& t : threads) t.join();
+    progress.finish();
+
+    std::printf("%d written, %d skipped, %d failed\n", totals.written.load(), totals.skipped.load(),
+                totals.failed.load());
+    if (totals.unusable > 0) {
+        std::fprintf(stderr, "kestrel-cli: %d movie%s could not be used\n", totals.unusable.load(),
+                     totals.unusable == 1 ? "" : "s");
     }
-    std::printf("%d written, %d skipped, %d failed\n", total.written, total.skipped, total.failed);
-    return unusable || total.failed > 0 ? 1 : 0;
+    const bool bad = totals.unusable > 0 || totals.failed > 0 || !inputs.errors.empty();
+    return bad ? 1 : 0;
 }
 
-bool parseIndexList(const std::string& text, std::vector<int>& out) {
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        char* end = nullptr;
-        const long v = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end || v < 0 || v > 1000000000) return false;
-        out.push_back(int(v));
-        at = comma + 1;
+// --- find ---------------------------------------------------------------------
+
+int runFind(int argc, char** argv) {
+    bool json = false;
+    std::vector<std::string> folders;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--json") json = true;
+        else if (arg.size() > 1 && arg[0] == '-') return usageError("unknown option " + arg);
+        else folders.push_back(arg);
     }
-    return !out.empty();
-}
-
-bool parseInt(const char* text, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!text[0] || *end || v < -1000 || v > 1000) return false;
-    out = int(v);
-    return true;
-}
-
-int usageError(const char* what) {
-    std::fprintf(stderr, "kestrel-cli: %s\n%s", what, kUsage);
-    return 2;
+    if (folders.empty()) return usageError("no folder given");
+    const InputList found = collectInputs(folders, true);
+    JsonWriter out(stdout);
+    if (json) out.beginArray();
+    for (const std::string& file : found.files) {
+        const std::string signature = swfSignature(file);
+        if (signature.empty()) continue;  // a file argument that is not a movie
+        if (json) {
+            out.beginObject();
+            out.field("path", file);
+            out.field("signature", signature);
+            out.endObject();
+        } else {
+            std::printf("%s\n", file.c_str());
+        }
+    }
+    if (json) {
+        out.endArray();
+        std::fputc('\n', stdout);
+    }
+    for (const std::string& e : found.errors) std::fprintf(stderr, "kestrel-cli: %s\n", e.c_str());
+    return found.errors.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -264,56 +512,16 @@ int usageError(const char* what) {
 int main(int argc, char** argv) {
     if (argc < 2) return usageError("no command given");
     const std::string command = argv[1];
-    if (command == "list") {
-        ListOptions options;
-        for (int i = 2; i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "--json") {
-                options.json = true;
-            } else if (arg == "--sort") {
-                if (i + 1 >= argc || !parseInt(argv[++i], options.sortKey)) return usageError("--sort needs a key");
-                const int magnitude = options.sortKey < 0 ? -options.sortKey : options.sortKey;
-                if (magnitude < 1 || magnitude > 4) return usageError("--sort takes 1..4 or -1..-4");
-            } else if (arg == "--") {
-                for (++i; i < argc; ++i) options.files.push_back(argv[i]);
-            } else if (arg.size() > 1 && arg[0] == '-') {
-                return usageError(("unknown option " + arg).c_str());
-            } else {
-                options.files.push_back(arg);
-            }
-        }
-        if (options.files.empty()) return usageError("no file given");
-        return runList(options);
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::printf("%s\n%s", kUsage, kHelp);
+        return 0;
     }
-    if (command == "extract") {
-        ExtractOptions options;
-        for (int i = 2; i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "-o" || arg == "--output") {
-                if (i + 1 >= argc) return usageError("-o needs a folder");
-                options.outDir = argv[++i];
-            } else if (arg == "--images") {
-                options.sounds = false;
-            } else if (arg == "--sounds") {
-                options.images = false;
-            } else if (arg == "--overwrite") {
-                options.overwrite = true;
-            } else if (arg == "--index") {
-                if (i + 1 >= argc || !parseIndexList(argv[++i], options.indices)) {
-                    return usageError("--index needs a list such as 0,3,4");
-                }
-            } else if (arg == "--") {
-                for (++i; i < argc; ++i) options.files.push_back(argv[i]);
-            } else if (arg.size() > 1 && arg[0] == '-') {
-                return usageError(("unknown option " + arg).c_str());
-            } else {
-                options.files.push_back(arg);
-            }
-        }
-        if (options.files.empty()) return usageError("no file given");
-        if (options.outDir.empty()) return usageError("no output folder given (-o DIR)");
-        if (!options.images && !options.sounds) return usageError("--images and --sounds exclude each other");
-        return runExtract(options);
+    if (command == "--version") {
+        std::printf("kestrel-cli %s\n", KESTREL_VERSION);
+        return 0;
     }
-    return usageError(("unknown command " + command).c_str());
+    if (command == "list") return runList(argc, argv);
+    if (command == "extract") return runExtract(argc, argv);
+    if (command == "find") return runFind(argc, argv);
+    return usageError("unknown command " + command);
 }

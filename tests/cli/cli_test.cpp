@@ -119,3 +119,100 @@ TEST(DemoMovie, HoldsEveryKindKestrelReads) {
 
 }  // namespace
 }  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// Two images and a sound under the name given.
+Bytes smallMovie(std::uint8_t shade) {
+    Tags t;
+    t.tag(kTagDefineBitsLossless2, losslessBody(1, 5, 2, 1, deflate(argbRows({0x80402080u | shade, 0xFFFFFFFF}))))
+        .tag(kTagDefineBitsLossless, losslessBody(2, 5, 1, 1, deflate(argbRows({0x102030FF}))))
+        .tag(kTagDefineSound, defineSoundBody(3, 0, 1, false, false, 4, {1, 2, 3, 4}))
+        .end();
+    return SwfFile().compressed().tags(t).bytes();
+}
+
+std::vector<std::string> filesUnder(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+        if (e.is_regular_file()) out.push_back(std::filesystem::relative(e.path(), folder).string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(CliBatch, FoldersRecursionPerFileFoldersAndJobs) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("in/sub"));
+    dir.write("in/a.swf", smallMovie(1));
+    dir.write("in/sub/a.swf", smallMovie(2));       // same title: a-2 folder
+    dir.write("in/sub/cache0001", smallMovie(3));    // no extension, found by signature
+    dir.write("in/notes.txt", {'h', 'i', 0, 0, 0});  // ignored
+
+    // Without -r only the folder's own files are taken.
+    CliRun flat = runCli("extract -o " + dir.file("flat") + " " + dir.file("in"));
+    EXPECT_EQ(flat.status, 0) << flat.err;
+    EXPECT_EQ(filesUnder(dir.file("flat")), (std::vector<std::string>{"a-1.png", "a-1.wav", "a-2.png"}));
+
+    for (const char* jobs : {"1", "2"}) {
+        const std::string out = dir.file(std::string("per") + jobs);
+        CliRun run = runCli("extract -r --per-file-folders --jobs " + std::string(jobs) + " -o " + out + " " +
+                            dir.file("in"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "9 written, 0 skipped, 0 failed\n");
+        EXPECT_EQ(filesUnder(out), (std::vector<std::string>{"a-2/a-1.png", "a-2/a-1.wav", "a-2/a-2.png",
+                                                             "a/a-1.png", "a/a-1.wav", "a/a-2.png",
+                                                             "cache0001/cache0001-1.png", "cache0001/cache0001-1.wav",
+                                                             "cache0001/cache0001-2.png"}));
+    }
+}
+
+TEST(CliBatch, FailuresAreCountedWithoutStoppingTheBatch) {
+    TempDir dir;
+    const std::string good = dir.write("good.swf", smallMovie(1));
+    const std::string bad = dir.write("bad.swf", {'F', 'W', 'S', 1, 2});
+    const std::string list = dir.write("list.txt", Bytes(bad.begin(), bad.end()));
+    CliRun run = runCli("extract --sounds -o " + dir.file("out") + " --files-from " + list + " " + good);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "1 written, 0 skipped, 0 failed\n");
+    EXPECT_NE(run.err.find("1 movie could not be used"), std::string::npos) << run.err;
+
+    // Existing files are skipped when nobody can be asked, and said so.
+    CliRun again = runCli("extract --sounds -o " + dir.file("out") + " " + good + " </dev/null");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.out, "0 written, 1 skipped, 0 failed\n");
+    EXPECT_NE(again.err.find("good-1.wav exists, skipped"), std::string::npos);
+}
+
+TEST(CliBatch, WriteOptionFlags) {
+    TempDir dir;
+    const std::string movie = dir.write("m.swf", smallMovie(0));
+    ASSERT_EQ(runCli("extract --images -o " + dir.file("pre") + " " + movie).status, 0);
+    ASSERT_EQ(runCli("extract --images --straight-alpha -o " + dir.file("str") + " " + movie).status, 0);
+    EXPECT_NE(readAll(dir.file("pre/m-1.png")), readAll(dir.file("str/m-1.png")));
+    EXPECT_EQ(readAll(dir.file("pre/m-2.png")), readAll(dir.file("str/m-2.png")));  // opaque: unchanged
+}
+
+TEST(CliFind, SignaturesWhateverTheName) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("cache/x"));
+    dir.write("cache/x/f_000123", smallMovie(1));
+    dir.write("cache/zws", {'Z', 'W', 'S', 13, 0, 0, 0, 0});
+    dir.write("cache/text", {'a', 'b', 'c'});
+    CliRun run = runCli("find --json " + dir.file("cache"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "[{\"path\":\"" + dir.file("cache/x/f_000123") + "\",\"signature\":\"CWS\"},{\"path\":\"" +
+                           dir.file("cache/zws") + "\",\"signature\":\"ZWS\"}]\n");
+}
+
+TEST(CliHelp, HelpAndVersion) {
+    CliRun help = runCli("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--per-file-folders"), std::string::npos);
+    CliRun version = runCli("--version");
+    EXPECT_EQ(version.out.rfind("kestrel-cli ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace kestrel::test
