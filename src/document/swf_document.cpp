@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "base/memory_budget.h"
 #include "base/path.h"
 
 namespace kestrel {
@@ -32,6 +33,8 @@ bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, Me
         reader.read(path, progress);
         readResult_ = reader.result();
     }
+    // Pictures refused for want of memory are resources that failed.
+    if (readResult_ == kReadOk && refusedForMemory_) readResult_ = kReadSomeFailed;
     const std::string message = readerMessage(readResult_, path);
     if (readResult_ != kReadOk && readResult_ != kReadSomeFailed) {
         // Whatever was read before the stop is discarded with the document.
@@ -64,12 +67,19 @@ bool SWFDocument::addResource(std::unique_ptr<SWFRes> record) {
 void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
                            std::uint32_t bodyLength, ImageExtras extras) {
     if (!picture) return;
+    const std::int64_t bytes = std::int64_t(picture->stride()) * picture->height();
+    if (!MemoryBudget::charge(bytes)) {
+        refusedForMemory_ = true;
+        return;
+    }
     try {
         auto image = std::make_unique<SWFImage>(frame, std::move(picture), isJpeg, bodyLength);
+        image->chargedBytes = bytes;
         image->premultiplied = extras.premultiplied;
         image->originalJpeg = std::move(extras.jpegData);
         addResource(std::move(image));
     } catch (const std::bad_alloc&) {
+        MemoryBudget::release(bytes);  // the record was never made
     }
 }
 

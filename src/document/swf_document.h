@@ -51,6 +51,7 @@ private:
     std::vector<std::unique_ptr<SWFRes>> resources_;
     std::string path_;
     int readResult_ = 0;
+    bool refusedForMemory_ = false;
 };
 
 // The message the reader's result code gives, empty for 0.

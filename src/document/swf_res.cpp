@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/memory_budget.h"
 #include "reader/picture/image_writers.h"
 
 namespace kestrel {
@@ -141,6 +142,10 @@ SWFImage::SWFImage(std::uint16_t frameIndex, std::unique_ptr<OBPicture> picture,
     detailText = colours;
     description = " Image - " + formatName + " - " + sizeText + " - " + colours;
     typeText = formatName + " " + colours;
+}
+
+SWFImage::~SWFImage() {
+    if (chargedBytes > 0) MemoryBudget::release(chargedBytes);
 }
 
 std::string SWFImage::extension() const { return isJpeg && !payload->hasAlpha() ? ".jpg" : ".png"; }

@@ -48,6 +48,8 @@ public:
     bool isJpeg;
     bool premultiplied = false;            // colours stored multiplied by alpha
     std::vector<std::uint8_t> originalJpeg;  // the JPEG bytes the file holds, as one file
+    std::int64_t chargedBytes = 0;         // held against the MemoryBudget, given back on destruction
+    ~SWFImage() override;
 };
 
 class SWFSound final : public SWFRes {

@@ -152,29 +152,33 @@ bool SWFReader::parse(Source& source) {
         return false;
     }
 
-    // Not zero-filled: a short file that declares gigabytes must not make
-    // the process touch them. Only the bytes read or inflated are used.
-    data_.reset(new (std::nothrow) std::uint8_t[std::size_t(declaredLength_)]);
+    // Room for the body: the declared length, but never more than the data
+    // present could fill (the plain body is the rest of the file; zlib
+    // inflates at most about 1032 bytes per input byte). A short file that
+    // declares gigabytes thus allocates only what it can use.
+    const bool compressed = !plain;
+    const std::int64_t available = std::max<std::int64_t>(source.remaining(), 0);
+    const std::int64_t most = compressed ? available * 1032 + 1024 : available;
+    const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(declaredLength_) - 8, most));
+
+    data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
     if (!data_) {
         result_ = kReadOutOfMemory;
         return false;
     }
     std::memcpy(data_.get(), header, kHeaderBytes);
-    const std::size_t room = std::size_t(declaredLength_) - kHeaderBytes;
 
     std::size_t n = 0;
     if (plain) {
         n = std::size_t(std::max<std::int64_t>(source.read(data_.get() + kHeaderBytes, std::int64_t(room)), 0));
     } else {
-        const std::int64_t packedLength = std::max<std::int64_t>(source.remaining(), 0);
-        std::unique_ptr<std::uint8_t[]> packed(new (std::nothrow) std::uint8_t[std::size_t(packedLength) + 1]);
+        std::unique_ptr<std::uint8_t[]> packed(new (std::nothrow) std::uint8_t[std::size_t(available) + 1]);
         if (!packed) {
             result_ = kReadOutOfMemory;
             return false;
         }
-        const std::int64_t got = source.read(packed.get(), packedLength);
-        n = inflateBody(packed.get(), std::size_t(std::max<std::int64_t>(got, 0)), data_.get() + kHeaderBytes,
-                        room);
+        const std::int64_t got = source.read(packed.get(), available);
+        n = inflateBody(packed.get(), std::size_t(std::max<std::int64_t>(got, 0)), data_.get() + kHeaderBytes, room);
     }
     if (n < kMinBodyBytes) {
         result_ = kReadDamaged;

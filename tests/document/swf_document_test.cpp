@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "base/memory_budget.h"
 #include "document/swf_document.h"
 #include "test_support.h"
 
@@ -173,6 +174,36 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
             EXPECT_EQ(messages.shown[0].icon, c.icon);
         }
     }
+}
+
+TEST(SwfDocumentRead, PicturesBeyondTheMemoryBudgetFailInsteadOfExhaustingMemory) {
+    TempDir dir;
+    // Three 20 x 20 RGB bitmaps of 1200 bytes each, with distinct colours.
+    Tags t;
+    for (std::uint32_t c : {0xFF0000FFu, 0x00FF00FFu, 0x0000FFFFu}) {
+        t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 20, 20, deflate(argbRows(std::vector<std::uint32_t>(400, c)))));
+    }
+    t.end();
+    const std::string path = dir.write("big.swf", SwfFile().tags(t).bytes());
+
+    const std::int64_t saved = MemoryBudget::limit();
+    const std::int64_t before = MemoryBudget::inUse();
+    MemoryBudget::setLimit(before + 2500);
+    {
+        SWFDocument doc;
+        RecordingMessages messages;
+        EXPECT_TRUE(doc.readFile(path, nullptr, &messages));
+        EXPECT_EQ(doc.readResult(), kReadSomeFailed);
+        EXPECT_EQ(doc.count(), 2);
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text, "Errors occurred while reading some resources.");
+        EXPECT_EQ(MemoryBudget::inUse(), before + 2400);
+    }
+    EXPECT_EQ(MemoryBudget::inUse(), before);  // closing gives it back
+    SWFDocument again;
+    EXPECT_TRUE(again.readFile(path, nullptr, nullptr));
+    EXPECT_EQ(again.count(), 2);
+    MemoryBudget::setLimit(saved);
 }
 
 }  // namespace

@@ -450,9 +450,6 @@ long maxRssKb() {
 }
 
 TEST(SwfFiles, DeclaredLengthDoesNotCommitMemory) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer writes shadow memory for every allocation";
-#endif
     TempDir dir;
     Tags t;
     t.tag(kTagDefineSound, markedSound(4)).end();
