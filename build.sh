@@ -4,6 +4,7 @@
 #   ./build.sh run [FILE.swf]  install what is missing, build, list the demo movie (or FILE)
 #   ./build.sh test            install what is missing, build everything, run every test
 #   ./build.sh sanitize        core tests under AddressSanitizer + UndefinedBehaviorSanitizer
+#   ./build.sh fuzz [SECONDS]  each libFuzzer target for SECONDS (default 60), clang + ASan + UBSan
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -51,8 +52,33 @@ case "${1:-}" in
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --test-dir build-asan -j "$JOBS" -L core --output-on-failure
         ;;
+    fuzz)
+        install_missing "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
+        seconds=${2:-60}
+        CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_FUZZ=ON \
+            -DKESTREL_GUI=OFF -DKESTREL_TESTS=OFF
+        ninja -C build-fuzz -j "$JOBS" fuzz_read fuzz_write make-fuzz-seeds
+        work=$(mktemp -d)
+        trap 'rm -rf "$work"' EXIT
+        seeds=("$work/seeds")
+        corpus=../shared/corpus/swf
+        build-fuzz/fuzz/make-fuzz-seeds "$work/seeds" samples/*.swf $( [ -d "$corpus" ] && echo "$corpus"/* )
+        for target in fuzz_read fuzz_write; do
+            mkdir -p "$work/$target"
+            echo "== $target for ${seconds}s"
+            if ! (cd "$work/$target" && ASAN_OPTIONS=detect_leaks=1 \
+                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+                "$OLDPWD/build-fuzz/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=4096 \
+                -max_len=262144 -print_final_stats=1 "$work/$target" "${seeds[@]}" >"$work/$target.log" 2>&1); then
+                tail -n 60 "$work/$target.log"
+                echo "$target found a failing input" >&2
+                exit 1
+            fi
+            tail -n 12 "$work/$target.log"
+        done
+        ;;
     *)
-        sed -n '3,7p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '3,8p' "$0" | sed 's/^# \{0,1\}//'
         exit 2
         ;;
 esac
