@@ -1,0 +1,691 @@
+// Every real SWF file of the corpus is read and compared with its census:
+// the records the reading rules imply (order, frames, sizes, formats,
+// numbering, result code), then every record is written out and the file
+// is read back with independent decoders.
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <type_traits>
+
+#include "census.h"
+#include "document/swf_document.h"
+#include "readback.h"
+#include "test_support.h"
+
+namespace kestrel::corpus {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string swfPath(const std::string& name) { return test::corpusDir() + "/swf/" + name; }
+std::string censusPath(const std::string& name) { return test::corpusDir() + "/expected/" + name + ".json"; }
+
+std::vector<std::string> corpusFiles() {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(test::corpusDir() + "/swf", ec)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Whether the census text has an entry of this kind ("kind": "image"). A
+// text scan instead of a parse keeps test registration cheap: every test
+// runs in a process of its own under CTest.
+bool mentionsKind(const std::string& text, const std::string& kind) {
+    const std::string key = "\"kind\"";
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+        std::size_t p = at + key.size();
+        while (p < text.size() && (text[p] == ' ' || text[p] == ':' || text[p] == '\n' || text[p] == '\t')) ++p;
+        if (text.compare(p, kind.size() + 2, "\"" + kind + "\"") == 0) return true;
+    }
+    return false;
+}
+
+// Files whose census lists a bitmap or sound tag; the others have nothing to
+// extract.
+std::vector<std::string> filesWithResources() {
+    std::vector<std::string> out;
+    for (const std::string& name : corpusFiles()) {
+        const ByteVector bytes = readFileBytes(censusPath(name));
+        const std::string text(bytes.begin(), bytes.end());
+        if (mentionsKind(text, "image") || mentionsKind(text, "sound") || mentionsKind(text, "stream")) {
+            out.push_back(name);
+        }
+    }
+    return out;
+}
+
+// Test names from file names: ".swf" dropped, other punctuation as "_",
+// made unique should two names differ only in punctuation.
+std::string testName(const testing::TestParamInfo<std::string>& info) {
+    static const std::map<std::string, std::string> names = [] {
+        std::map<std::string, std::string> out;
+        std::set<std::string> used;
+        for (const std::string& file : corpusFiles()) {
+            std::string name = file;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".swf") == 0) name.resize(name.size() - 4);
+            for (char& c : name) {
+                if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+            }
+            std::string unique = name;
+            for (int n = 2; !used.insert(unique).second; ++n) unique = name + "_" + std::to_string(n);
+            out[file] = unique;
+        }
+        return out;
+    }();
+    const auto it = names.find(info.param);
+    return it != names.end() ? it->second : "file_" + std::to_string(info.index);
+}
+
+const SWFImage& asImage(const SWFRes& r) { return static_cast<const SWFImage&>(r); }
+const SWFSound& asSound(const SWFRes& r) { return static_cast<const SWFSound&>(r); }
+
+std::string describe(const SWFRes& r) {
+    std::ostringstream s;
+    s << (r.kind == kKindImage ? "image #" : "sound #") << r.number << " (frame " << r.frame << ", "
+      << r.memorySize << " bytes)";
+    return s.str();
+}
+
+// --- Record matching --------------------------------------------------------
+
+// Census entries matched to the document's records, and what disagreed.
+struct Matching {
+    std::vector<std::string> problems;
+    std::vector<const ExpectedImage*> imageOf;  // by record index
+    std::vector<const ExpectedSound*> soundOf;
+    bool imageLeftOut = false;  // an uncertain image has no record
+};
+
+template <typename T>
+void expectField(std::vector<std::string>& problems, const SWFRes& r, const char* field, const T& have,
+                 const T& want) {
+    if (have == want) return;
+    std::ostringstream s;
+    s << describe(r) << ": " << field << " " << have << ", census implies " << want;
+    problems.push_back(s.str());
+}
+
+void compareImage(const SWFImage& r, const ExpectedImage& want, std::vector<std::string>& problems) {
+    expectField(problems, r, "width", r.payload->width(), want.width);
+    expectField(problems, r, "height", r.payload->height(), want.height);
+    if (want.isJpeg) expectField(problems, r, "isJpeg", r.isJpeg, *want.isJpeg);
+    if (want.hasAlpha) expectField(problems, r, "hasAlpha", r.payload->hasAlpha(), *want.hasAlpha);
+}
+
+void compareSound(const SWFSound& r, const ExpectedSound& want, std::vector<std::string>& problems) {
+    const OFSound& s = *r.payload;
+    expectField(problems, r, "format", int(s.format), want.format);
+    expectField(problems, r, "rate", int(s.rate), want.rate);
+    expectField(problems, r, "is16Bit", s.is16Bit, want.is16Bit);
+    expectField(problems, r, "stereo", s.stereo, want.stereo);
+}
+
+// Walks the expected records of one kind against the document's records of
+// that kind, pairing them by frame and memory size. An uncertain expected
+// image without a record is passed over; a certain one is missing.
+template <typename Want, typename Compare>
+void matchKind(const SWFDocument& doc, int kind, const std::vector<Want>& wants,
+               std::vector<const Want*>& assigned, Matching& m, Compare compare) {
+    std::vector<int> records;
+    for (int i = 0; i < doc.count(); ++i) {
+        if (doc.resource(i).kind == kind) records.push_back(i);
+    }
+    std::size_t next = 0;
+    const char* label = kind == kKindImage ? "image" : "sound";
+    for (const Want& w : wants) {
+        bool certain = true;
+        if constexpr (std::is_same_v<Want, ExpectedImage>) certain = w.certain;
+        if (next < records.size()) {
+            const SWFRes& r = doc.resource(records[next]);
+            if (r.frame == w.frame && r.memorySize == w.memorySize) {
+                assigned[std::size_t(records[next])] = &w;
+                compare(r, w, m.problems);
+                ++next;
+                continue;
+            }
+        }
+        if (certain) {
+            std::ostringstream s;
+            s << "missing " << label << " (frame " << w.frame << ", " << w.memorySize << " bytes)";
+            if (next < records.size()) s << "; next record is " << describe(doc.resource(records[next]));
+            m.problems.push_back(s.str());
+        } else {
+            m.imageLeftOut = true;
+        }
+    }
+    for (; next < records.size(); ++next) {
+        m.problems.push_back("unexpected record " + describe(doc.resource(records[next])));
+    }
+}
+
+Matching matchRecords(const SWFDocument& doc, const Expectation& exp) {
+    Matching m;
+    m.imageOf.assign(std::size_t(doc.count()), nullptr);
+    m.soundOf.assign(std::size_t(doc.count()), nullptr);
+    matchKind(doc, kKindImage, exp.images, m.imageOf, m,
+              [](const SWFRes& r, const ExpectedImage& w, std::vector<std::string>& p) {
+                  compareImage(asImage(r), w, p);
+              });
+    matchKind(doc, kKindSound, exp.sounds, m.soundOf, m,
+              [](const SWFRes& r, const ExpectedSound& w, std::vector<std::string>& p) {
+                  compareSound(asSound(r), w, p);
+              });
+    return m;
+}
+
+// Images and sounds are each numbered 1, 2, ... in record order; every
+// record has a frame and a size.
+void expectNumbering(const SWFDocument& doc) {
+    int images = 0;
+    int sounds = 0;
+    for (int i = 0; i < doc.count(); ++i) {
+        const SWFRes& r = doc.resource(i);
+        const int want = r.kind == kKindImage ? ++images : ++sounds;
+        EXPECT_EQ(r.number, want) << "record " << i << ": " << describe(r);
+        EXPECT_GE(r.frame, 1) << describe(r);
+        EXPECT_GT(r.memorySize, 0) << describe(r);
+    }
+}
+
+struct Opened {
+    Json census;
+    Expectation expectation;
+    SWFDocument doc;
+    bool usable = false;
+};
+
+std::unique_ptr<Opened> open(const std::string& name) {
+    auto o = std::make_unique<Opened>();
+    o->census = loadCensus(censusPath(name));
+    o->expectation = expectationFor(o->census);
+    o->usable = o->doc.readFile(swfPath(name), nullptr, nullptr);
+    return o;
+}
+
+// --- Listing ------------------------------------------------------------------
+
+class CorpusListing : public testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusListing, RecordsMatchCensus) {
+    const auto o = open(GetParam());
+    const Expectation& exp = o->expectation;
+    const int result = o->doc.readResult();
+    EXPECT_EQ(o->usable, result == kReadOk || result == kReadSomeFailed) << "result " << result;
+
+    if (exp.headerResult) {
+        EXPECT_EQ(result, *exp.headerResult) << "decided by the file header";
+        EXPECT_EQ(o->doc.count(), 0);
+        return;
+    }
+    expectNumbering(o->doc);
+    if (!exp.strict) {
+        // Damaged in ways the reading rules leave open: any sane outcome.
+        // Only a zero-size lossless bitmap stops a read past the header.
+        if (exp.hasZeroSizeBitmap) {
+            EXPECT_TRUE(result == kReadOk || result == kReadDamaged || result == kReadSomeFailed) << result;
+        } else {
+            EXPECT_TRUE(result == kReadOk || result == kReadSomeFailed) << "result " << result << " ("
+                                                                        << exp.looseReason << ")";
+        }
+        return;
+    }
+    if (exp.stopsDamaged) {
+        EXPECT_EQ(result, kReadDamaged) << "a lossless bitmap of size 0 ends the read";
+        EXPECT_EQ(o->doc.count(), 0);
+        return;
+    }
+    const Matching m = matchRecords(o->doc, exp);
+    for (const std::string& p : m.problems) ADD_FAILURE() << p;
+    const int want = exp.certainFailure || m.imageLeftOut ? kReadSomeFailed : kReadOk;
+    EXPECT_EQ(result, want) << (exp.certainFailure ? "an image cannot be decoded"
+                                : m.imageLeftOut   ? "an image was left out"
+                                                   : "every image decoded");
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusListing, testing::ValuesIn(corpusFiles()), testName);
+
+TEST(CorpusFiles, EverySwfHasACensus) {
+    const auto files = corpusFiles();
+    ASSERT_FALSE(files.empty()) << "no SWF files under " << test::corpusDir() << "/swf";
+    for (const std::string& name : files) EXPECT_TRUE(fs::exists(censusPath(name))) << name;
+    EXPECT_FALSE(filesWithResources().empty()) << "no census lists an image or a sound";
+}
+
+// --- Pixels -------------------------------------------------------------------
+
+// A picture as top-down R, G, B, A pixels (indexed pictures through their
+// palette, grey as R = G = B, no alpha as 255).
+ByteVector pictureRgba(const OBPicture& p) {
+    const int w = p.width();
+    const int h = p.height();
+    ByteVector out(std::size_t(w) * std::size_t(h) * 4);
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* row = p.row(h - 1 - y);
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* o = &out[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 4];
+            switch (p.format()) {
+                case kFormatRGB: o[0] = row[3 * x], o[1] = row[3 * x + 1], o[2] = row[3 * x + 2], o[3] = 255; break;
+                case kFormatRGBA: std::copy_n(row + 4 * x, 4, o); break;
+                case kFormatAlpha: o[0] = o[1] = o[2] = 255, o[3] = row[x]; break;
+                case kFormatGrayscale: o[0] = o[1] = o[2] = row[x], o[3] = 255; break;
+                case kFormatGrayAlpha: o[0] = o[1] = o[2] = row[2 * x], o[3] = row[2 * x + 1]; break;
+                case kFormatIndexed: {
+                    const std::uint8_t* e = p.paletteEntry(row[x]);
+                    const int kind = p.paletteKind();
+                    if (kind == 3) {
+                        o[0] = o[1] = o[2] = 255, o[3] = e[3];
+                    } else {
+                        std::copy_n(e, 3, o);
+                        o[3] = kind == 2 || kind == 5 ? e[3] : 255;
+                    }
+                    break;
+                }
+                default: std::fill_n(o, 4, 0); break;
+            }
+        }
+    }
+    return out;
+}
+
+// The PNG colour type and samples a picture is written as: its own layout,
+// an indexed picture as the layout of its palette entries, alpha-only as
+// grey values.
+struct PngExpectation {
+    int colourType = -1;
+    int channels = 0;
+    ByteVector samples;
+};
+
+PngExpectation pngExpectation(const OBPicture& p) {
+    int layout = p.format();
+    if (layout == kFormatIndexed) layout = p.paletteKind();
+    PngExpectation e;
+    switch (layout) {
+        case kFormatRGB: e.colourType = PNG_COLOR_TYPE_RGB, e.channels = 3; break;
+        case kFormatRGBA: e.colourType = PNG_COLOR_TYPE_RGB_ALPHA, e.channels = 4; break;
+        case kFormatAlpha:
+        case kFormatGrayscale: e.colourType = PNG_COLOR_TYPE_GRAY, e.channels = 1; break;
+        case kFormatGrayAlpha: e.colourType = PNG_COLOR_TYPE_GRAY_ALPHA, e.channels = 2; break;
+        default: return e;
+    }
+    const ByteVector rgba = pictureRgba(p);
+    const std::size_t n = rgba.size() / 4;
+    e.samples.resize(n * std::size_t(e.channels));
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t* s = &rgba[i * 4];
+        std::uint8_t* o = &e.samples[i * std::size_t(e.channels)];
+        switch (layout) {
+            case kFormatRGB: std::copy_n(s, 3, o); break;
+            case kFormatRGBA: std::copy_n(s, 4, o); break;
+            case kFormatAlpha: o[0] = s[3]; break;
+            case kFormatGrayscale: o[0] = s[0]; break;
+            case kFormatGrayAlpha: o[0] = s[0], o[1] = s[3]; break;
+        }
+    }
+    return e;
+}
+
+// First differing pixel of two equally sized sample arrays, as text.
+std::string firstDifference(const ByteVector& have, const ByteVector& want, int width, int channels) {
+    for (std::size_t i = 0; i < std::min(have.size(), want.size()); ++i) {
+        if (have[i] == want[i]) continue;
+        const std::size_t pixel = i / std::size_t(channels);
+        std::ostringstream s;
+        s << "pixel (" << pixel % std::size_t(width) << ", " << pixel / std::size_t(width) << ") channel "
+          << i % std::size_t(channels) << ": " << int(have[i]) << " instead of " << int(want[i]);
+        return s.str();
+    }
+    return have.size() == want.size() ? "" : "sizes differ";
+}
+
+std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) { return std::uint32_t(le16(p)) | std::uint32_t(le16(p + 2)) << 16; }
+
+// The body of the census entry's tag in the uncompressed file image, after
+// checking that a tag header with the census's code and length sits there.
+std::span<const std::uint8_t> tagBody(const ByteVector& swf, const Json& entry) {
+    const std::size_t offset = entry["offset"].get<std::size_t>();
+    const std::size_t length = entry["length"].get<std::size_t>();
+    const bool longHeader = entry.value("long_header", false);
+    const std::size_t start = offset + (longHeader ? 6 : 2);
+    if (offset + 2 > swf.size() || start + length > swf.size()) return {};
+    if (le16(&swf[offset]) >> 6 != entry["tag"].get<int>()) return {};
+    return {swf.data() + start, length};
+}
+
+// Pixels of a lossless bitmap straight from the file, as top-down RGBA;
+// `known` marks the pixels whose bytes the zlib stream delivered.
+bool losslessPixels(std::span<const std::uint8_t> body, bool withAlpha, ByteVector& rgba, std::vector<bool>& known,
+                    std::string& why) {
+    if (body.size() < 7) {
+        why = "tag body too short";
+        return false;
+    }
+    const int format = body[2];
+    const int width = le16(&body[3]);
+    const int height = le16(&body[5]);
+    const int colours = format == 3 && body.size() > 7 ? body[7] + 1 : 0;
+    const std::size_t dataStart = format == 3 ? 8 : 7;
+    const int pixelBytes = format == 3 ? 1 : format == 4 ? 2 : 4;
+    const std::size_t stride = (std::size_t(width) * std::size_t(pixelBytes) + 3) & ~std::size_t(3);
+    const std::size_t entryBytes = withAlpha ? 4 : 3;
+    const std::size_t table = std::size_t(colours) * entryBytes;
+    bool complete = false;
+    const ByteVector raw = inflateUpTo(body.data() + dataStart, body.size() - std::min(dataStart, body.size()),
+                                       table + stride * std::size_t(height), &complete);
+    rgba.assign(std::size_t(width) * std::size_t(height) * 4, 0);
+    known.assign(std::size_t(width) * std::size_t(height), false);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::size_t at = table + std::size_t(y) * stride + std::size_t(x) * std::size_t(pixelBytes);
+            if (at + std::size_t(pixelBytes) > raw.size()) continue;
+            const std::size_t i = std::size_t(y) * std::size_t(width) + std::size_t(x);
+            std::uint8_t* o = &rgba[i * 4];
+            const std::uint8_t* s = &raw[at];
+            if (format == 3) {
+                if (s[0] >= colours || raw.size() < table) continue;
+                const std::uint8_t* e = &raw[std::size_t(s[0]) * entryBytes];
+                o[0] = e[0], o[1] = e[1], o[2] = e[2], o[3] = withAlpha ? e[3] : 255;
+            } else if (format == 4) {
+                const unsigned v = unsigned(s[0]) << 8 | s[1];
+                o[0] = std::uint8_t((v >> 10 & 31) << 3);
+                o[1] = std::uint8_t((v >> 5 & 31) << 3);
+                o[2] = std::uint8_t((v & 31) << 3);
+                o[3] = 255;
+            } else {
+                o[0] = s[1], o[1] = s[2], o[2] = s[3], o[3] = withAlpha ? s[0] : 255;
+            }
+            known[i] = true;
+        }
+    }
+    return true;
+}
+
+// The decoded picture against the bitmap's own bytes: every colour and alpha
+// value as stored (palette colours through the palette, 15-bit colours
+// shifted up, premultiplied colours untouched).
+void expectPictureMatchesLosslessTag(const OBPicture& picture, std::span<const std::uint8_t> body, bool withAlpha) {
+    ByteVector want;
+    std::vector<bool> known;
+    std::string why;
+    ASSERT_TRUE(losslessPixels(body, withAlpha, want, known, why)) << why;
+    const ByteVector have = pictureRgba(picture);
+    ASSERT_EQ(have.size(), want.size());
+    const int w = picture.width();
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        if (!known[i]) continue;
+        if (std::equal(&have[i * 4], &have[i * 4] + 4, &want[i * 4])) continue;
+        ADD_FAILURE() << "decoded pixel (" << i % std::size_t(w) << ", " << i / std::size_t(w) << ") is RGBA "
+                      << int(have[i * 4]) << "," << int(have[i * 4 + 1]) << "," << int(have[i * 4 + 2]) << ","
+                      << int(have[i * 4 + 3]) << "; the tag holds " << int(want[i * 4]) << "," << int(want[i * 4 + 1])
+                      << "," << int(want[i * 4 + 2]) << "," << int(want[i * 4 + 3]);
+        return;
+    }
+}
+
+// The alpha plane of a DefineBitsJPEG3 tag against the picture's alpha.
+void expectAlphaMatchesJpeg3Tag(const OBPicture& picture, std::span<const std::uint8_t> body) {
+    ASSERT_GE(body.size(), 6u);
+    const std::size_t alphaStart = 6 + std::size_t(le32(&body[2]));
+    ASSERT_LE(alphaStart, body.size());
+    const std::size_t pixels = std::size_t(picture.width()) * std::size_t(picture.height());
+    bool complete = false;
+    const ByteVector alpha = inflateUpTo(body.data() + alphaStart, body.size() - alphaStart, pixels, &complete);
+    const ByteVector have = pictureRgba(picture);
+    for (std::size_t i = 0; i < alpha.size(); ++i) {
+        if (have[i * 4 + 3] == alpha[i]) continue;
+        ADD_FAILURE() << "alpha of pixel (" << i % std::size_t(picture.width()) << ", "
+                      << i / std::size_t(picture.width()) << ") is " << int(have[i * 4 + 3]) << "; the tag holds "
+                      << int(alpha[i]);
+        return;
+    }
+}
+
+// Written JPEG files are re-encoded at quality 100 with the library's
+// default chroma subsampling, which blurs colour between neighbouring
+// pixels; brightness is kept at full resolution. This is how far the luma
+// of the file may drift from the picture's on average (0..255 scale): the
+// corpus stays below 0.7 for real pictures and 1.5 for 10x10 test cards of
+// saturated colour stripes, while a flipped, mirrored or channel-swapped
+// picture lands far above.
+constexpr double kMaxJpegMeanLumaError = 3.0;
+
+double luma(const std::uint8_t* rgb) { return 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2]; }
+
+void expectPngFile(const OBPicture& picture, const std::string& path) {
+    const PngFile png = readPngFile(path);
+    ASSERT_EQ(png.error, "");
+    EXPECT_EQ(png.width, picture.width());
+    EXPECT_EQ(png.height, picture.height());
+    EXPECT_EQ(png.bitDepth, 8);
+    const PngExpectation want = pngExpectation(picture);
+    ASSERT_EQ(png.colourType, want.colourType) << "picture format " << picture.format() << ", palette kind "
+                                               << picture.paletteKind();
+    if (png.width != picture.width() || png.height != picture.height() || png.bitDepth != 8) return;
+    EXPECT_EQ(firstDifference(png.pixels, want.samples, png.width, want.channels), "") << "PNG against the picture";
+}
+
+void expectJpegFile(const OBPicture& picture, const std::string& path) {
+    const JpegFile jpeg = readJpegFile(path);
+    ASSERT_EQ(jpeg.error, "");
+    ASSERT_EQ(jpeg.width, picture.width());
+    ASSERT_EQ(jpeg.height, picture.height());
+    const bool grey = picture.format() == kFormatGrayscale;
+    ASSERT_EQ(jpeg.components, grey ? 1 : 3) << "picture format " << picture.format();
+    const ByteVector rgba = pictureRgba(picture);
+    const std::size_t n = rgba.size() / 4;
+    double total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double have = grey ? jpeg.pixels[i] : luma(&jpeg.pixels[i * 3]);
+        total += std::abs(have - luma(&rgba[i * 4]));
+    }
+    const double mean = total / double(n);
+    EXPECT_LE(mean, kMaxJpegMeanLumaError) << "mean luma difference between the JPEG file and the picture";
+}
+
+void checkImageFile(const SWFImage& image, const std::string& path, const ExpectedImage* want,
+                    const ByteVector* swf) {
+    const OBPicture& picture = *image.payload;
+    const bool jpegFile = path.size() > 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;
+    // A JPEG without transparency is written as JPEG, everything else as PNG.
+    if (want && want->isJpeg && !*want->isJpeg) {
+        EXPECT_FALSE(jpegFile) << path;
+    }
+    if (want && want->isJpeg && *want->isJpeg && want->hasAlpha) {
+        EXPECT_EQ(jpegFile, !*want->hasAlpha) << path;
+    }
+    if (jpegFile) {
+        expectJpegFile(picture, path);
+    } else {
+        expectPngFile(picture, path);
+    }
+    if (!want || !swf || !want->entry) return;
+    const auto body = tagBody(*swf, *want->entry);
+    ASSERT_FALSE(body.empty()) << "census entry does not point at its tag";
+    if (want->tag == 20 || want->tag == 36) expectPictureMatchesLosslessTag(picture, body, want->tag == 36);
+    if (want->tag == 35) expectAlphaMatchesJpeg3Tag(picture, body);
+}
+
+// --- Sounds ------------------------------------------------------------------
+
+constexpr double kRateKHz[4] = {5.5125, 11.025, 22.05, 44.1};
+constexpr std::uint32_t kWavRate[4] = {5500, 11025, 22050, 44100};
+
+// Reads `count` bits most significant first from `bit` on.
+std::uint32_t bitsAt(const std::vector<std::uint8_t>& data, std::size_t bit, int count) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < count; ++i, ++bit) {
+        const std::size_t byte = bit / 8;
+        const int b = byte < data.size() ? (data[byte] >> (7 - bit % 8)) & 1 : 0;
+        v = v << 1 | std::uint32_t(b);
+    }
+    return v;
+}
+
+// One SWF ADPCM block: 2 bits of code size, then packets of one header per
+// channel (16-bit predictor, 6-bit index: the packet's first sample) and
+// up to 4095 codes per channel; a step is decoded only when all its bits
+// are in the block.
+struct AdpcmLayout {
+    std::int64_t steps = 0;                  // samples per channel
+    std::vector<std::size_t> packetBits;     // bit offset of each packet
+    std::vector<std::int64_t> packetSample;  // step index of each packet
+};
+
+AdpcmLayout adpcmLayout(const std::vector<std::uint8_t>& block, bool stereo) {
+    AdpcmLayout l;
+    const std::int64_t bits = std::int64_t(block.size()) * 8;
+    if (bits < 2) return l;
+    const int channels = stereo ? 2 : 1;
+    const int codeBits = int(bitsAt(block, 0, 2)) + 2;
+    std::int64_t at = 2;
+    for (;;) {
+        if (at + 22 * channels > bits) break;
+        l.packetBits.push_back(std::size_t(at));
+        l.packetSample.push_back(l.steps);
+        at += 22 * channels;
+        ++l.steps;
+        const std::int64_t codes = std::min<std::int64_t>(4095, (bits - at) / (codeBits * channels));
+        l.steps += codes;
+        at += codes * codeBits * channels;
+        if (codes < 4095) break;
+    }
+    return l;
+}
+
+void checkWavFile(const SWFSound& sound, const std::string& path) {
+    const OFSound& s = *sound.payload;
+    const WavFile wav = readWavFile(path);
+    ASSERT_EQ(wav.error, "");
+    EXPECT_EQ(std::uint64_t(wav.riffSize) + 8, wav.fileSize) << "RIFF size";
+    const int channels = s.stereo ? 2 : 1;
+    const int bits = s.format == kSoundAdpcm || s.is16Bit ? 16 : 8;
+    EXPECT_EQ(wav.fmtSize, 18u);
+    EXPECT_EQ(wav.formatTag, 1);
+    EXPECT_EQ(wav.channels, channels);
+    EXPECT_EQ(wav.bitsPerSample, bits);
+    EXPECT_EQ(wav.sampleRate, kWavRate[s.rate & 3]);
+    EXPECT_EQ(wav.blockAlign, channels * bits / 8);
+    EXPECT_EQ(wav.byteRate, wav.sampleRate * wav.blockAlign);
+
+    if (s.format == kSoundUncompressed) {
+        ByteVector blocks;
+        for (const auto& b : s.blocks) blocks.insert(blocks.end(), b.data.begin(), b.data.end());
+        EXPECT_EQ(wav.data.size(), blocks.size());
+        EXPECT_TRUE(wav.data == blocks) << "the data chunk holds the sound's bytes unchanged";
+    } else {
+        // Decoded ADPCM: 16-bit samples; each packet starts with the sample
+        // its header stores.
+        std::int64_t steps = 0;
+        std::string mismatch;
+        for (const auto& block : s.blocks) {
+            const AdpcmLayout l = s.is16Bit ? adpcmLayout(block.data, s.stereo) : AdpcmLayout{};
+            for (std::size_t p = 0; p < l.packetBits.size() && mismatch.empty(); ++p) {
+                for (int c = 0; c < channels; ++c) {
+                    const auto want = std::int16_t(bitsAt(block.data, l.packetBits[p] + std::size_t(22 * c), 16));
+                    const std::size_t at = std::size_t((steps + l.packetSample[p]) * channels + c) * 2;
+                    if (at + 2 > wav.data.size()) break;
+                    const auto have = std::int16_t(le16(&wav.data[at]));
+                    if (have != want) {
+                        std::ostringstream m;
+                        m << "packet at step " << steps + l.packetSample[p] << " channel " << c << " starts with "
+                          << have << ", its header holds " << want;
+                        mismatch = m.str();
+                    }
+                }
+            }
+            steps += l.steps;
+        }
+        EXPECT_EQ(std::int64_t(wav.data.size()), steps * channels * 2) << "2 bytes per decoded sample";
+        EXPECT_EQ(mismatch, "");
+    }
+    // The duration the record shows is that of the samples written.
+    const std::int64_t frames = wav.blockAlign ? std::int64_t(wav.data.size()) / wav.blockAlign : 0;
+    const double ms = double(frames) / kRateKHz[s.rate & 3];
+    EXPECT_NEAR(sound.durationMs, std::trunc(ms), 1.0) << frames << " sample frames";
+}
+
+void checkMp3File(const SWFSound& sound, const std::string& path, const ExpectedSound* want) {
+    const ByteVector bytes = readFileBytes(path);
+    ByteVector blocks;
+    for (const auto& b : sound.payload->blocks) blocks.insert(blocks.end(), b.data.begin(), b.data.end());
+    EXPECT_EQ(std::int64_t(bytes.size()), sound.memorySize);
+    EXPECT_TRUE(bytes == blocks) << "an MP3 file is the sound's frames unchanged";
+
+    const Mp3Decode mp3 = decodeMp3(bytes);
+    EXPECT_EQ(mp3.error, "");
+    const Json* census = want && want->entry && want->entry->contains("mp3") ? &(*want->entry)["mp3"] : nullptr;
+    if (mp3.frames == 0) {
+        // Nothing decodable: the record must not claim a duration either.
+        EXPECT_EQ(sound.durationMs, 0);
+        if (census) {
+            EXPECT_EQ(census->value("frames", 0), 0) << "the census found MPEG frames";
+        }
+        return;
+    }
+    // The record times each frame from its byte length and bitrate; frame
+    // lengths are whole bytes, so a frame may come out short by up to one
+    // byte's time (about 0.5% at low bitrates). On top of that the frame
+    // walk and the decoder may disagree on one frame at either end.
+    const double samplesPerFrame = double(mp3.samples) / mp3.frames;
+    const double frameMs = 1000.0 * samplesPerFrame / double(mp3.firstRate);
+    const double tolerance = frameMs + mp3.byteSlackMs + 1.0;
+    EXPECT_NEAR(double(sound.durationMs), mp3.durationMs, tolerance)
+        << mp3.frames << " frames decoded at " << mp3.firstRate << " Hz";
+}
+
+// --- Extraction -----------------------------------------------------------------
+
+class CorpusExtraction : public testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusExtraction, WrittenFilesReadBack) {
+    const auto o = open(GetParam());
+    if (o->doc.count() == 0) GTEST_SKIP() << "no records (result " << o->doc.readResult() << ")";
+    const Expectation& exp = o->expectation;
+    Matching m;
+    if (exp.strict && !exp.headerResult) m = matchRecords(o->doc, exp);
+    const bool withCensus = !m.imageOf.empty();
+    ByteVector swf;
+    if (withCensus) swf = uncompressedSwf(swfPath(GetParam()));
+
+    test::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    for (int i = 0; i < o->doc.count(); ++i) {
+        const SWFRes& r = o->doc.resource(i);
+        SCOPED_TRACE(describe(r));
+        const std::string path = dir.file(o->doc.resourceFileName(i, r.number));
+        const WriteResult written = writeResourceFile(r, path);
+        if (r.kind == kKindSound && asSound(r).payload->format > kSoundMp3) {
+            EXPECT_EQ(written, WriteFailed) << "sound format " << int(asSound(r).payload->format);
+            EXPECT_FALSE(fs::exists(path));
+            continue;
+        }
+        EXPECT_EQ(written, WriteOk);
+        if (written != WriteOk) continue;
+        if (r.kind == kKindImage) {
+            checkImageFile(asImage(r), path, withCensus ? m.imageOf[std::size_t(i)] : nullptr,
+                           withCensus ? &swf : nullptr);
+        } else if (asSound(r).payload->format == kSoundMp3) {
+            checkMp3File(asSound(r), path, withCensus ? m.soundOf[std::size_t(i)] : nullptr);
+        } else {
+            checkWavFile(asSound(r), path);
+        }
+        std::error_code ec;
+        fs::remove(path, ec);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusExtraction, testing::ValuesIn(filesWithResources()), testName);
+
+}  // namespace
+}  // namespace kestrel::corpus
