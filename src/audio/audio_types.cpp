@@ -1,0 +1,92 @@
+#include "audio/audio_types.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+
+namespace kestrel {
+
+namespace {
+
+void putLe16(std::uint8_t* out, std::uint32_t value)
+{
+    out[0] = std::uint8_t(value);
+    out[1] = std::uint8_t(value >> 8);
+}
+
+void putLe32(std::uint8_t* out, std::uint32_t value)
+{
+    putLe16(out, value);
+    putLe16(out + 2, value >> 16);
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 18> WaveFormat::bytes() const
+{
+    std::array<std::uint8_t, 18> out{};
+    putLe16(&out[0], formatTag);
+    putLe16(&out[2], channels);
+    putLe32(&out[4], samplesPerSec);
+    putLe32(&out[8], avgBytesPerSec);
+    putLe16(&out[12], blockAlign);
+    putLe16(&out[14], bitsPerSample);
+    putLe16(&out[16], cbSize);
+    return out;
+}
+
+WaveFormat WaveFormat::pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+                           std::uint16_t cbSize)
+{
+    WaveFormat format;
+    format.formatTag = kWaveFormatPcm;
+    format.channels = channels;
+    format.samplesPerSec = rate;
+    format.bitsPerSample = bits;
+    format.blockAlign = std::uint16_t(bits * channels / 8);
+    format.avgBytesPerSec = std::uint32_t(format.blockAlign) * rate;
+    format.cbSize = cbSize;
+    return format;
+}
+
+std::unique_ptr<OBAudioBuffer> OBAudioBuffer::allocate(std::size_t capacity)
+{
+    std::unique_ptr<OBAudioBuffer> buffer(new (std::nothrow) OBAudioBuffer);
+    if (!buffer)
+        return nullptr;
+    if (capacity > 0) {
+        buffer->bytes_.reset(new (std::nothrow) std::uint8_t[capacity]);
+        if (!buffer->bytes_)
+            return nullptr;
+    }
+    buffer->capacity_ = capacity;
+    return buffer;
+}
+
+bool OBAudioBuffer::resize(std::size_t capacity)
+{
+    if (capacity == capacity_)
+        return true;
+    std::unique_ptr<std::uint8_t[]> bytes;
+    if (capacity > 0) {
+        bytes.reset(new (std::nothrow) std::uint8_t[capacity]);
+        if (!bytes)
+            return false;
+        const std::size_t keep = std::min(capacity, capacity_);
+        if (keep > 0)
+            std::memcpy(bytes.get(), bytes_.get(), keep);
+    }
+    bytes_ = std::move(bytes);
+    capacity_ = capacity;
+    length = std::min(length, capacity_);
+    return true;
+}
+
+double AudioNow()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,86 @@
+// Helpers of the audio tests: the SDL disk device as the sound card, real
+// MP3 sounds from the corpus, a reference decode, and comparisons that
+// allow the silence a device adds when its queue runs dry but catch lost,
+// repeated or reordered samples.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/wave_out.h"
+#include "reader/sound/of_sound.h"
+#include "test_support.h"
+
+namespace kestrel::test {
+
+// True once pred() holds, polling until the time-out.
+template <class Pred>
+bool eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Each test gets its own disk "sound card" file and a notifier whose hook
+// wakes waiters, as a window's event loop would be woken.
+class AudioTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string deviceFile() const { return dir.file("device.raw"); }
+    Bytes recording() const { return readAll(deviceFile()); }
+    // Waits until `count` buffers were reported finished.
+    bool waitPosted(std::uint64_t count);
+    // Releases reported buffers until none of `device` is pending.
+    bool drainDevice(AudioDeviceId device);
+
+    TempDir dir;
+    AudioNotifierPtr notifier = std::make_shared<OBAudioNotifier>();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+};
+
+// Samples of a raw 16-bit little-endian recording other than silence (0).
+std::vector<std::int16_t> nonSilent16(const Bytes& raw);
+// Samples of a raw unsigned 8-bit recording other than silence (0x80).
+std::vector<std::uint8_t> nonSilent8(const Bytes& raw);
+
+// 16-bit little-endian noise without silent samples, so that any lost,
+// doubled or swapped stretch shows.
+Bytes noise16(std::size_t samples, std::uint32_t seed);
+Bytes noise8(std::size_t samples, std::uint32_t seed);
+
+// The first sound of the given format in a corpus file.
+std::unique_ptr<OFSound> corpusSound(const std::string& file, int format, bool stream);
+// A sound whose blocks are those of `sound`, `copies` times over.
+std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies);
+
+// What libmpg123 decodes from the concatenated blocks, fed whole, as
+// 16-bit PCM of the given layout.
+Bytes referenceMp3(const OFSound& sound, int channels, long rate);
+
+inline constexpr const char* kChildSwf =
+    "ruffle__tests__tests__swfs__avm1__depth_replacement_audio_unloading__child.swf";
+inline constexpr const char* kJpexsSwf =
+    "jindrapetrik__jpexs-decompiler__libsrc__ffdec_lib__testdata__gfx__test_sounds.swf";
+inline constexpr const char* kMysticSwf = "hsazzad__Flash-Portfolio__mystic09.swf";
+inline constexpr const char* kStereoSwf =
+    "GdGohan__web-sonic-flash-promotional-archive__2006__swf__se.swf";
+
+}  // namespace kestrel::test
