@@ -1,0 +1,14 @@
+// kestrel: the window program. One optional argument: a file to open.
+#include <QApplication>
+
+#include "ui/app/kestrel_app.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("kestrel"));
+    kestrel::KestrelApp app;
+    if (!app.initInstance(QApplication::arguments())) return 1;
+    const int status = QApplication::exec();
+    app.exitInstance();
+    return status;
+}

@@ -1,0 +1,55 @@
+// A status bar of fixed panes: pane 0 stretches and may carry an icon in
+// front of its text, the others have fixed widths. Texts are clipped to
+// their pane and never widen the window.
+#pragma once
+
+#include <QFrame>
+#include <QIcon>
+#include <QStatusBar>
+#include <vector>
+
+namespace kestrel {
+
+class StatusPane : public QFrame {
+    Q_OBJECT
+public:
+    explicit StatusPane(QWidget* parent = nullptr);
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+    void setIcon(const QPixmap& icon);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+    QPixmap icon_;
+};
+
+class OBCStatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    // `widths`: one entry per pane after pane 0, in pixels of text.
+    OBCStatusBar(QWidget* parent, const std::vector<int>& widths);
+
+    int paneCount() const { return int(panes_.size()); }
+    StatusPane* pane(int index) const;
+    QString paneText(int index) const;
+    void setPaneText(int index, const QString& text);
+    // The pane's rectangle in the status bar's coordinates.
+    QRect paneRect(int index) const;
+    // Status-line prompts are drawn in pane 0 in place of its text while
+    // they last.
+    void showPrompt(const QString& prompt);
+    void clearPrompt();
+    bool showingPrompt() const { return prompting_; }
+
+private:
+    std::vector<StatusPane*> panes_;
+    QString savedPane0_;
+    bool prompting_ = false;
+};
+
+}  // namespace kestrel

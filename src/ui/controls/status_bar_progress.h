@@ -1,0 +1,48 @@
+// A progress bar laid into one pane of the main window's status bar.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include "ui/controls/status_bar.h"
+#include <QProgressBar>
+#include <QString>
+
+class QMainWindow;
+
+namespace kestrel {
+
+class OBCStatusBar;
+
+class OBCStatusBarProgress : public QObject {
+    Q_OBJECT
+public:
+    // `window`: the main window whose status bar carries the bar.
+    explicit OBCStatusBarProgress(QMainWindow* window);
+    ~OBCStatusBarProgress() override;
+
+    // Width < 0 means the pane width less 3. False when the window has no
+    // status bar or the pane does not exist.
+    bool create(const QString& text, int width, int range, bool smooth, int pane);
+    void setPosition(int position);
+    // Hides the bar and gives the pane its text back ("Ready" for pane 0).
+    void remove();
+
+    QProgressBar* bar() const { return bar_; }
+    bool created() const { return bar_ != nullptr; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void layout();
+
+    QPointer<QMainWindow> window_;
+    QPointer<OBCStatusBar> statusBar_;
+    QPointer<QProgressBar> bar_;
+    QString text_;
+    int width_ = -1;
+    int pane_ = 0;
+    QString savedText_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,109 @@
+#include "ui/dialogs/properties_dlg.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+#include "document/swf_res.h"
+#include "ui/controls/control_library.h"
+
+namespace kestrel {
+
+std::map<int, QString> KSPropertiesDlg::texts(const SWFRes& resource) {
+    std::map<int, QString> t;
+    const QString format = QString::fromStdString(resource.formatName);
+    t[kType] = QString::fromStdString(resource.detailText);
+    t[kFrame] = QString::fromStdString(resource.frameText);
+    t[kDimension] = QString::fromStdString(resource.sizeText);
+    if (resource.kind == kKindImage) {
+        const auto& image = static_cast<const SWFImage&>(resource);
+        t[kTitle] = QStringLiteral("Image #%1").arg(resource.number);
+        const bool alpha = image.payload && image.payload->hasAlpha();
+        t[kEncoding] = image.isJpeg && alpha ? format + QStringLiteral(" + Alpha") : format;
+        std::int64_t kilobytes = 1;
+        if (image.payload) {
+            const std::int64_t bytes = std::int64_t(OBPicture::bytesPerPixel(image.payload->format())) *
+                                       image.payload->width() * image.payload->height();
+            kilobytes = std::max<std::int64_t>(bytes / 1024, 1);
+        }
+        t[kSize] = QStringLiteral("%1 bytes (%2 KB uncompressed)").arg(resource.memorySize).arg(kilobytes);
+    } else {
+        const auto& sound = static_cast<const SWFSound&>(resource);
+        t[kTitle] = QStringLiteral("Sound #%1").arg(resource.number);
+        t[kEncoding] = format;
+        t[kSize] = QStringLiteral("%1 bytes").arg(resource.memorySize);
+        if (sound.durationMs > 999)
+            t[kDimension] = QStringLiteral("%1 (%2 ms exactly)").arg(t[kDimension]).arg(sound.durationMs);
+    }
+    return t;
+}
+
+KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCDialog(parent) {
+    setWindowTitle(QStringLiteral("Resource Properties"));
+    QFont font(QStringLiteral("MS Sans Serif"), 8);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(ControlLibrary::options().dialogFont ? ControlLibrary::uiFont() : font);
+    const DialogUnits du(this->font());
+    auto place = [&du](QWidget* w, double x, double y, double width, double height) {
+        w->setGeometry(du.x(x), du.y(y), du.x(width), du.y(height));
+    };
+    auto makeField = [this](int id) {
+        auto* edit = new QLineEdit(this);
+        edit->setReadOnly(true);
+        edit->setObjectName(QStringLiteral("field%1").arg(id));
+        fields_[id] = edit;
+        return edit;
+    };
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kIcon32))));
+    place(icon, 7, 7, 21, 20);
+    place(makeField(kTitle), 36, 11, 164, 12);
+    auto* line1 = new QFrame(this);
+    line1->setFrameShape(QFrame::HLine);
+    line1->setFrameShadow(QFrame::Sunken);
+    place(line1, 7, 33, 193, 2);
+
+    const struct {
+        int id;
+        const char* label;
+    } rows[] = {{kEncoding, "Encoding:"}, {kType, "Type:"}, {kFrame, "Frame:"}, {kSize, "Size:"}, {kDimension, "Dimension:"}};
+    double y = 41;
+    for (const auto& row : rows) {
+        auto* label = new QLabel(QString::fromLatin1(row.label), this);
+        place(label, 7, y + 2, 50, 9);
+        place(makeField(row.id), 60, y, 140, 12);
+        y += 14;
+    }
+    auto* line2 = new QFrame(this);
+    line2->setFrameShape(QFrame::HLine);
+    line2->setFrameShadow(QFrame::Sunken);
+    place(line2, 7, 114, 193, 2);
+
+    auto* close = new QPushButton(QStringLiteral("&Close"), this);
+    close->setDefault(true);
+    place(close, 150, 124, 50, 14);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+
+    for (const auto& [id, text] : texts(resource)) {
+        fields_[id]->setText(text);
+        fields_[id]->setCursorPosition(0);
+    }
+    applyLibraryFont();
+    setFixedSize(du.x(207), du.y(145));
+    close->setFocus();
+}
+
+QLineEdit* KSPropertiesDlg::field(int id) const {
+    const auto it = fields_.find(id);
+    return it == fields_.end() ? nullptr : it->second;
+}
+
+QString KSPropertiesDlg::fieldText(int id) const {
+    const QLineEdit* edit = field(id);
+    return edit ? edit->text() : QString();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,32 @@
+// "Resource Properties": the facts of one resource in six read-only fields.
+#pragma once
+
+#include <QString>
+#include <map>
+
+#include "ui/controls/ob_dialog.h"
+
+class QLineEdit;
+
+namespace kestrel {
+
+class SWFRes;
+
+class KSPropertiesDlg : public OBCDialog {
+    Q_OBJECT
+public:
+    enum Field { kTitle = 1011, kEncoding = 1005, kType = 1006, kFrame = 1007, kSize = 1008, kDimension = 1009 };
+
+    KSPropertiesDlg(const SWFRes& resource, QWidget* parent);
+
+    QString fieldText(int field) const;
+    QLineEdit* field(int id) const;
+
+    // The field texts of a resource, as the dialog shows them.
+    static std::map<int, QString> texts(const SWFRes& resource);
+
+private:
+    std::map<int, QLineEdit*> fields_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,378 @@
+#include "ui/frame/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <algorithm>
+
+#include "document/swf_document.h"
+#include "ui/app/kestrel_app.h"
+#include "ui/controls/control_library.h"
+#include "ui/controls/status_bar.h"
+#include "ui/controls/wnd_placement.h"
+#include "ui/frame/commands.h"
+#include "ui/frame/texts.h"
+#include "ui/list/child_view.h"
+#include "ui/list/list_ctrl.h"
+#include "ui/list/main_view.h"
+
+namespace kestrel {
+
+namespace {
+
+const QString kSettingsKey = QStringLiteral("Settings");
+constexpr int kDescriptionPane = 1;
+
+}  // namespace
+
+KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
+    setWindowTitle(QString::fromLatin1(text::kAppTitle));
+    setWindowIcon(artwork::programIcon());
+    resize(710, 520);
+
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    mainView_ = new KSMainView(this);
+    mainView_->setObjectName(QStringLiteral("mainView"));
+    setCentralWidget(mainView_);
+
+    const SettingsRecord& settings = app_->settings();
+    if (!settings.statusBar) statusBar_->hide();
+    if (!settings.toolbar) toolBar_->hide();
+    setFocusProxy(mainView_);
+
+    updateRecentMenu();
+    updateStatusTexts();
+    updateCommandUI();
+}
+
+KSMainFrame::~KSMainFrame() = default;
+
+KSChildView* KSMainFrame::childView() const { return mainView_ ? mainView_->childView() : nullptr; }
+KSPictView* KSMainFrame::pictView() const { return mainView_ ? mainView_->pictView() : nullptr; }
+SWFDocument* KSMainFrame::document() const { return childView() ? childView()->document() : nullptr; }
+KSListCtrl* KSMainFrame::listCtrl() const { return childView() ? childView()->listCtrl() : nullptr; }
+
+QAction* KSMainFrame::action(int id) const {
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* KSMainFrame::makeAction(int id, const QString& label, const QList<QKeySequence>& keys) {
+    auto* a = new QAction(label, this);
+    a->setData(id);
+    a->setStatusTip(commandStatusText(id));
+    const QString tip = commandTooltip(id);
+    if (!tip.isEmpty()) a->setToolTip(tip);
+    if (!keys.isEmpty()) a->setShortcuts(keys);
+    connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
+    actions_[id] = a;
+    return a;
+}
+
+void KSMainFrame::createMenus() {
+    QMenuBar* bar = menuBar();
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->addAction(makeAction(kCmdOpen, QStringLiteral("&Open SWF...\tCtrl+O"), {QKeySequence(Qt::CTRL | Qt::Key_O)}));
+    file->addAction(makeAction(kCmdOpenInternetCache, QStringLiteral("Open &Internet Cache...")));
+    file->addAction(makeAction(kCmdCloseSwf, QStringLiteral("&Close SWF\tCtrl+F4"), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
+    file->addSeparator();
+    file->addAction(makeAction(kCmdLaunchSwf, QStringLiteral("&Launch SWF File")));
+    file->addSeparator();
+    recentPlaceholder_ = new QAction(QString::fromLatin1(text::kRecentPlaceholder), this);
+    recentPlaceholder_->setEnabled(false);
+    file->addAction(recentPlaceholder_);
+    for (int i = 0; i < app_->recentFiles().capacity(); ++i) {
+        const int id = kCmdRecentFirst + i;
+        QAction* a = makeAction(id, QString());
+        a->setVisible(false);
+        file->addAction(a);
+        recentActions_.push_back(a);
+    }
+    file->addSeparator();
+    file->addAction(makeAction(kCmdExit, QStringLiteral("E&xit\tAlt+F4"), {QKeySequence(Qt::ALT | Qt::Key_F4)}));
+
+    QMenu* actionsMenu = bar->addMenu(QStringLiteral("&Actions"));
+    actionsMenu->addAction(makeAction(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
+    // Enter means both Return and the keypad's Enter.
+    actionsMenu->addAction(
+        makeAction(kCmdView, QStringLiteral("&View\tEnter"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
+    actionsMenu->addSeparator();
+    actionsMenu->addAction(makeAction(kCmdSelectAll, QStringLiteral("Select All\tCtrl+A"), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
+    actionsMenu->addAction(makeAction(kCmdInvertSelection, QStringLiteral("Invert Selection")));
+    actionsMenu->addSeparator();
+    actionsMenu->addAction(makeAction(kCmdProperties, QStringLiteral("&Properties\tAlt+Enter"),
+                                      {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}));
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    view->addAction(makeAction(kCmdToggleToolbar, QStringLiteral("&Toolbar")));
+    view->addAction(makeAction(kCmdToggleStatusBar, QStringLiteral("&Status Bar")));
+    view->addSeparator();
+    view->addAction(makeAction(kCmdLargeIcons, QStringLiteral("&Large Icons")));
+    view->addAction(makeAction(kCmdDetails, QStringLiteral("&Details")));
+    view->addSeparator();
+    QMenu* sort = view->addMenu(QStringLiteral("&Sort"));
+    sort->addAction(makeAction(kCmdSortType, QStringLiteral("by &Type")));
+    sort->addAction(makeAction(kCmdSortFrame, QStringLiteral("by &Frame")));
+    sort->addAction(makeAction(kCmdSortMemory, QStringLiteral("by &Memory")));
+    sort->addAction(makeAction(kCmdSortDimension, QStringLiteral("by &Dimension")));
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->addAction(makeAction(kCmdHelpContents, QStringLiteral("&Contents\tF1"), {QKeySequence(Qt::Key_F1)}));
+    help->addSeparator();
+    help->addAction(makeAction(kCmdAbout, QStringLiteral("&About Kestrel...")));
+
+    for (int id : {kCmdToggleToolbar, kCmdToggleStatusBar, kCmdLargeIcons, kCmdDetails}) action(id)->setCheckable(true);
+    for (QMenu* menu : {file, actionsMenu, view, sort, help})
+        connect(menu, &QMenu::aboutToShow, this, [this] { updateCommandUI(); });
+    connect(file, &QMenu::aboutToShow, this, &KSMainFrame::updateRecentMenu);
+}
+
+void KSMainFrame::createToolBar() {
+    toolBar_ = new QToolBar(QStringLiteral("Toolbar"), this);
+    toolBar_->setObjectName(QStringLiteral("toolBar"));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar_->setIconSize(QSize(23, 20));
+    toolBar_->setMovable(true);
+    toolBar_->setFloatable(false);
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+
+    const QImage normal = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbar));
+    const QImage disabled = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbarDisabled));
+    struct Button {
+        int id;
+        int image;
+        const char* text;
+    };
+    const Button buttons[] = {{kCmdOpen, 0, "Open"},         {kCmdExtract, 1, "Extract"},   {kCmdView, 2, "View"},
+                              {kCmdProperties, 3, "Properties"}, {kCmdLaunchSwf, 4, "Play SWF"}, {0, 0, nullptr},
+                              {kCmdDetails, 5, "Details"},   {kCmdLargeIcons, 6, "Icons"}};
+    std::vector<QToolButton*> toolButtons;
+    for (const Button& b : buttons) {
+        if (!b.text) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* a = action(b.id);
+        QIcon icon;
+        icon.addPixmap(artwork::cell(normal, b.image, 23), QIcon::Normal);
+        icon.addPixmap(artwork::cell(disabled, b.image, 23), QIcon::Disabled);
+        a->setIcon(icon);
+        a->setIconText(QString::fromLatin1(b.text));
+        toolBar_->addAction(a);
+        if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(a))) toolButtons.push_back(button);
+    }
+    // Menu entries keep their icons out of the menus.
+    for (const auto& [id, a] : actions_) a->setIconVisibleInMenu(false);
+
+    // Every button takes one size, between 50 and 150 pixels wide.
+    QSize size(0, 0);
+    for (QToolButton* button : toolButtons) size = size.expandedTo(button->sizeHint());
+    size.setWidth(std::clamp(size.width(), 50, 150));
+    for (QToolButton* button : toolButtons) button->setFixedSize(size);
+}
+
+void KSMainFrame::createStatusBar() {
+    const int descriptionWidth = QFontMetrics(font()).horizontalAdvance(QString(93, QLatin1Char(' ')));
+    statusBar_ = new OBCStatusBar(this, {descriptionWidth});
+    statusBar_->setObjectName(QStringLiteral("statusBar"));
+    setStatusBar(statusBar_);
+    statusBar_->pane(0)->setIcon(QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kIcon16))));
+}
+
+void KSMainFrame::onCommand(int id) {
+    if (KSChildView* child = childView(); child && child->onCommand(id)) {
+        updateCommandUI();
+        return;
+    }
+    frameCommand(id);
+    updateCommandUI();
+}
+
+bool KSMainFrame::frameCommand(int id) {
+    if (id >= kCmdRecentFirst && id <= kCmdRecentLast) {
+        app_->openRecentFile(id - kCmdRecentFirst);
+        return true;
+    }
+    switch (id) {
+        case kCmdExit: close(); return true;
+        case kCmdToggleToolbar: toolBar_->setVisible(toolBar_->isHidden()); return true;
+        case kCmdToggleStatusBar: statusBar_->setVisible(statusBar_->isHidden()); return true;
+        case kCmdHelpContents: app_->helpContents(); return true;
+        case kCmdAbout: app_->about(); return true;
+        default: return false;
+    }
+}
+
+CommandState KSMainFrame::commandState(int id) const {
+    if (const KSChildView* child = childView()) {
+        if (const auto state = child->commandState(id)) return *state;
+    }
+    if (id >= kCmdRecentFirst && id <= kCmdRecentLast) return {id - kCmdRecentFirst < app_->recentFiles().entries().size(), false};
+    switch (id) {
+        case kCmdToggleToolbar: return {true, !toolBar_->isHidden()};
+        case kCmdToggleStatusBar: return {true, !statusBar_->isHidden()};
+        default: return {true, false};
+    }
+}
+
+void KSMainFrame::updateCommandUI() {
+    for (const auto& [id, a] : actions_) {
+        const CommandState state = commandState(id);
+        a->setEnabled(state.enabled);
+        if (a->isCheckable()) a->setChecked(state.checked);
+    }
+}
+
+void KSMainFrame::updateRecentMenu() {
+    const QStringList& entries = app_->recentFiles().entries();
+    recentPlaceholder_->setVisible(entries.isEmpty());
+    const QFontMetrics metrics(menuBar()->font());
+    for (std::size_t i = 0; i < recentActions_.size(); ++i) {
+        QAction* a = recentActions_[i];
+        if (int(i) < entries.size()) {
+            const QString shown = metrics.elidedText(entries[int(i)], Qt::ElideMiddle, 480);
+            a->setText(RecentFileList::menuText(int(i), shown));
+            a->setVisible(true);
+        } else {
+            a->setVisible(false);
+        }
+    }
+}
+
+SWFDocument* KSMainFrame::openFile(const QString& path) {
+    KSChildView* child = childView();
+    SWFDocument* doc = child ? child->open(path) : nullptr;
+    updateCommandUI();
+    return doc;
+}
+
+void KSMainFrame::updateTitle() {
+    const QString title = QString::fromLatin1(text::kAppTitle);
+    const KSChildView* child = childView();
+    if (!child || !child->document()) {
+        setWindowTitle(title);
+        return;
+    }
+    // "[*]" is the title's modification mark; doubled it shows as itself.
+    QString path = child->path();
+    path.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    setWindowTitle(title + QStringLiteral(" - ") + path);
+}
+
+void KSMainFrame::updateStatusTexts() {
+    const KSChildView* child = childView();
+    SWFDocument* doc = document();
+    if (!child || !doc) {
+        setPaneText(0, QString::fromLatin1(text::kNone));
+        return;
+    }
+    const KSListCtrl* list = child->listCtrl();
+    const std::vector<int> selected = list->selectedIndices();
+    const int s = int(selected.size());
+    if (s > 0) {
+        setPaneText(0, QString::fromLatin1(text::kResourcesSelected).arg(s).arg(s > 1 ? QStringLiteral("s") : QString()));
+        if (s == 1 && selected.front() < doc->count())
+            setDescription(QString::fromStdString(doc->resource(selected.front()).description));
+        else
+            setDescription(child->path());
+        return;
+    }
+    const int n = list->itemCount();
+    setPaneText(0, n == 0 ? QString::fromLatin1(text::kNoResource)
+                          : QString::fromLatin1(text::kResources).arg(n).arg(n > 1 ? QStringLiteral("s") : QString()));
+    setDescription(child->path());
+}
+
+void KSMainFrame::setPaneText(int index, const QString& text) { statusBar_->setPaneText(index, text); }
+
+void KSMainFrame::setDescription(const QString& text) { statusBar_->setPaneText(kDescriptionPane, text); }
+
+QString KSMainFrame::chooseDroppedFile(const QStringList& names) {
+    QString candidate;
+    for (const QString& name : names) {
+        candidate = name;
+        const int dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot >= 0 && name.mid(dot).compare(QStringLiteral(".swf"), Qt::CaseInsensitive) == 0) break;
+    }
+    return candidate;
+}
+
+void KSMainFrame::dropFiles(const QStringList& names) {
+    const QString chosen = chooseDroppedFile(names);
+    if (chosen.isEmpty()) return;
+    // The file is opened once the drop has returned to its source.
+    QMetaObject::invokeMethod(
+        this,
+        [this, chosen] {
+            raise();
+            activateWindow();
+            openFile(chosen);
+        },
+        Qt::QueuedConnection);
+}
+
+bool KSMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        if (tip.isEmpty()) statusBar_->clearPrompt();
+        else statusBar_->showPrompt(tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void KSMainFrame::closeEvent(QCloseEvent* event) {
+    // A file being read cannot be closed under the reader.
+    if (KSChildView* child = childView(); child && child->busy()) {
+        event->ignore();
+        return;
+    }
+    OBWndPlacement().save(kSettingsKey, this);
+    app_->settings().toolbar = toolBar_->isHidden() ? 0 : 1;
+    app_->settings().statusBar = statusBar_->isHidden() ? 0 : 1;
+    onCommand(kCmdCloseSwf);
+    event->accept();
+}
+
+namespace {
+
+QStringList localFiles(const QMimeData* mime) {
+    QStringList names;
+    if (!mime || !mime->hasUrls()) return names;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) names.append(url.toLocalFile());
+    return names;
+}
+
+}  // namespace
+
+void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void KSMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+    if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void KSMainFrame::dropEvent(QDropEvent* event) {
+    const QStringList names = localFiles(event->mimeData());
+    const KSChildView* child = childView();
+    if (names.isEmpty() || (child && child->busy())) return;
+    event->acceptProposedAction();
+    dropFiles(names);
+}
+
+}  // namespace kestrel

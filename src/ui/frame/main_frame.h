@@ -1,0 +1,84 @@
+// The main window: menus, accelerators, toolbar, status bar, title, file
+// drops and the close sequence. Every command goes to the list pane first.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <map>
+#include <vector>
+
+namespace kestrel {
+
+class KestrelApp;
+class KSMainView;
+class KSChildView;
+class KSPictView;
+class KSListCtrl;
+class OBCStatusBar;
+class SWFDocument;
+
+struct CommandState {
+    bool enabled = true;
+    bool checked = false;
+};
+
+class KSMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit KSMainFrame(KestrelApp* app);
+    ~KSMainFrame() override;
+
+    KestrelApp* app() const { return app_; }
+    KSMainView* mainView() const { return mainView_; }
+    KSChildView* childView() const;
+    KSPictView* pictView() const;
+    SWFDocument* document() const;
+    KSListCtrl* listCtrl() const;
+    OBCStatusBar* statusBarPanes() const { return statusBar_; }
+    QToolBar* toolBar() const { return toolBar_; }
+
+    // The action of a command id (shared by menu, accelerator and toolbar).
+    QAction* action(int id) const;
+    // Runs a command: the list pane first, then the frame and the
+    // application.
+    void onCommand(int id);
+    // Decides enabling and checks of every command.
+    void updateCommandUI();
+    CommandState commandState(int id) const;
+
+    SWFDocument* openFile(const QString& path);
+    void updateTitle();
+    void updateStatusTexts();
+    void setPaneText(int index, const QString& text);
+    void setDescription(const QString& text);
+    void updateRecentMenu();
+
+    // The file a drop opens: the first ".swf" (any case), else the last.
+    static QString chooseDroppedFile(const QStringList& names);
+    // Opens the chosen file of a drop after the drop event has returned.
+    void dropFiles(const QStringList& names);
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QAction* makeAction(int id, const QString& text, const QList<QKeySequence>& keys = {});
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    bool frameCommand(int id);
+
+    KestrelApp* app_;
+    std::map<int, QAction*> actions_;
+    std::vector<QAction*> recentActions_;
+    QAction* recentPlaceholder_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    OBCStatusBar* statusBar_ = nullptr;
+    KSMainView* mainView_ = nullptr;
+};
+
+}  // namespace kestrel

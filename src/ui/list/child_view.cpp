@@ -1,0 +1,330 @@
+#include "ui/list/child_view.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QPainter>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstdlib>
+
+#include "document/swf_document.h"
+#include "ui/app/kestrel_app.h"
+#include "ui/controls/control_library.h"
+#include "ui/controls/message_box.h"
+#include "ui/dialogs/properties_dlg.h"
+#include "ui/dialogs/read_progress.h"
+#include "ui/frame/commands.h"
+#include "ui/frame/texts.h"
+#include "ui/list/list_ctrl.h"
+#include "ui/preview/pict_view.h"
+
+namespace kestrel {
+
+void processPendingMessages() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+namespace {
+
+std::string nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QPixmap iconCell(const QImage& strip, int index) { return artwork::cell(strip, index, 22); }
+
+}  // namespace
+
+KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent), frame_(frame), app_(frame->app()) {
+    list_ = new KSListCtrl(this);
+    list_->setObjectName(QStringLiteral("listCtrl"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list_);
+    setFocusProxy(list_);
+
+    const SettingsRecord& settings = app_->settings();
+    viewMode_ = settings.viewMode == 1 ? 1 : 0;
+    sortKey_ = settings.sortKey;
+    list_->setViewMode(viewMode_);
+
+    connect(list_, &KSListCtrl::itemChanged, this, &KSChildView::onItemChanged);
+    connect(list_, &KSListCtrl::itemActivated, this, &KSChildView::onItemActivated);
+    connect(list_, &KSListCtrl::columnClicked, this, [this](int column) {
+        sort(column);
+        frame_->updateCommandUI();
+    });
+    connect(list_, &KSListCtrl::contextMenuRequested, this, &KSChildView::showContextMenu);
+}
+
+KSChildView::~KSChildView() {
+    // The frame and the picture panel are already going: nothing may reach
+    // them from here on.
+    disconnect(list_, nullptr, this, nullptr);
+    SettingsRecord& settings = app_->settings();
+    settings.viewMode = viewMode_;
+    settings.sortKey = sortKey_;
+    list_->fill(nullptr);
+}
+
+SWFDocument* KSChildView::open(const QString& path) {
+    if (busy_) return nullptr;
+    processPendingMessages();
+    if (document_) onCommand(kCmdCloseSwf);
+    if (document_) return nullptr;
+
+    busy_ = true;
+    const WaitCursor wait;
+    KSReadProgress progress(frame_);
+    const bool withProgress = progress.create();
+
+    auto document = std::make_unique<SWFDocument>();
+    MessageBoxSink messages(frame_);
+    if (!document->readFile(nativePath(path), withProgress ? &progress : nullptr, &messages)) {
+        document.reset();
+        onCommand(kCmdCloseSwf);
+        progress.remove();
+        busy_ = false;
+        return nullptr;
+    }
+
+    const QImage smallStrip = artwork::loadKeyed(QString::fromLatin1(artwork::kSmallIcons));
+    std::vector<QPixmap> smallIcons = {iconCell(smallStrip, 0), iconCell(smallStrip, 1)};
+
+    if (withProgress) {
+        progress.nextPhase();
+        progress.setStepCount(document->count());
+    }
+    const ThumbnailArt art{QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kThumbnailFrame))),
+                           smallIcons[0],
+                           QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kSoundPicture)))};
+    const QPixmap imageCell = buildThumbnail(kKindImage, art);
+    const QPixmap soundCell = buildThumbnail(kKindSound, art);
+    document_ = std::move(document);
+    std::vector<QPixmap> thumbnails;
+    thumbnails.reserve(std::size_t(document_->count()));
+    for (int i = 0; i < document_->count(); ++i) {
+        if (withProgress) progress.setPosition(i);
+        // Shared copies: one picture per kind until the real thumbnails land.
+        thumbnails.push_back(document_->resource(i).kind == kKindImage ? imageCell : soundCell);
+    }
+    for (int i = 0; i < document_->count(); ++i) {
+        SWFRes& record = document_->resource(i);
+        record.largeIconIndex = i;
+        record.smallIconIndex = record.kind == kKindImage ? 0 : 1;
+    }
+    list_->setLargeIcons(std::move(thumbnails));
+    list_->setSmallIcons(std::move(smallIcons));
+
+    progress.remove();
+    path_ = path;
+    frame_->updateTitle();
+    fillList();
+    setViewMode(viewMode_);
+    frame_->updateStatusTexts();
+    if (KSPictView* pict = frame_->pictView()) pict->update();
+    busy_ = false;
+    frame_->updateCommandUI();
+    return document_.get();
+}
+
+QPixmap KSChildView::buildThumbnail(int kind, const ThumbnailArt& art) {
+    // Large icons show the kind's icon on the thumbnail frame; the scaled
+    // pictures of the images take its place with the image preview work
+    // (the cached picture goes into the record's `thumbnail`).
+    QPixmap cell = art.frame.isNull() ? QPixmap(100, 100) : art.frame;
+    if (art.frame.isNull()) cell.fill(Qt::white);
+    QPainter painter(&cell);
+    const QPixmap& picture = kind == kKindImage ? art.imageIcon : art.soundPicture;
+    painter.drawPixmap((cell.width() - picture.width()) / 2, (cell.height() - picture.height()) / 2, picture);
+    return cell;
+}
+
+void KSChildView::close() {
+    if (!path_.isEmpty()) {
+        app_->recentFiles().add(path_);
+        frame_->updateRecentMenu();
+    }
+    path_.clear();
+    list_->fill(nullptr);
+    document_.reset();
+    list_->setLargeIcons({});
+    list_->setSmallIcons({});
+    if (KSPictView* pict = frame_->pictView()) {
+        pict->clear();
+        frame_->updateTitle();
+        pict->repaint();
+    } else {
+        frame_->updateTitle();
+    }
+    fillList();
+    // The panes no longer describe the closed file.
+    frame_->updateStatusTexts();
+    frame_->setDescription(QString());
+}
+
+void KSChildView::fillList() {
+    list_->fill(nullptr);
+    if (!document_) return;
+    document_->sort(sortKey_);
+    setViewMode(viewMode_);
+    list_->fill(document_.get());
+}
+
+void KSChildView::sort(int column) {
+    if (!document_ || column < 0 || column > 3) return;
+    const int wanted = column + 1;
+    sortKey_ = std::abs(std::int64_t(sortKey_)) == wanted ? -sortKey_ : wanted;
+    document_->sort(sortKey_);
+    list_->refreshItems();
+    onItemChanged();
+}
+
+bool KSChildView::setViewMode(int mode) {
+    if (!list_->setViewMode(mode)) return false;
+    viewMode_ = mode;
+    return true;
+}
+
+std::vector<int> KSChildView::selectedIndices() const { return list_->selectedIndices(); }
+
+bool KSChildView::onCommand(int id) {
+    switch (id) {
+        case kCmdOpen: openDialog(); return true;
+        case kCmdOpenInternetCache: openInternetCache(); return true;
+        case kCmdCloseSwf: close(); return true;
+        case kCmdLaunchSwf: launch(); return true;
+        case kCmdExtract: extract(); return true;
+        case kCmdView: view(); return true;
+        case kCmdSelectAll: selectAll(); return true;
+        case kCmdInvertSelection: invertSelection(); return true;
+        case kCmdProperties: properties(); return true;
+        case kCmdLargeIcons: setViewMode(0); return true;
+        case kCmdDetails: setViewMode(1); return true;
+        case kCmdSortType: sort(0); return true;
+        case kCmdSortFrame: sort(1); return true;
+        case kCmdSortMemory: sort(2); return true;
+        case kCmdSortDimension: sort(3); return true;
+        default: return false;
+    }
+}
+
+std::optional<CommandState> KSChildView::commandState(int id) const {
+    const bool open = document_ != nullptr;
+    switch (id) {
+        case kCmdOpen:
+        case kCmdOpenInternetCache: return CommandState{true, false};
+        case kCmdCloseSwf:
+        case kCmdLaunchSwf:
+        case kCmdExtract:
+        case kCmdSelectAll:
+        case kCmdInvertSelection:
+        case kCmdSortType:
+        case kCmdSortFrame:
+        case kCmdSortMemory:
+        case kCmdSortDimension: return CommandState{open, false};
+        case kCmdView:
+        case kCmdProperties: return CommandState{open && list_->selectedCount() == 1, false};
+        case kCmdLargeIcons: return CommandState{open, open && viewMode_ == 0};
+        case kCmdDetails: return CommandState{open, open && viewMode_ == 1};
+        default: return std::nullopt;
+    }
+}
+
+void KSChildView::openDialog() {
+    const QString path = QFileDialog::getOpenFileName(frame_, QStringLiteral("Open"), QString(),
+                                                      QString::fromLatin1(text::kOpenFilter));
+    if (!path.isEmpty()) open(path);
+}
+
+void KSChildView::openInternetCache() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void KSChildView::launch() {
+    if (!path_.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(path_));
+}
+
+void KSChildView::view() {
+    if (!document_) return;
+    const std::vector<int> selected = list_->selectedIndices();
+    if (selected.size() != 1 || selected.front() >= document_->count()) return;
+    const SWFRes& record = document_->resource(selected.front());
+    if (record.kind == kKindImage) {
+        // The image preview (KSViewImage) opens here for the record.
+    } else {
+        // The sound preview (KSViewSound) opens here for the record.
+    }
+}
+
+void KSChildView::properties() {
+    if (!document_) return;
+    const std::vector<int> selected = list_->selectedIndices();
+    if (selected.size() != 1 || selected.front() >= document_->count()) return;
+    KSPropertiesDlg dialog(document_->resource(selected.front()), frame_);
+    dialog.exec();
+}
+
+void KSChildView::extract() {
+    if (!document_) return;
+    // The extraction dialogs and loop start here, over selectedIndices()
+    // or every record.
+}
+
+void KSChildView::selectAll() {
+    list_->selectAll();
+    frame_->updateStatusTexts();
+}
+
+void KSChildView::invertSelection() {
+    list_->invertSelection();
+    frame_->updateStatusTexts();
+}
+
+void KSChildView::onItemChanged() {
+    KSPictView* pict = frame_->pictView();
+    if (pict && pict->showFocusedItem()) frame_->updateStatusTexts();
+    frame_->updateCommandUI();
+}
+
+void KSChildView::onItemActivated(int) {
+    frame_->updateStatusTexts();
+    if (document_) frame_->onCommand(kCmdView);
+}
+
+std::unique_ptr<QMenu> KSChildView::buildContextMenu(int row) {
+    auto menu = std::make_unique<QMenu>(this);
+    const bool open = document_ != nullptr;
+    auto add = [this, &menu](int id, const QString& label, bool enabled) {
+        QAction* a = menu->addAction(label);
+        a->setData(id);
+        a->setEnabled(enabled);
+        a->setStatusTip(commandStatusText(id));
+        connect(a, &QAction::triggered, this, [this, id] {
+            onCommand(id);
+            frame_->updateCommandUI();
+        });
+    };
+    if (row >= 0) {
+        const int selected = list_->selectedCount();
+        add(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), selected >= 1);
+        add(kCmdView, QStringLiteral("&View\tEnter"), selected == 1);
+        add(kCmdProperties, QStringLiteral("&Properties\tAlt+Enter"), selected == 1);
+    } else {
+        add(kCmdLargeIcons, QStringLiteral("&Large Icons"), true);
+        add(kCmdDetails, QStringLiteral("&Details"), true);
+        menu->addSeparator();
+        add(kCmdSortType, QStringLiteral("by &Type"), open);
+        add(kCmdSortFrame, QStringLiteral("by &Frame"), open);
+        add(kCmdSortMemory, QStringLiteral("by &Memory"), open);
+        add(kCmdSortDimension, QStringLiteral("by &Dimension"), open);
+    }
+    return menu;
+}
+
+void KSChildView::showContextMenu(const QPoint& globalPos, int row) {
+    std::unique_ptr<QMenu> menu = buildContextMenu(row);
+    menu->exec(globalPos);
+}
+
+}  // namespace kestrel

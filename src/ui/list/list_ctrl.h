@@ -1,0 +1,139 @@
+// The resource list: one item per record of the open document, shown as
+// large icons or as a details table. Both views share one model and one
+// selection, so switching keeps the selection and the focused item.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QListView>
+#include <QPixmap>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <vector>
+
+namespace kestrel {
+
+class SWFDocument;
+
+inline constexpr QRgb kSelectionColour = 0xFF0A246A;  // RGB(10, 36, 106)
+
+// Item i stands for the document's record i; the texts are read from the
+// records whenever they are drawn.
+class ResourceModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Role { SmallIconRole = Qt::UserRole + 1, LargeIconRole };
+
+    using QAbstractTableModel::QAbstractTableModel;
+    void fill(const SWFDocument* document);
+    void clear();
+    void refresh();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    const SWFDocument* document_ = nullptr;
+    int rows_ = 0;
+};
+
+class KSListCtrl;
+
+// Large-icon mode: the thumbnail over a wrapped label.
+class IconDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit IconDelegate(KSListCtrl* list);
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // Rectangles of an item laid out in `itemRect`.
+    static QRect iconRect(const QRect& itemRect);
+    QRect labelRect(const QRect& itemRect, const QFontMetrics& metrics, const QString& text) const;
+
+private:
+    KSListCtrl* list_;
+};
+
+class IconView : public QListView {
+    Q_OBJECT
+public:
+    explicit IconView(QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// Details mode: every row drawn in one piece.
+class DetailsView : public QTreeView {
+    Q_OBJECT
+public:
+    DetailsView(KSListCtrl* list, QWidget* parent);
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    KSListCtrl* list_;
+};
+
+class KSListCtrl : public QStackedWidget {
+    Q_OBJECT
+public:
+    static constexpr int kColumnWidths[4] = {200, 50, 50, 100};
+
+    explicit KSListCtrl(QWidget* parent);
+
+    // Deletes all items, then inserts one per record of `document` (none
+    // for null).
+    void fill(const SWFDocument* document);
+    // The records changed places: every item rereads its record.
+    void refreshItems();
+
+    // 0 large icons, 1 details; false for any other mode.
+    bool setViewMode(int mode);
+    int viewMode() const { return mode_; }
+
+    int itemCount() const;
+    std::vector<int> selectedIndices() const;
+    int selectedCount() const;
+    int focusedItem() const;
+    void setFocusedItem(int row);
+    void setItemSelected(int row, bool selected);
+    void selectAll();
+    void invertSelection();
+    void clearSelection();
+
+    void setSmallIcons(std::vector<QPixmap> icons);
+    void setLargeIcons(std::vector<QPixmap> icons);
+    const QPixmap* smallIcon(int index) const;
+    const QPixmap* largeIcon(int index) const;
+
+    QAbstractItemView* currentView() const;
+    IconView* iconView() const { return iconView_; }
+    DetailsView* detailsView() const { return detailsView_; }
+    ResourceModel* model() const { return model_; }
+    // The item's rectangle in the current view's viewport.
+    QRect itemRect(int row) const;
+
+signals:
+    void itemChanged();
+    void itemActivated(int row);
+    void columnClicked(int column);
+    void contextMenuRequested(const QPoint& globalPos, int row);
+
+private:
+    void connectView(QAbstractItemView* view);
+
+    ResourceModel* model_;
+    QItemSelectionModel* selection_;
+    IconView* iconView_;
+    DetailsView* detailsView_;
+    int mode_ = 0;
+    std::vector<QPixmap> smallIcons_;
+    std::vector<QPixmap> largeIcons_;
+};
+
+}  // namespace kestrel
