@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Kestrel's set-up, build and test entry point (Debian 12).
 #
-#   ./build.sh run [FILE.swf]  install what is missing, build, list the demo movie (or FILE)
+#   ./build.sh run [FILE.swf]  install what is missing, build, open the demo movie (or FILE) in the window
 #   ./build.sh test            install what is missing, build everything, run every test
 #   ./build.sh sanitize        core tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   ./build.sh fuzz [SECONDS]  each libFuzzer target for SECONDS (default 60), clang + ASan + UBSan
@@ -35,9 +35,14 @@ case "${1:-}" in
     run)
         install_missing "${BUILD_PACKAGES[@]}"
         configure build-run -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF
-        ninja -C build-run -j "$JOBS" kestrel-cli
-        shift
-        build-run/src/cli/kestrel-cli list "${1:-samples/demo.swf}"
+        ninja -C build-run -j "$JOBS" kestrel kestrel-cli
+        file=$(realpath "${2:-samples/demo.swf}")
+        if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+            build-run/src/ui/kestrel "$file"
+        else
+            echo "No display to open the window on; listing with kestrel-cli instead."
+            build-run/src/cli/kestrel-cli list "$file"
+        fi
         ;;
     test)
         install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
