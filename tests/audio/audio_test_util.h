@@ -77,7 +77,7 @@ Bytes referenceMp3(const OFSound& sound, int channels, long rate);
 
 inline constexpr const char* kChildSwf =
     "ruffle__tests__tests__swfs__avm1__depth_replacement_audio_unloading__child.swf";
-inline constexpr const char* kJpexsSwf =
+inline constexpr const char* kGfxTestSoundsSwf =
     "jindrapetrik__jpexs-decompiler__libsrc__ffdec_lib__testdata__gfx__test_sounds.swf";
 inline constexpr const char* kMysticSwf = "hsazzad__Flash-Portfolio__mystic09.swf";
 inline constexpr const char* kStereoSwf =

@@ -134,7 +134,7 @@ TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout)
 {
     // 11025 Hz mono frames declared as 22 kHz stereo: the PCM has the
     // declared rate and layout, so it plays at the right speed.
-    auto sound = test::corpusSound(test::kJpexsSwf, kSoundMp3, true);
+    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, kSoundMp3, true);
     ASSERT_NE(sound, nullptr);
     sound->rate = 2;
     sound->stereo = true;

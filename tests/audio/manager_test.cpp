@@ -218,7 +218,7 @@ TEST_F(ManagerPlayTest, Mp3SoundsReachTheDeviceComplete)
     };
     const Case cases[] = {
         {test::kChildSwf, false, 1, 44100},
-        {test::kJpexsSwf, true, 1, 11025},
+        {test::kGfxTestSoundsSwf, true, 1, 11025},
         {test::kStereoSwf, false, 2, 44100},
     };
     int index = 0;

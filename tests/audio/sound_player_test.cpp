@@ -106,7 +106,7 @@ TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples)
 
 TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager)
 {
-    auto sound = test::corpusSound(test::kJpexsSwf, kSoundMp3, false);
+    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, kSoundMp3, false);
     ASSERT_NE(sound, nullptr);
     KSSoundPlayer player;
     ASSERT_TRUE(player.Play(sound.get(), notifier));
