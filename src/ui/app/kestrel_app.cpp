@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include "audio/decoder.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/locale.h"
 #include "ui/controls/wnd_placement.h"
@@ -45,9 +46,6 @@ KestrelApp::~KestrelApp() {
 KestrelApp* KestrelApp::instance() { return theApp; }
 
 bool KestrelApp::initInstance(const QStringList& arguments) {
-    // Audio: the playback thread helper's slot is set up here once the
-    // audio subsystem is in place.
-
     locale_ = std::make_unique<OBCLocale>(QString::fromLatin1(text::kAppTitle));
     locale_->chooseLanguage(QStringLiteral("kestrel_"));
 
@@ -64,8 +62,8 @@ bool KestrelApp::initInstance(const QStringList& arguments) {
     settings_ = readSettings();
     settingsLoaded_ = true;
 
-    // Audio: the decoder cache is filled here (audio start-up) once the
-    // audio subsystem is in place.
+    // The decoder cache and the sound system, for the sound previews.
+    AudioStartup();
 
     mainFrame_ = std::make_unique<KSMainFrame>(this);
     mainFrame_->setAcceptDrops(true);
@@ -88,7 +86,7 @@ int KestrelApp::exitInstance() {
     // The window goes first: its list pane writes the view mode and the
     // sort key into the settings record as it is destroyed.
     mainFrame_.reset();
-    // Audio: the audio subsystem is shut down here once it is in place.
+    AudioShutdown();
     if (settingsLoaded_) writeSettings(settings_);
     ControlLibrary::release();
     recentFiles_.save();

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -16,7 +17,10 @@ class QMenu;
 namespace kestrel {
 
 class KSListCtrl;
+class OBCPictureList;
+class OBPicture;
 class SWFDocument;
+class SWFRes;
 
 class KSChildView : public QWidget {
     Q_OBJECT
@@ -46,8 +50,11 @@ public:
     const QString& path() const { return path_; }
     int viewMode() const { return viewMode_; }
     int sortKey() const { return sortKey_; }
-    // True while a file is being read.
+    // True while a file is being read or resources are being extracted.
     bool busy() const { return busy_; }
+    // Changes whenever another document opens or closes or the records
+    // change places: positions taken before are then no longer valid.
+    std::uint64_t generation() const { return generation_; }
 
 private:
     void openDialog();
@@ -61,13 +68,9 @@ private:
     void onItemChanged();
     void onItemActivated(int row);
     void showContextMenu(const QPoint& globalPos, int row);
-    struct ThumbnailArt {
-        QPixmap frame;         // 100 x 100 background of every thumbnail
-        QPixmap imageIcon;     // 22 x 22
-        QPixmap soundPicture;  // 23 x 22
-    };
-    // The 100 x 100 large-icon picture of a record kind.
-    static QPixmap buildThumbnail(int kind, const ThumbnailArt& art);
+    // Appends the record's thumbnail to `thumbnails`: its picture scaled
+    // (cached in the record) for an image, `soundPicture` for a sound.
+    static void buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture);
 
     KSMainFrame* frame_;
     KestrelApp* app_;
@@ -77,6 +80,7 @@ private:
     int viewMode_ = 0;
     int sortKey_ = 1;
     bool busy_ = false;
+    std::uint64_t generation_ = 0;
 };
 
 // Lets queued window events run (painting, timers) but no user input.

@@ -6,10 +6,13 @@
 #include "document/swf_document.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/text_fit.h"
+#include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/texts.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
+#include "ui/preview/play_button.h"
+#include "ui/preview/preview_art.h"
 
 namespace kestrel {
 
@@ -21,11 +24,50 @@ QFont panelFont(int points, bool bold) {
     return font;
 }
 
+bool isStereoSound(const SWFRes& record) {
+    const auto* sound = dynamic_cast<const SWFSound*>(&record);
+    return sound && sound->payload && sound->payload->stereo;
+}
+
 }  // namespace
 
-KSPictView::KSPictView(KSMainFrame* frame, QWidget* parent) : QWidget(parent), frame_(frame) {
+KSPictView::KSPictView(KSMainFrame* frame, QWidget* parent)
+    : QWidget(parent),
+      frame_(frame),
+      headingFont_(panelFont(16, true)),
+      textFont_(panelFont(8, false)),
+      labelFont_(panelFont(8, true)) {
     banner_ = QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kBanner)));
+    monoPicture_ = QPixmap::fromImage(preview_art::soundPicture(false));
+    stereoPicture_ = QPixmap::fromImage(preview_art::soundPicture(true));
     setAttribute(Qt::WA_OpaquePaintEvent);
+
+    play_ = new KSPlayButton(this);
+    play_->setObjectName(QStringLiteral("playButton"));
+    play_->hide();
+    connect(play_, &QPushButton::clicked, this, [this] { frame_->onCommand(kCmdView); });
+}
+
+QString KSPictView::typeName(const SWFRes& record) {
+    const std::string extension = record.extension();
+    if (extension == ".jpg") return QStringLiteral("JPEG Image");
+    if (extension == ".png") return QStringLiteral("PNG Image");
+    if (extension == ".mp3") return QStringLiteral("MP3 Sound");
+    if (extension == ".wav") return QStringLiteral("WAV Sound");
+    return QStringLiteral("Unknown Resource");
+}
+
+QStringList KSPictView::detailLines(const SWFRes& record) {
+    const bool sound = record.kind == kKindSound;
+    return {QStringLiteral("Format:"),
+            QString::fromStdString(record.detailText),
+            QString(),
+            sound ? QStringLiteral("Duration:") : QStringLiteral("Dimension:"),
+            QString::fromStdString(record.sizeText),
+            QString(),
+            QStringLiteral("Size:"),
+            QString::fromStdString(record.memoryText),
+            QString()};
 }
 
 bool KSPictView::showFocusedItem() {
@@ -41,6 +83,8 @@ bool KSPictView::showFocusedItem() {
     const SWFRes* record = &document->resource(focused);
     if (record == shown_) return true;
     shown_ = record;
+    // The button keeps the place it was first given.
+    play_->setVisible(record->kind == kKindSound && playPlaced_);
     repaint();
     return true;
 }
@@ -48,37 +92,94 @@ bool KSPictView::showFocusedItem() {
 void KSPictView::clear() { shown_ = nullptr; }
 
 void KSPictView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+    // Drawn off-screen first, then copied in one piece.
+    QPixmap buffer(size() * devicePixelRatioF());
+    buffer.setDevicePixelRatio(devicePixelRatioF());
+    {
+        QPainter painter(&buffer);
+        paintPanel(painter);
+    }
+    QPainter(this).drawPixmap(0, 0, buffer);
+}
+
+void KSPictView::paintPanel(QPainter& painter) {
+    pictureRect_ = QRect();
     painter.fillRect(rect(), Qt::white);
     painter.drawPixmap(0, 0, banner_);
-    painter.fillRect(QRect(0, 82, width(), 1), QColor(206, 206, 206));
+    painter.fillRect(QRect(0, kBannerLine, width(), 1), QColor(206, 206, 206));
     painter.setPen(Qt::black);
 
-    const QFont textFont = panelFont(8, false);
-    const QRect textArea(15, 111, std::max(width() - 15, 0), std::max(height() - 111, 0));
+    const QRect textArea(kLeft, kTextTop, std::max(width() - kLeft, 0), std::max(height() - kTextTop, 0));
     const SWFDocument* document = frame_->document();
     const KSChildView* child = frame_->childView();
     if (!document || !child) {
-        painter.setFont(textFont);
+        painter.setFont(textFont_);
         painter.drawText(textArea, Qt::AlignLeft | Qt::AlignTop, QString::fromLatin1(text::kNoFileOpen));
+        play_->hide();
         return;
     }
 
-    const QFont heading = panelFont(16, true);
-    painter.setFont(heading);
-    const QFontMetrics headingMetrics(heading);
+    painter.setFont(headingFont_);
+    const QFontMetrics headingMetrics(headingFont_);
     const QString name = shortenText(headingMetrics, QFileInfo(child->path()).fileName(), width() - 34);
-    painter.drawText(QRect(15, 77 - headingMetrics.height(), std::max(width() - 15, 0), headingMetrics.height()),
+    painter.drawText(QRect(kLeft, kHeadingBottom - headingMetrics.height(), std::max(width() - kLeft, 0),
+                           headingMetrics.height()),
                      Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, name);
 
-    painter.setFont(textFont);
     if (!shown_) {
+        painter.setFont(textFont_);
         painter.drawText(textArea, Qt::AlignLeft | Qt::AlignTop,
                          QString::fromLatin1(document->count() > 0 ? text::kSelectAnItem : text::kNoResourceInFile));
         return;
     }
-    // The description of the shown resource (type, format, dimension,
-    // size and its picture) is drawn here with the image preview work.
+    paintResource(painter);
+}
+
+void KSPictView::paintResource(QPainter& painter) {
+    const SWFRes& record = *shown_;
+    const KSListCtrl* list = frame_->listCtrl();
+
+    // Type name in the label font beside the small icon.
+    const QFontMetrics labelMetrics(labelFont_);
+    const int labelHeight = labelMetrics.height();
+    painter.setFont(labelFont_);
+    const int nameLeft = kLeft + kSmallIconWidth;
+    painter.drawText(QRect(nameLeft, kLabelBottom - labelHeight, std::max(width() - nameLeft, 0), labelHeight),
+                     Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, typeName(record));
+    if (const QPixmap* icon = list ? list->smallIcon(record.smallIconIndex) : nullptr)
+        painter.drawPixmap(kLeft, 123 - labelHeight, *icon);
+
+    // The details, one line below the other.
+    painter.setFont(textFont_);
+    const QFontMetrics metrics(textFont_);
+    const int lineWidth = std::max(width() - kLeft, 0);
+    int y = kLabelBottom + labelHeight;
+    auto line = [&](const QString& text) {
+        const int h = metrics.height();
+        if (!text.isEmpty())
+            painter.drawText(QRect(kLeft, y, lineWidth, h), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                             shortenText(metrics, text, lineWidth));
+        y += h;
+    };
+    for (const QString& text : detailLines(record)) line(text);
+    const bool sound = record.kind == kKindSound;
+
+    // The thumbnail of an image, the sound picture of a sound.
+    if (!sound) {
+        if (const QPixmap* thumbnail = list ? list->largeIcon(record.largeIconIndex) : nullptr) {
+            painter.drawPixmap(kLeft, y, *thumbnail);
+            pictureRect_ = QRect(QPoint(kLeft, y), thumbnail->size());
+        }
+        return;
+    }
+    const QPixmap& picture = isStereoSound(record) ? stereoPicture_ : monoPicture_;
+    painter.drawPixmap(kLeft, y, picture);
+    pictureRect_ = QRect(QPoint(kLeft, y), picture.size());
+    if (!playPlaced_) {
+        play_->setGeometry(17, y + preview_art::kSoundPictureSize + 5, 32, 20);
+        play_->show();
+        playPlaced_ = true;
+    }
 }
 
 }  // namespace kestrel

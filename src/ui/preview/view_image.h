@@ -1,0 +1,55 @@
+// The image preview: a borderless modal popup showing one image as large
+// as the screen allows, centred on the pointer. Any click or key closes it.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+namespace kestrel {
+
+class OBCPictureStatic;
+class SWFImage;
+
+struct ImagePreviewLayout {
+    QSize picture;  // the size the image is shown at
+    QSize client;   // the client area, at least 32 x 32
+    QRect window;   // on the screen, frame included
+    QRect control;  // the picture control, in client coordinates
+};
+
+class KSViewImage : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kMinClient = 32;
+
+    KSViewImage(const SWFImage& image, QWidget* parent);
+
+    // Layout of an image of `imageSize` for a pointer at `cursor` on a
+    // screen whose usable area is `workArea`; `frame` is the width of the
+    // window's frame on each side.
+    static ImagePreviewLayout layoutFor(const QSize& imageSize, const QRect& workArea, const QPoint& cursor, int frame);
+
+    const ImagePreviewLayout& previewLayout() const { return layout_; }
+    OBCPictureStatic* pictureControl() const { return picture_; }
+    // The client area inside the frame.
+    QWidget* clientArea() const { return client_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    const SWFImage& image_;
+    ImagePreviewLayout layout_;
+    QWidget* client_;
+    OBCPictureStatic* picture_;
+};
+
+// The usable area of the screen under `point` (the primary screen when no
+// screen holds it).
+QRect workAreaAt(const QPoint& point);
+
+}  // namespace kestrel

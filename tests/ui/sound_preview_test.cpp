@@ -1,0 +1,227 @@
+// The sound preview: what it plays, its time display and placement, how it
+// closes, the play button that opens it, and that nothing of it outlives
+// the window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+#include <QWindow>
+#include <thread>
+
+#include "audio/wave_out.h"
+#include "document/swf_document.h"
+#include "test_support.h"
+#include "ui/frame/commands.h"
+#include "ui/frame/main_frame.h"
+#include "ui/list/list_ctrl.h"
+#include "ui/preview/pict_view.h"
+#include "ui/preview/play_button.h"
+#include "ui/preview/preview_art.h"
+#include "ui/preview/view_sound.h"
+#include "ui_test_support.h"
+#include "preview_test_support.h"
+
+namespace kestrel {
+namespace {
+
+int threadCount() { return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
+
+class SoundPreview : public test::UiTest {
+protected:
+    void SetUp() override {
+        test::UiTest::SetUp();
+        test::useSilentAudio();
+        swfbuilder::Tags tags;
+        test::addPcmSound(tags, 1, 400, false);
+        // Format 6 is a codec the program cannot play or time.
+        test::addPcmSound(tags, 2, 100, false, 6);
+        tags.showFrame().end();
+        extra_ = QString::fromStdString(dir_.write("sounds.swf", swfbuilder::SwfFile().tags(tags).bytes()));
+        start({test::demoFile()});
+        ASSERT_TRUE(frame().document());
+    }
+    KSMainFrame& frame() { return *app_->mainFrame(); }
+    KSListCtrl& list() { return *frame().listCtrl(); }
+    const SWFDocument& doc() { return *frame().document(); }
+    // A sound of the given format code (the n-th one of it).
+    int soundRow(int format, int nth = 0) {
+        for (int i = 0; i < doc().count(); ++i) {
+            const auto* sound = dynamic_cast<const SWFSound*>(&doc().resource(i));
+            if (sound && sound->payload->format == format && nth-- == 0) return i;
+        }
+        return -1;
+    }
+    const SWFSound& sound(int row) { return static_cast<const SWFSound&>(doc().resource(row)); }
+    test::ModalRun play(int row, const std::function<void(KSViewSound&)>& inside, int watchdogMs = 10000) {
+        test::selectOnly(list(), row);
+        return test::runPreview<KSViewSound>([this] { frame().onCommand(kCmdView); }, inside, watchdogMs);
+    }
+    // Lets the event loop run for `ms` milliseconds.
+    static void wait(int ms) { QTest::qWait(ms); }
+
+    test::TempDir dir_;
+    QString extra_;
+};
+
+TEST_F(SoundPreview, PlacementIsCentredOnThePointerAndKeptOnTheScreen) {
+    const QRect screen(0, 0, 1280, 900);
+    // Text 180 x 30, icon 23 wide, frame 3: 180 + 10 + 43 + 6 by 30 + 12 + 6,
+    // its bottom edge 2 below the pointer.
+    EXPECT_EQ(KSViewSound::placeWindow(QSize(180, 30), 23, QPoint(600, 400), screen, 3), QRect(481, 354, 239, 48));
+    EXPECT_EQ(KSViewSound::placeWindow(QSize(180, 30), 23, QPoint(5, 5), screen, 3).topLeft(), QPoint(0, 0));
+    EXPECT_EQ(KSViewSound::placeWindow(QSize(180, 30), 23, QPoint(1279, 1200), screen, 3).bottomRight(),
+              QPoint(1279, 899));
+}
+
+TEST_F(SoundPreview, UncompressedSoundPlaysOnADeviceUntilAKeyCloses) {
+    const int row = soundRow(kSoundUncompressed);
+    ASSERT_GE(row, 0);
+    const std::int32_t duration = sound(row).durationMs;
+    ASSERT_EQ(duration, 600);
+    const test::ModalRun run = play(row, [&](KSViewSound& preview) {
+        ASSERT_TRUE(preview.playing());
+        ASSERT_TRUE(preview.player()->waveOut());
+        EXPECT_TRUE(preview.player()->waveOut()->isOpen());
+        EXPECT_EQ(preview.player()->manager(), nullptr);
+        EXPECT_EQ(OBAudioWaveOut::openDevices(), 1);
+        // Sized for the widest text: the duration against itself.
+        const QFontMetrics metrics(QFont(QStringLiteral("Verdana"), 18, QFont::Bold));
+        EXPECT_EQ(preview.width(),
+                  metrics.horizontalAdvance(QStringLiteral("00:00.6 - 00:00.6")) + 10 + 43 + 2 * preview_art::kDialogFrame);
+        wait(150);
+        const QString text = preview.timeText();
+        EXPECT_TRUE(text.startsWith(QStringLiteral("00:00."))) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(QStringLiteral(" - 00:00.6"))) << text.toStdString();
+        EXPECT_NE(text, QStringLiteral("00:00.0 - 00:00.6"));
+        test::saveScreenShot("sound-preview");
+        QTest::keyClick(preview.windowHandle(), Qt::Key_Space);
+    });
+    EXPECT_TRUE(run.opened);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_LT(run.elapsedMs, duration + 100);  // closed by the key, not by the clock
+    EXPECT_EQ(OBAudioWaveOut::openDevices(), 0);
+    EXPECT_EQ(PendingBufferCount(), 0u);
+}
+
+TEST_F(SoundPreview, ClosesByItselfOnceTheDurationHasPassed) {
+    const int row = soundRow(kSoundAdpcm);
+    ASSERT_GE(row, 0);
+    const std::int32_t duration = sound(row).durationMs;
+    QString lastText;
+    const test::ModalRun run = play(row, [&](KSViewSound& preview) {
+        ASSERT_TRUE(preview.player()->waveOut());
+        // Keeps reading the display until the window goes.
+        auto* poll = new QTimer(&preview);
+        QObject::connect(poll, &QTimer::timeout, [&lastText, &preview] { lastText = preview.timeText(); });
+        poll->start(20);
+    });
+    EXPECT_TRUE(run.opened);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_GT(run.elapsedMs, duration + 100);
+    // Past the end the display stays on the duration.
+    EXPECT_EQ(lastText, QStringLiteral("00:00.5 - 00:00.5"));
+    EXPECT_EQ(PendingBufferCount(), 0u);
+}
+
+TEST_F(SoundPreview, FinishedBuffersAreReleasedWhileTheWindowIsOpen) {
+    ASSERT_TRUE(frame().openFile(extra_));
+    const int row = soundRow(kSoundUncompressed);
+    ASSERT_GE(row, 0);
+    ASSERT_GE(sound(row).durationMs, 390);
+    bool released = false;
+    const test::ModalRun run = play(row, [&](KSViewSound& preview) {
+        ASSERT_TRUE(preview.player()->waveOut());
+        EXPECT_EQ(PendingBufferCount(), 1u);
+        // The one whole-sound buffer comes back through the window's event
+        // loop once the device has played it.
+        auto* poll = new QTimer(&preview);
+        QObject::connect(poll, &QTimer::timeout, [&] {
+            if (preview.isVisible() && PendingBufferCount() == 0 && preview.player()->waveOut()->isOpen()) {
+                released = true;
+                preview.close();
+            }
+        });
+        poll->start(5);
+    });
+    EXPECT_TRUE(run.opened);
+    EXPECT_TRUE(released);
+}
+
+TEST_F(SoundPreview, Mp3PlaysThroughTheManager) {
+    const int row = soundRow(kSoundMp3);
+    ASSERT_GE(row, 0);
+    const int before = threadCount();
+    const test::ModalRun run = play(row, [&](KSViewSound& preview) {
+        ASSERT_TRUE(preview.player()->manager());
+        EXPECT_EQ(preview.player()->waveOut(), nullptr);
+        EXPECT_GT(threadCount(), before);  // the worker
+        wait(50);
+        // Left click anywhere closes.
+        QWindow* window = preview.parentWidget()->windowHandle();
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    });
+    EXPECT_TRUE(run.opened);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(OBAudioWaveOut::openDevices(), 0);
+}
+
+TEST_F(SoundPreview, UnplayableSoundShowsAndClosesAfterItsZeroDuration) {
+    ASSERT_TRUE(frame().openFile(extra_));
+    const int row = soundRow(6);
+    ASSERT_GE(row, 0);
+    ASSERT_EQ(sound(row).durationMs, 0);
+    const test::ModalRun run = play(row, [&](KSViewSound& preview) {
+        EXPECT_TRUE(preview.playing());
+        EXPECT_EQ(preview.player()->waveOut(), nullptr);
+        EXPECT_EQ(preview.player()->manager(), nullptr);
+        EXPECT_EQ(preview.timeText(), QStringLiteral("00:00.0 - 00:00.0"));
+    });
+    EXPECT_TRUE(run.opened);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_GT(run.elapsedMs, 100);
+}
+
+TEST_F(SoundPreview, ThePlayButtonOfThePanelOpensIt) {
+    frame().resize(900, 640);
+    test::pump();
+    const int row = soundRow(kSoundAdpcm);
+    test::selectOnly(list(), row);
+    KSPictView& panel = *frame().pictView();
+    test::pump();
+    KSPlayButton* button = panel.playButton();
+    ASSERT_TRUE(button->isVisible());
+    test::saveScreenShot("panel-sound");
+    const test::ModalRun run = test::runPreview<KSViewSound>(
+        [button] { QTest::mouseClick(button, Qt::LeftButton); },
+        [](KSViewSound& preview) { preview.close(); });
+    EXPECT_TRUE(run.opened);
+    EXPECT_FALSE(run.timedOut);
+}
+
+TEST_F(SoundPreview, AHundredPreviewsLeaveNothingBehind) {
+    const std::vector<int> rows = {soundRow(kSoundUncompressed, 0), soundRow(kSoundUncompressed, 1),
+                                   soundRow(kSoundAdpcm), soundRow(kSoundMp3, 0), soundRow(kSoundMp3, 1)};
+    for (int row : rows) ASSERT_GE(row, 0);
+    auto once = [this](int row, int playMs) {
+        return play(row, [playMs](KSViewSound& preview) {
+            QTimer::singleShot(playMs, &preview, [&preview] { QTest::keyClick(&preview, Qt::Key_Escape); });
+        });
+    };
+    // First round: whatever the libraries set up once for good.
+    for (int row : rows) once(row, 20);
+    wait(50);
+    const int threads = threadCount();
+    for (int i = 0; i < 100; ++i) {
+        const test::ModalRun run = once(rows[std::size_t(i) % rows.size()], i % 3 == 0 ? 60 : 5);
+        ASSERT_TRUE(run.opened) << i;
+        ASSERT_FALSE(run.timedOut) << i;
+        ASSERT_EQ(OBAudioWaveOut::openDevices(), 0) << i;
+        ASSERT_EQ(PendingBufferCount(), 0u) << i;
+    }
+    wait(50);
+    EXPECT_EQ(threadCount(), threads);
+}
+
+}  // namespace
+}  // namespace kestrel
