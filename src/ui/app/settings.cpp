@@ -8,12 +8,16 @@
 #include <cstdlib>
 #include <limits>
 
+#include "document/swf_res.h"
+
 namespace kestrel {
 
 namespace {
 
 const QString kPrefsValue = QStringLiteral("Settings/Prefs");
 const QString kRecentGroup = QStringLiteral("Recent File List");
+const QString kOriginalJpegValue = QStringLiteral("Settings/KeepOriginalJpeg");
+const QString kStraightAlphaValue = QStringLiteral("Settings/StraightAlpha");
 
 void putLE(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
@@ -106,6 +110,20 @@ SettingsRecord readSettings() {
 void writeSettings(const SettingsRecord& record) {
     QSettings settings;
     settings.setValue(kPrefsValue, encodePrefs(record));
+}
+
+WriteOptions readExtractOptions() {
+    const QSettings settings;
+    WriteOptions options;
+    options.originalJpeg = settings.value(kOriginalJpegValue, 0).toInt() != 0;
+    options.straightAlpha = settings.value(kStraightAlphaValue, 0).toInt() != 0;
+    return options;
+}
+
+void writeExtractOptions(const WriteOptions& options) {
+    QSettings settings;
+    settings.setValue(kOriginalJpegValue, options.originalJpeg ? 1 : 0);
+    settings.setValue(kStraightAlphaValue, options.straightAlpha ? 1 : 0);
 }
 
 void RecentFileList::load() {

@@ -11,6 +11,8 @@
 
 namespace kestrel {
 
+struct WriteOptions;
+
 struct SettingsRecord {
     std::int32_t version = 1;
     std::int32_t viewMode = 0;   // 0 large icons, 1 details
@@ -47,6 +49,12 @@ SettingsRecord sanitized(SettingsRecord record);
 // Per-user store ("Settings/Prefs").
 SettingsRecord readSettings();
 void writeSettings(const SettingsRecord& record);
+
+// The write choices of the Extract dialog ("Settings/KeepOriginalJpeg",
+// "Settings/StraightAlpha"), both off until the user turns them on. Drag-out
+// writes with the same choices.
+WriteOptions readExtractOptions();
+void writeExtractOptions(const WriteOptions& options);
 
 // The recent-file list: absolute paths, newest first, no duplicates.
 class RecentFileList {

@@ -359,15 +359,31 @@ QStringList localFiles(const QMimeData* mime) {
 
 }  // namespace
 
+// Resources dragged out of the list are refused anywhere in the window:
+// asking for their files would write them, and opening one would close the
+// document in the middle of the drag. A drag from this program has a
+// source; one from another program has none.
 void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->source()) {
+        event->ignore();
+        return;
+    }
     if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void KSMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->source()) {
+        event->ignore();
+        return;
+    }
     if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void KSMainFrame::dropEvent(QDropEvent* event) {
+    if (event->source()) {
+        event->ignore();
+        return;
+    }
     const QStringList names = localFiles(event->mimeData());
     const KSChildView* child = childView();
     if (names.isEmpty() || (child && child->busy())) return;

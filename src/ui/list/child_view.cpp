@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPainter>
 #include <QStandardPaths>
@@ -15,12 +18,18 @@
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
+#include "ui/dialogs/extraction.h"
 #include "ui/dialogs/properties_dlg.h"
 #include "ui/dialogs/read_progress.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/texts.h"
+#include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
+#include "ui/preview/display_bitmap.h"
 #include "ui/preview/pict_view.h"
+#include "ui/preview/picture_list.h"
+#include "ui/preview/view_image.h"
+#include "ui/preview/view_sound.h"
 
 namespace kestrel {
 
@@ -54,6 +63,9 @@ KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent),
         frame_->updateCommandUI();
     });
     connect(list_, &KSListCtrl::contextMenuRequested, this, &KSChildView::showContextMenu);
+    connect(list_, &KSListCtrl::dragRequested, this, [this] {
+        if (!busy_) SWFDropSource::run(*this);
+    });
 }
 
 KSChildView::~KSChildView() {
@@ -94,25 +106,24 @@ SWFDocument* KSChildView::open(const QString& path) {
         progress.nextPhase();
         progress.setStepCount(document->count());
     }
-    const ThumbnailArt art{QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kThumbnailFrame))),
-                           smallIcons[0],
-                           QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kSoundPicture)))};
-    const QPixmap imageCell = buildThumbnail(kKindImage, art);
-    const QPixmap soundCell = buildThumbnail(kKindSound, art);
+    // Thumbnails in reading order: 94 x 94 pictures with 3-pixel margins
+    // on the 100 x 100 frame.
     document_ = std::move(document);
-    std::vector<QPixmap> thumbnails;
-    thumbnails.reserve(std::size_t(document_->count()));
+    ++generation_;
+    OBCPictureList thumbnails;
+    thumbnails.create(94, 94, artwork::load(QString::fromLatin1(artwork::kThumbnailFrame)), Qt::white, 3, 3);
+    const std::unique_ptr<OBPicture> soundPicture =
+        pictureFromImage(artwork::load(QString::fromLatin1(artwork::kSoundPicture)));
     for (int i = 0; i < document_->count(); ++i) {
         if (withProgress) progress.setPosition(i);
-        // Shared copies: one picture per kind until the real thumbnails land.
-        thumbnails.push_back(document_->resource(i).kind == kKindImage ? imageCell : soundCell);
+        buildThumbnail(thumbnails, document_->resource(i), soundPicture.get());
     }
     for (int i = 0; i < document_->count(); ++i) {
         SWFRes& record = document_->resource(i);
         record.largeIconIndex = i;
         record.smallIconIndex = record.kind == kKindImage ? 0 : 1;
     }
-    list_->setLargeIcons(std::move(thumbnails));
+    list_->setLargeIcons(thumbnails.takeImages());
     list_->setSmallIcons(std::move(smallIcons));
 
     progress.remove();
@@ -127,16 +138,33 @@ SWFDocument* KSChildView::open(const QString& path) {
     return document_.get();
 }
 
-QPixmap KSChildView::buildThumbnail(int kind, const ThumbnailArt& art) {
-    // Large icons show the kind's icon on the thumbnail frame; the scaled
-    // pictures of the images take its place with the image preview work
-    // (the cached picture goes into the record's `thumbnail`).
-    QPixmap cell = art.frame.isNull() ? QPixmap(100, 100) : art.frame;
-    if (art.frame.isNull()) cell.fill(Qt::white);
-    QPainter painter(&cell);
-    const QPixmap& picture = kind == kKindImage ? art.imageIcon : art.soundPicture;
-    painter.drawPixmap((cell.width() - picture.width()) / 2, (cell.height() - picture.height()) / 2, picture);
-    return cell;
+namespace {
+
+// Asked between rows while a large picture is scaled: lets the window
+// repaint now and then; never cancels.
+bool keepPainting(void* context) {
+    auto* clock = static_cast<QElapsedTimer*>(context);
+    if (clock->elapsed() >= 50) {
+        processPendingMessages();
+        clock->restart();
+    }
+    return false;
+}
+
+}  // namespace
+
+void KSChildView::buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture) {
+    const OBPicture* picture = soundPicture;
+    bool premultiplied = false;
+    if (record.kind == kKindImage) {
+        const auto* image = dynamic_cast<const SWFImage*>(&record);
+        picture = image ? image->payload.get() : nullptr;
+        premultiplied = image && image->premultiplied;
+    }
+    const float aspect = picture && picture->height() > 0 ? float(picture->width()) / float(picture->height()) : 1.0f;
+    QElapsedTimer clock;
+    clock.start();
+    thumbnails.add(picture, aspect, &record.thumbnail, premultiplied, &keepPainting, &clock);
 }
 
 void KSChildView::close() {
@@ -147,6 +175,7 @@ void KSChildView::close() {
     path_.clear();
     list_->fill(nullptr);
     document_.reset();
+    ++generation_;
     list_->setLargeIcons({});
     list_->setSmallIcons({});
     if (KSPictView* pict = frame_->pictView()) {
@@ -166,6 +195,7 @@ void KSChildView::fillList() {
     list_->fill(nullptr);
     if (!document_) return;
     document_->sort(sortKey_);
+    ++generation_;
     setViewMode(viewMode_);
     list_->fill(document_.get());
 }
@@ -175,6 +205,7 @@ void KSChildView::sort(int column) {
     const int wanted = column + 1;
     sortKey_ = std::abs(std::int64_t(sortKey_)) == wanted ? -sortKey_ : wanted;
     document_->sort(sortKey_);
+    ++generation_;
     list_->refreshItems();
     onItemChanged();
 }
@@ -237,7 +268,9 @@ void KSChildView::openDialog() {
 }
 
 void KSChildView::openInternetCache() {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    // A file browser asked for a missing folder opens nothing at all.
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
@@ -250,10 +283,12 @@ void KSChildView::view() {
     const std::vector<int> selected = list_->selectedIndices();
     if (selected.size() != 1 || selected.front() >= document_->count()) return;
     const SWFRes& record = document_->resource(selected.front());
-    if (record.kind == kKindImage) {
-        // The image preview (KSViewImage) opens here for the record.
-    } else {
-        // The sound preview (KSViewSound) opens here for the record.
+    if (const auto* image = dynamic_cast<const SWFImage*>(&record)) {
+        KSViewImage preview(*image, frame_);
+        preview.exec();
+    } else if (const auto* sound = dynamic_cast<const SWFSound*>(&record)) {
+        KSViewSound preview(*sound, frame_);
+        preview.exec();
     }
 }
 
@@ -266,9 +301,11 @@ void KSChildView::properties() {
 }
 
 void KSChildView::extract() {
-    if (!document_) return;
-    // The extraction dialogs and loop start here, over selectedIndices()
-    // or every record.
+    if (!document_ || busy_) return;
+    // While the files are written nothing may open or close a document.
+    busy_ = true;
+    extractResources(*frame_);
+    busy_ = false;
 }
 
 void KSChildView::selectAll() {

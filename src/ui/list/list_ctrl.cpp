@@ -70,6 +70,11 @@ QVariant ResourceModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+Qt::ItemFlags ResourceModel::flags(const QModelIndex& index) const {
+    const Qt::ItemFlags base = QAbstractTableModel::flags(index);
+    return index.isValid() ? base | Qt::ItemIsDragEnabled : base;
+}
+
 QVariant ResourceModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section > 3) return {};
     if (role == Qt::DisplayRole) return QString::fromLatin1(kHeaders[section]);
@@ -147,9 +152,13 @@ IconView::IconView(QWidget* parent) : QListView(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionRectVisible(true);
-    setDragEnabled(false);
+    setDragEnabled(true);
     setSpacing(4);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void IconView::startDrag(Qt::DropActions) {
+    if (auto* list = qobject_cast<KSListCtrl*>(parentWidget())) emit list->dragRequested();
 }
 
 void IconView::keyPressEvent(QKeyEvent* event) {
@@ -186,7 +195,7 @@ DetailsView::DetailsView(KSListCtrl* list, QWidget* parent) : QTreeView(parent),
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setDragEnabled(false);
+    setDragEnabled(true);
     setSortingEnabled(false);
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
@@ -226,6 +235,8 @@ void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     if (currentIndex().row() == index.row() && hasFocus() && !selected) drawFocusRect(painter, bounds);
     painter->restore();
 }
+
+void DetailsView::startDrag(Qt::DropActions) { emit list_->dragRequested(); }
 
 void DetailsView::keyPressEvent(QKeyEvent* event) {
     if (isEnter(event)) {

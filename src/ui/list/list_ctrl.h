@@ -33,6 +33,8 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // Items can be dragged out of the list.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
     const SWFDocument* document_ = nullptr;
@@ -63,6 +65,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
 };
 
 // Details mode: every row drawn in one piece.
@@ -72,6 +75,7 @@ public:
     DetailsView(KSListCtrl* list, QWidget* parent);
 
 protected:
+    void startDrag(Qt::DropActions supportedActions) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -123,6 +127,8 @@ signals:
     void itemActivated(int row);
     void columnClicked(int column);
     void contextMenuRequested(const QPoint& globalPos, int row);
+    // The user began to drag selected items.
+    void dragRequested();
 
 private:
     void connectView(QAbstractItemView* view);

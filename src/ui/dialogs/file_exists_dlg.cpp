@@ -1,0 +1,53 @@
+#include "ui/dialogs/file_exists_dlg.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "document/extract.h"
+#include "ui/frame/texts.h"
+
+namespace kestrel {
+
+KSFileAlreadyExistsDlg::KSFileAlreadyExistsDlg(const QString& path, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromLatin1(text::kAppTitle));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    text_ = new QLabel(QString::fromLatin1(text::kFileExists).replace(QStringLiteral("%s"), path), this);
+    text_->setObjectName(QStringLiteral("text"));
+    text_->setTextFormat(Qt::PlainText);
+
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    const struct {
+        Result result;
+        const char* label;
+    } kinds[] = {{Yes, "&Yes"}, {All, "&All"}, {No, "&No"}, {Cancel, "Cancel"}};
+    for (const auto& kind : kinds) {
+        auto* button = new QPushButton(QString::fromLatin1(kind.label), this);
+        button->setAutoDefault(false);
+        const Result result = kind.result;
+        connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+        buttons_[kind.result - Yes] = button;
+        row->addWidget(button);
+    }
+    buttons_[0]->setDefault(true);
+    buttons_[0]->setFocus();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_);
+    layout->addSpacing(8);
+    layout->addLayout(row);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QString KSFileAlreadyExistsDlg::text() const { return text_->text(); }
+
+QPushButton* KSFileAlreadyExistsDlg::button(Result result) const {
+    return result >= Yes && result <= Cancel ? buttons_[result - Yes] : nullptr;
+}
+
+void KSFileAlreadyExistsDlg::reject() { done(Cancel); }
+
+}  // namespace kestrel

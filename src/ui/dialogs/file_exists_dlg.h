@@ -1,0 +1,32 @@
+// The overwrite question of the Extract command: Yes, All, No or Cancel.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+
+namespace kestrel {
+
+class KSFileAlreadyExistsDlg : public QDialog {
+    Q_OBJECT
+public:
+    // exec() results. Escape and the close box give Cancel: ending the
+    // extraction is safer than overwriting.
+    enum Result { Yes = 10, All, No, Cancel };
+
+    KSFileAlreadyExistsDlg(const QString& path, QWidget* parent);
+
+    QString text() const;
+    QPushButton* button(Result result) const;
+
+public slots:
+    void reject() override;
+
+private:
+    QLabel* text_ = nullptr;
+    QPushButton* buttons_[4] = {};
+};
+
+}  // namespace kestrel
