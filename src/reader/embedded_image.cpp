@@ -133,9 +133,37 @@ std::unique_ptr<OBPicture> decodeGif(std::span<const std::uint8_t> data) {
     }
 }
 
+namespace {
+
+// Start of the next marker in entropy-coded data from `from`: an 0xFF that
+// is followed by neither a stuffed zero nor a restart marker; `n` when the
+// data ends first.
+std::size_t nextMarker(std::span<const std::uint8_t> in, std::size_t from) {
+    const std::size_t n = in.size();
+    std::size_t j = from;
+    while (j + 1 < n) {
+        const void* hit = std::memchr(in.data() + j, 0xFF, n - 1 - j);
+        if (!hit) break;
+        j = std::size_t(static_cast<const std::uint8_t*>(hit) - in.data());
+        const std::uint8_t next = in[j + 1];
+        if (next != 0x00 && !(next >= 0xD0 && next <= 0xD7)) return j;
+        ++j;
+    }
+    return n;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> mergeJpegStreams(std::initializer_list<std::span<const std::uint8_t>> parts) {
-    std::vector<std::uint8_t> in;
-    for (auto part : parts) in.insert(in.end(), part.begin(), part.end());
+    // A single part is read where it is; several are joined first.
+    std::vector<std::uint8_t> joined;
+    std::span<const std::uint8_t> in;
+    if (parts.size() == 1) {
+        in = *parts.begin();
+    } else {
+        for (auto part : parts) joined.insert(joined.end(), part.begin(), part.end());
+        in = joined;
+    }
     std::vector<std::uint8_t> out = {0xFF, 0xD8};
     out.reserve(in.size() + 4);
     const std::size_t n = in.size();
@@ -167,9 +195,7 @@ std::vector<std::uint8_t> mergeJpegStreams(std::initializer_list<std::span<const
         if (marker != 0xDA) continue;
         // Entropy-coded data runs to the next marker that is neither a
         // stuffed zero nor a restart marker.
-        std::size_t j = i;
-        while (j + 1 < n && !(in[j] == 0xFF && in[j + 1] != 0x00 && !(in[j + 1] >= 0xD0 && in[j + 1] <= 0xD7))) ++j;
-        if (j + 1 >= n) j = n;
+        const std::size_t j = nextMarker(in, i);
         out.insert(out.end(), in.begin() + std::ptrdiff_t(i), in.begin() + std::ptrdiff_t(j));
         i = j;
     }

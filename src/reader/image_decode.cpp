@@ -246,7 +246,8 @@ public:
     int readHeader();
 
     // Header (unless already read), checks and jpeg_start_decompress.
-    bool start(bool withAlpha, int* width, int* height, bool* grey);
+    // `samples`: the bytes per pixel the library writes.
+    bool start(bool withAlpha, int* width, int* height, bool* grey, int* samples);
     // Every scanline into the target rows, then jpeg_finish_decompress.
     bool readRows(const RowTarget* target);
 
@@ -287,7 +288,7 @@ int JpegDecompressor::readHeader() {
     return jpeg_read_header(&cinfo_, FALSE);
 }
 
-bool JpegDecompressor::start(bool withAlpha, int* width, int* height, bool* grey) {
+bool JpegDecompressor::start(bool withAlpha, int* width, int* height, bool* grey, int* samples) {
     if (setjmp(error_.jump)) return false;
     if (cinfo_.global_state == kJpegStateStart || cinfo_.global_state == kJpegStateInHeader) {
         jpeg_read_header(&cinfo_, TRUE);
@@ -295,9 +296,18 @@ bool JpegDecompressor::start(bool withAlpha, int* width, int* height, bool* grey
     if (cinfo_.data_precision > 8) return false;
     if (cinfo_.out_color_space != JCS_GRAYSCALE && cinfo_.out_color_space != JCS_RGB) return false;
     cinfo_.dct_method = JDCT_ISLOW;
-    jpeg_calc_output_dimensions(&cinfo_);
     const bool isGrey = cinfo_.out_color_space == JCS_GRAYSCALE;
-    if (cinfo_.output_components != (isGrey ? 1 : 3)) return false;
+    int components = isGrey ? 1 : 3;
+#ifdef JCS_EXTENSIONS
+    // Colour with alpha: the library writes R, G, B and a filler byte
+    // straight into the 4-byte pixels; the alpha plane replaces the filler.
+    if (withAlpha && !isGrey) {
+        cinfo_.out_color_space = JCS_EXT_RGBX;
+        components = 4;
+    }
+#endif
+    jpeg_calc_output_dimensions(&cinfo_);
+    if (cinfo_.output_components != components) return false;
     const std::int64_t w = cinfo_.output_width;
     const std::int64_t h = cinfo_.output_height;
     if (w <= 0 || h <= 0 || w > INT_MAX || h > INT_MAX) return false;
@@ -307,6 +317,7 @@ bool JpegDecompressor::start(bool withAlpha, int* width, int* height, bool* grey
     *width = int(w);
     *height = int(h);
     *grey = isGrey;
+    *samples = components;
     return true;
 }
 
@@ -336,7 +347,8 @@ std::unique_ptr<OBPicture> decodeJpeg(JpegDecompressor& jpeg, bool withAlpha) {
     int width = 0;
     int height = 0;
     bool grey = false;
-    if (!jpeg.start(withAlpha, &width, &height, &grey)) {
+    int samples = 0;
+    if (!jpeg.start(withAlpha, &width, &height, &grey, &samples)) {
         jpeg.reset();
         return nullptr;
     }
@@ -352,8 +364,8 @@ std::unique_ptr<OBPicture> decodeJpeg(JpegDecompressor& jpeg, bool withAlpha) {
     RowTarget target;
     target.rows = rows.get();
     target.width = std::size_t(width);
-    target.samples = grey ? 1 : 3;
-    target.pixelBytes = target.samples + (withAlpha ? 1 : 0);
+    target.samples = samples;
+    target.pixelBytes = (grey ? 1 : 3) + (withAlpha ? 1 : 0);
     target.stride = std::size_t(picture->stride());
     if (!jpeg.readRows(&target)) {
         jpeg.reset();

@@ -115,23 +115,48 @@ void SWFReader::setDataForTesting(std::vector<std::uint8_t> bytes) {
 
 namespace {
 
-// Inflates one complete zlib stream; the number of bytes produced, or 0 when
-// the stream is cut off, corrupt or longer than the room given.
-std::size_t inflateBody(const std::uint8_t* input, std::size_t inputLength, std::uint8_t* output,
-                        std::size_t room) {
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK) return 0;
-    zs.next_in = const_cast<Bytef*>(input);
-    zs.avail_in = uInt(std::min<std::size_t>(inputLength, UINT_MAX));
-    zs.next_out = output;
-    zs.avail_out = uInt(std::min<std::size_t>(room, UINT_MAX));
-    const int rc = inflate(&zs, Z_FINISH);
-    const std::size_t produced = rc == Z_STREAM_END ? std::size_t(zs.total_out) : 0;
-    inflateEnd(&zs);
-    return produced;
-}
+// The compressed body is read in pieces of this size and inflated as they
+// come, so it never needs a second buffer as large as the file.
+constexpr std::size_t kInflateChunk = std::size_t{256} << 10;
 
 }  // namespace
+
+// Inflates the next `length` bytes of the source as one complete zlib
+// stream into `output`. `produced` is the number of bytes produced, or 0
+// when the stream is cut off, corrupt or longer than the room given. False
+// only when there is no memory for the input piece.
+bool SWFReader::inflateBody(Source& source, std::int64_t length, std::uint8_t* output, std::size_t room,
+                            std::size_t& produced) {
+    produced = 0;
+    std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kInflateChunk]);
+    if (!chunk) return false;
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK) return true;
+    zs.next_out = output;
+    zs.avail_out = uInt(std::min<std::size_t>(room, UINT_MAX));
+    std::int64_t left = length;
+    for (;;) {
+        if (zs.avail_in == 0) {
+            const std::int64_t got =
+                left > 0 ? source.read(chunk.get(), std::min<std::int64_t>(left, std::int64_t(kInflateChunk))) : 0;
+            if (got <= 0) break;  // the data ends before the stream does
+            left -= got;
+            zs.next_in = chunk.get();
+            zs.avail_in = uInt(got);
+        }
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            produced = std::size_t(zs.total_out);
+            break;
+        }
+        // Z_BUF_ERROR with all input used means "more input"; with input
+        // left the room is full while the stream goes on. Anything else
+        // but Z_OK is a corrupt stream.
+        if (rc != Z_OK && !(rc == Z_BUF_ERROR && zs.avail_in == 0)) break;
+    }
+    inflateEnd(&zs);
+    return true;
+}
 
 bool SWFReader::parse(Source& source) {
     std::uint8_t header[kHeaderBytes];
@@ -171,14 +196,9 @@ bool SWFReader::parse(Source& source) {
     std::size_t n = 0;
     if (plain) {
         n = std::size_t(std::max<std::int64_t>(source.read(data_.get() + kHeaderBytes, std::int64_t(room)), 0));
-    } else {
-        std::unique_ptr<std::uint8_t[]> packed(new (std::nothrow) std::uint8_t[std::size_t(available) + 1]);
-        if (!packed) {
-            result_ = kReadOutOfMemory;
-            return false;
-        }
-        const std::int64_t got = source.read(packed.get(), available);
-        n = inflateBody(packed.get(), std::size_t(std::max<std::int64_t>(got, 0)), data_.get() + kHeaderBytes, room);
+    } else if (!inflateBody(source, available, data_.get() + kHeaderBytes, room, n)) {
+        result_ = kReadOutOfMemory;
+        return false;
     }
     if (n < kMinBodyBytes) {
         result_ = kReadDamaged;

@@ -99,6 +99,8 @@ private:
     class MemorySource;
 
     bool parse(Source& source);
+    static bool inflateBody(Source& source, std::int64_t length, std::uint8_t* output, std::size_t room,
+                            std::size_t& produced);
     bool tagLoop(std::uint16_t frameLimit);
     void dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop);
     std::span<std::uint8_t> body();

@@ -217,3 +217,42 @@ inline Bytes argbRows(const std::vector<std::uint32_t>& rgba) {
 }
 
 }  // namespace swfbuilder
+
+// --- large files and JPEG tag bodies -------------------------------------------
+
+namespace swfbuilder {
+
+// The CWS file of an uncompressed body (as SwfFile::uncompressedBody gives
+// it) with a chosen zlib level; bytes() always uses level 9, which is slow
+// for files of a hundred megabytes.
+inline Bytes compressedFile(const Bytes& uncompressedBody, std::uint8_t version = 10, int level = 1) {
+    Writer w;
+    w.text("CWS").u8(version).u32(std::uint32_t(uncompressedBody.size() + 8));
+    Bytes out = w.take();
+    const Bytes packed = deflate(uncompressedBody, level);
+    out.insert(out.end(), packed.begin(), packed.end());
+    return out;
+}
+
+// DefineBits: id, then a JPEG stream without tables (they come from JPEGTables).
+inline Bytes defineBitsBody(std::uint16_t id, const Bytes& abbreviatedJpeg) {
+    Writer w;
+    return w.u16(id).bytes(abbreviatedJpeg).take();
+}
+
+// DefineBitsJPEG2: id, then a complete JPEG stream (optionally behind an
+// empty EOI/SOI pair, as some authoring tools write it).
+inline Bytes defineBitsJpeg2Body(std::uint16_t id, const Bytes& jpeg, bool eoiSoiPrefix = false) {
+    Writer w;
+    w.u16(id);
+    if (eoiSoiPrefix) w.bytes({0xFF, 0xD9, 0xFF, 0xD8});
+    return w.bytes(jpeg).take();
+}
+
+// DefineBitsJPEG3: id, offset of the alpha block, JPEG stream, zlib alpha plane.
+inline Bytes defineBitsJpeg3Body(std::uint16_t id, const Bytes& jpeg, const Bytes& zlibAlpha) {
+    Writer w;
+    return w.u16(id).u32(std::uint32_t(jpeg.size())).bytes(jpeg).bytes(zlibAlpha).take();
+}
+
+}  // namespace swfbuilder

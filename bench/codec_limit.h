@@ -1,0 +1,28 @@
+// What decoding a file's images costs with the codecs alone: libjpeg
+// (integer slow DCT) into a buffer of its own per image and zlib inflating
+// of the lossless bitmaps and alpha planes into buffers of their full
+// size. The buffers are kept in `Decoded` until the caller drops them, as
+// a document keeps every picture it has read. No Kestrel code is involved.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "swf_payloads.h"
+
+namespace bench {
+
+struct CodecTotals {
+    int jpegImages = 0;
+    int zlibStreams = 0;   // lossless bitmaps and alpha planes
+    int failures = 0;      // streams the codecs refused (should stay 0)
+    std::int64_t pixels = 0;
+    std::int64_t outputBytes = 0;
+};
+
+using Decoded = std::vector<std::unique_ptr<std::uint8_t[]>>;
+
+CodecTotals decodeWithCodecsOnly(const SwfPayloads& payloads, Decoded& keep);
+
+}  // namespace bench
