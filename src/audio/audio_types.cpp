@@ -5,21 +5,12 @@
 #include <cstring>
 #include <new>
 
+#include "base/byte_order.h"
+
 namespace kestrel {
 
 namespace {
 
-void putLe16(std::uint8_t* out, std::uint32_t value)
-{
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-}
-
-void putLe32(std::uint8_t* out, std::uint32_t value)
-{
-    putLe16(out, value);
-    putLe16(out + 2, value >> 16);
-}
 
 }  // namespace
 

@@ -115,7 +115,8 @@ struct CommonOptions {
     std::vector<std::string> fileLists;
 };
 
-// Parses an option common to all commands; false when `arg` is not one.
+// Parses an input or an option common to all commands; false when `arg`
+// is neither.
 // `error` is set when it is one but malformed.
 bool commonOption(int argc, char** argv, int& i, CommonOptions& common, std::string& error) {
     const std::string arg = argv[i];
@@ -124,6 +125,10 @@ bool commonOption(int argc, char** argv, int& i, CommonOptions& common, std::str
     } else if (arg == "--files-from") {
         if (i + 1 >= argc) error = "--files-from needs a file (or -)";
         else common.fileLists.push_back(argv[++i]);
+    } else if (arg == "--") {
+        for (++i; i < argc; ++i) common.inputs.push_back(argv[i]);
+    } else if (arg.size() <= 1 || arg[0] != '-') {
+        common.inputs.push_back(arg);  // a movie or a folder ("-" alone included)
     } else {
         return false;
     }
@@ -242,12 +247,8 @@ int runList(int argc, char** argv) {
             if (i + 1 >= argc || !parseInt(argv[++i], sortKey, -4, 4) || sortKey == 0) {
                 return usageError("--sort takes 1..4 or -1..-4");
             }
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i) common.inputs.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + arg);
         } else {
-            common.inputs.push_back(arg);
+            return usageError("unknown option " + arg);
         }
     }
     InputList inputs;
@@ -425,12 +426,8 @@ int runExtract(int argc, char** argv) {
             if (i + 1 >= argc || !parseIndexList(argv[++i], options.indices)) {
                 return usageError("--index needs a list such as 0,3,4");
             }
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i) common.inputs.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + arg);
         } else {
-            common.inputs.push_back(arg);
+            return usageError("unknown option " + arg);
         }
     }
     if (options.outDir.empty()) return usageError("no output folder given (-o DIR)");

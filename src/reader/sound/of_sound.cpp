@@ -9,6 +9,8 @@
 #include "reader/sound/adpcm.h"
 #include "reader/sound/riff_writer.h"
 
+#include "base/byte_order.h"
+
 namespace kestrel {
 
 namespace {
@@ -141,17 +143,6 @@ private:
 
 constexpr std::array<std::uint32_t, 4> kWavSampleRates = {5500, 11025, 22050, 44100};
 
-void putLe16(std::uint8_t* out, std::uint32_t value)
-{
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-}
-
-void putLe32(std::uint8_t* out, std::uint32_t value)
-{
-    putLe16(out, value);
-    putLe16(out + 2, value >> 16);
-}
 
 std::array<std::uint8_t, 18> wavFormat(const OFSound& sound)
 {
