@@ -156,7 +156,7 @@ Bytes defineBitsLossless3(std::uint16_t id, int w, int h, int colours, bool with
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < stride; ++x) {
             const double d = std::hypot(x - w / 2.0, y - h / 2.0);
-            data.u8(x < w ? std::uint32_t(int(d / 4) % colours) : 0);
+            data.u8(x < w ? std::uint32_t(int(d / 1.5) % colours) : 0);
         }
     }
     return losslessBody(id, 3, std::uint16_t(w), std::uint16_t(h), deflate(data.take()), colours);
@@ -285,11 +285,11 @@ int main(int argc, char** argv) {
     t.tag(kTagJpegTables, tables)
         .tag(kTagDefineBits, Writer().u16(1).bytes(abbreviated).take())
         .tag(kTagDefineBitsJpeg2, Writer().u16(2).bytes(jpeg2).take())
-        .tag(kTagDefineBitsJpeg2, Writer().u16(3).bytes(jpeg(sky, w / 2, h / 2, 1)).take())
+        .tag(kTagDefineBitsJpeg2, Writer().u16(3).bytes(jpeg(scene(w / 2, h / 2, false), w / 2, h / 2, 1)).take())
         .tag(kTagDefineBitsJpeg3, defineBitsJpeg3(4, cut, w, h))
         .showFrame()
         .tag(kTagDefineBitsLossless, defineBitsLossless5(5, sky, w, h))
-        .tag(kTagDefineBitsLossless, defineBitsLossless4(6, sky, w - 1, h))
+        .tag(kTagDefineBitsLossless, defineBitsLossless4(6, scene(w - 1, h, false), w - 1, h))
         .tag(kTagDefineBitsLossless, defineBitsLossless3(7, 33, 33, 16, false))
         .tag(kTagDefineBitsLossless2, defineBitsLossless5(8, cut, w, h))
         .tag(kTagDefineSound, defineSoundBody(9, 0, 1, true, false, std::uint32_t(voice.size()), pcm16(voice)))

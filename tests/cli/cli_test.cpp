@@ -109,7 +109,7 @@ TEST(DemoMovie, HoldsEveryKindKestrelReads) {
     const CliRun run = runCli("list --json " + path);
     ASSERT_EQ(run.status, 0) << run.err;
     for (const char* type : {"\"JPEG RGB\"", "\"JPEG Grayscale\"", "\"JPEG RGBA\"", "\"PNG RGB\"", "\"PNG RGBA\"",
-                             "\"PNG RGB 6 colors\"", "\"PNG RGBA 8 colors\"", "\"WAV 11 kHz Mono 16 bits\"",
+                             "\"PNG RGB 16 colors\"", "\"PNG RGBA 12 colors\"", "\"WAV 11 kHz Mono 16 bits\"",
                              "\"WAV 5.5 kHz Mono 8 bits\"", "\"WAV ADPCM 22 kHz Mono 16 bits\"",
                              "\"MP3 22 kHz Mono 16 bits\""}) {
         EXPECT_NE(run.out.find(type), std::string::npos) << type;
