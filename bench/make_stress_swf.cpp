@@ -363,61 +363,6 @@ std::vector<std::int16_t> synth(Rng& rng, int rate, double seconds, bool stereo)
     return out;
 }
 
-// SWF ADPCM with `codeBits` (2..5) bits per code; one packet per 4096
-// samples per channel, each starting with the raw sample and step index.
-Bytes adpcm(const std::vector<std::int16_t>& samples, bool stereo, int codeBits) {
-    static const int kSteps[89] = {
-        7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-        31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-        130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-        544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-        9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-    static const int kIndex2[] = {-1, 2};
-    static const int kIndex3[] = {-1, -1, 2, 4};
-    static const int kIndex4[] = {-1, -1, -1, -1, 2, 4, 6, 8};
-    static const int kIndex5[] = {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 10, 13, 16};
-    const int* table = codeBits == 2 ? kIndex2 : codeBits == 3 ? kIndex3 : codeBits == 4 ? kIndex4 : kIndex5;
-    const int channels = stereo ? 2 : 1;
-    const int signBit = 1 << (codeBits - 1);
-    Writer w;
-    w.bits(std::uint32_t(codeBits - 2), 2);
-    int predictor[2] = {0, 0}, index[2] = {0, 0};
-    const std::size_t frames = samples.size() / channels;
-    for (std::size_t i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            const int sample = samples[i * channels + c];
-            if (i % 4096 == 0) {
-                predictor[c] = sample;
-                index[c] = 20;
-                w.bits(std::uint32_t(sample) & 0xFFFF, 16).bits(std::uint32_t(index[c]), 6);
-                continue;
-            }
-            int diff = sample - predictor[c];
-            int code = 0;
-            if (diff < 0) {
-                code = signBit;
-                diff = -diff;
-            }
-            int step = kSteps[index[c]];
-            int delta = 0;
-            for (int bit = codeBits - 2; bit >= 0; --bit) {
-                if (diff >= step) {
-                    code |= 1 << bit;
-                    diff -= step;
-                    delta += step;
-                }
-                step >>= 1;
-            }
-            delta += step;
-            predictor[c] = std::clamp(code & signBit ? predictor[c] - delta : predictor[c] + delta, -32768, 32767);
-            index[c] = std::clamp(index[c] + table[code & (signBit - 1)], 0, 88);
-            w.bits(std::uint32_t(code), codeBits);
-        }
-    }
-    return w.take();
-}
-
 // MPEG audio frames with valid headers, zero side information (they
 // decode to silence) and noise-like main data, as real MP3 data does not
 // compress either.
@@ -612,7 +557,7 @@ private:
         const int rateCode = rng_.range(1, 3);
         const bool stereo = rng_.chance(0.4);
         const auto samples = synth(rng_, kRates[rateCode], 1 + rng_.uniform() * 4, stereo);
-        const Bytes data = adpcm(samples, stereo, rng_.range(2, 5));
+        const Bytes data = adpcmEncode(samples, stereo, rng_.range(2, 5));
         const Bytes body = defineSoundBody(nextId(), 1, rateCode, true, stereo,
                                            std::uint32_t(samples.size() / (stereo ? 2 : 1)), data);
         addSound(t, kTagDefineSound, body);
@@ -663,7 +608,7 @@ private:
                 streamBlockMp3(inner, samples);
             } else {
                 const auto s = synth(rng_, 22050, 1.0 / 24, false);
-                const Bytes block = adpcm(s, false, 4);
+                const Bytes block = adpcmEncode(s, false, 4);
                 stats_.soundBytes += block.size();
                 inner.tag(kTagSoundStreamBlock, block);
             }

@@ -193,50 +193,6 @@ Bytes pcm8(const std::vector<std::int16_t>& samples) {
     return out;
 }
 
-// SWF ADPCM, 4-bit codes, mono: one packet header per 4096 samples.
-Bytes adpcm4(const std::vector<std::int16_t>& samples) {
-    static const int kSteps[89] = {
-        7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-        31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-        130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-        544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-        9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-    static const int kIndex[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
-    Writer w;
-    w.bits(2, 2);  // 4-bit codes
-    int predictor = 0, index = 0;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (i % 4096 == 0) {
-            predictor = samples[i];
-            index = 20;
-            w.bits(std::uint32_t(predictor) & 0xFFFF, 16).bits(std::uint32_t(index), 6);
-            continue;
-        }
-        int diff = samples[i] - predictor;
-        int code = 0;
-        if (diff < 0) {
-            code = 8;
-            diff = -diff;
-        }
-        int step = kSteps[index];
-        int delta = 0;
-        for (int bit = 2; bit >= 0; --bit) {
-            if (diff >= step) {
-                code |= 1 << bit;
-                diff -= step;
-                delta += step;
-            }
-            step >>= 1;
-        }
-        delta += step;
-        predictor = std::clamp(code & 8 ? predictor - delta : predictor + delta, -32768, 32767);
-        index = std::clamp(index + kIndex[code & 7], 0, 88);
-        w.bits(std::uint32_t(code), 4);
-    }
-    return w.take();
-}
-
 // Silent MPEG-2 Layer III frames, 32 kbit/s, 22050 Hz, mono: 104-byte
 // frames of 576 samples whose side information is all zero.
 Bytes mp3Silence(int frames) {
@@ -294,7 +250,7 @@ int main(int argc, char** argv) {
         .tag(kTagDefineBitsLossless2, defineBitsLossless5(8, cut, w, h))
         .tag(kTagDefineSound, defineSoundBody(9, 0, 1, true, false, std::uint32_t(voice.size()), pcm16(voice)))
         .tag(kTagDefineSound, defineSoundBody(10, 0, 0, false, false, std::uint32_t(low.size()), pcm8(low)))
-        .tag(kTagDefineSound, defineSoundBody(11, 1, 2, true, false, std::uint32_t(chime.size()), adpcm4(chime)))
+        .tag(kTagDefineSound, defineSoundBody(11, 1, 2, true, false, std::uint32_t(chime.size()), adpcmEncode(chime, false, 4)))
         .tag(kTagDefineSound, defineSoundBody(12, 2, 2, true, false, 576 * 20,
                                               Writer().u16(0).bytes(mp3Silence(20)).take()))
         .showFrame()

@@ -11,6 +11,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -253,6 +254,62 @@ inline Bytes defineBitsJpeg2Body(std::uint16_t id, const Bytes& jpeg, bool eoiSo
 inline Bytes defineBitsJpeg3Body(std::uint16_t id, const Bytes& jpeg, const Bytes& zlibAlpha) {
     Writer w;
     return w.u16(id).u32(std::uint32_t(jpeg.size())).bytes(jpeg).bytes(zlibAlpha).take();
+}
+
+// SWF ADPCM with `codeBits` (2..5) bits per code, samples interleaved
+// left, right when stereo; one packet per 4096 samples per channel, each
+// starting with the raw sample and step index.
+inline Bytes adpcmEncode(const std::vector<std::int16_t>& samples, bool stereo, int codeBits) {
+    static const int kSteps[89] = {
+        7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+        31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+        130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+        544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+        9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    static const int kIndex2[] = {-1, 2};
+    static const int kIndex3[] = {-1, -1, 2, 4};
+    static const int kIndex4[] = {-1, -1, -1, -1, 2, 4, 6, 8};
+    static const int kIndex5[] = {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 10, 13, 16};
+    const int* table = codeBits == 2 ? kIndex2 : codeBits == 3 ? kIndex3 : codeBits == 4 ? kIndex4 : kIndex5;
+    const int channels = stereo ? 2 : 1;
+    const int signBit = 1 << (codeBits - 1);
+    Writer w;
+    w.bits(std::uint32_t(codeBits - 2), 2);
+    int predictor[2] = {0, 0}, index[2] = {0, 0};
+    const std::size_t frames = samples.size() / channels;
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const int sample = samples[i * channels + c];
+            if (i % 4096 == 0) {
+                predictor[c] = sample;
+                index[c] = 20;
+                w.bits(std::uint32_t(sample) & 0xFFFF, 16).bits(std::uint32_t(index[c]), 6);
+                continue;
+            }
+            int diff = sample - predictor[c];
+            int code = 0;
+            if (diff < 0) {
+                code = signBit;
+                diff = -diff;
+            }
+            int step = kSteps[index[c]];
+            int delta = 0;
+            for (int bit = codeBits - 2; bit >= 0; --bit) {
+                if (diff >= step) {
+                    code |= 1 << bit;
+                    diff -= step;
+                    delta += step;
+                }
+                step >>= 1;
+            }
+            delta += step;
+            predictor[c] = std::clamp(code & signBit ? predictor[c] - delta : predictor[c] + delta, -32768, 32767);
+            index[c] = std::clamp(index[c] + table[code & (signBit - 1)], 0, 88);
+            w.bits(std::uint32_t(code), codeBits);
+        }
+    }
+    return w.take();
 }
 
 }  // namespace swfbuilder
