@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "reader/file_io.h"
 
@@ -113,49 +116,107 @@ void SWFReader::setDataForTesting(std::vector<std::uint8_t> bytes) {
     bitCount_ = 0;
 }
 
-namespace {
+// A CWS body inflated on its own thread while the tag loop walks what is
+// already there. The loop waits only when it needs bytes not yet produced;
+// the outcome of the whole stream (complete, cut off, corrupt, too long) is
+// known when the thread ends, and decides the result as before.
+class SWFReader::Inflation {
+public:
+    // Body bytes are read from the source in pieces of this size.
+    static constexpr std::size_t kChunk = std::size_t{256} << 10;
 
-// The compressed body is read in pieces of this size and inflated as they
-// come, so it never needs a second buffer as large as the file.
-constexpr std::size_t kInflateChunk = std::size_t{256} << 10;
+    Inflation(Source& source, std::int64_t length, std::uint8_t* output, std::size_t room)
+        : source_(source), length_(length), output_(output), room_(room) {}
+    ~Inflation() { finish(); }
 
-}  // namespace
-
-// Inflates the next `length` bytes of the source as one complete zlib
-// stream into `output`. `produced` is the number of bytes produced, or 0
-// when the stream is cut off, corrupt or longer than the room given. False
-// only when there is no memory for the input piece.
-bool SWFReader::inflateBody(Source& source, std::int64_t length, std::uint8_t* output, std::size_t room,
-                            std::size_t& produced) {
-    produced = 0;
-    std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kInflateChunk]);
-    if (!chunk) return false;
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK) return true;
-    zs.next_out = output;
-    zs.avail_out = uInt(std::min<std::size_t>(room, UINT_MAX));
-    std::int64_t left = length;
-    for (;;) {
-        if (zs.avail_in == 0) {
-            const std::int64_t got =
-                left > 0 ? source.read(chunk.get(), std::min<std::int64_t>(left, std::int64_t(kInflateChunk))) : 0;
-            if (got <= 0) break;  // the data ends before the stream does
-            left -= got;
-            zs.next_in = chunk.get();
-            zs.avail_in = uInt(got);
+    // False when the thread could not be started.
+    bool start() {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (...) {
+            return false;
         }
-        const int rc = inflate(&zs, Z_NO_FLUSH);
-        if (rc == Z_STREAM_END) {
-            produced = std::size_t(zs.total_out);
-            break;
-        }
-        // Z_BUF_ERROR with all input used means "more input"; with input
-        // left the room is full while the stream goes on. Anything else
-        // but Z_OK is a corrupt stream.
-        if (rc != Z_OK && !(rc == Z_BUF_ERROR && zs.avail_in == 0)) break;
+        return true;
     }
-    inflateEnd(&zs);
-    return true;
+
+    // Waits until `want` body bytes exist or the stream has ended; the
+    // number of body bytes that exist now.
+    std::size_t wait(std::size_t want) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return done_ || produced_ >= want; });
+        return produced_;
+    }
+
+    // Joins the thread; the body length of a complete stream, else 0.
+    // `noMemory` tells whether the input buffer could not be had.
+    std::size_t finish() {
+        if (thread_.joinable()) thread_.join();
+        return complete_ ? produced_ : 0;
+    }
+    bool noMemory() const { return noMemory_; }
+
+private:
+    void publish(std::size_t produced, bool done) {
+        std::lock_guard lock(mutex_);
+        produced_ = produced;
+        done_ = done;
+        changed_.notify_all();
+    }
+
+    void run() {
+        std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
+        z_stream zs{};
+        if (!chunk || inflateInit(&zs) != Z_OK) {
+            noMemory_ = !chunk;
+            publish(0, true);
+            return;
+        }
+        zs.next_out = output_;
+        zs.avail_out = uInt(std::min<std::size_t>(room_, UINT_MAX));
+        std::int64_t left = length_;
+        for (;;) {
+            if (zs.avail_in == 0) {
+                const std::int64_t got =
+                    left > 0 ? source_.read(chunk.get(), std::min<std::int64_t>(left, std::int64_t(kChunk))) : 0;
+                if (got <= 0) break;  // the data ends before the stream does
+                left -= got;
+                zs.next_in = chunk.get();
+                zs.avail_in = uInt(got);
+            }
+            const int rc = inflate(&zs, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                complete_ = true;
+                break;
+            }
+            // Z_BUF_ERROR with all input used means "more input"; with input
+            // left the room is full while the stream goes on. Anything else
+            // but Z_OK is a corrupt stream.
+            if (rc != Z_OK && !(rc == Z_BUF_ERROR && zs.avail_in == 0)) break;
+            publish(std::size_t(zs.total_out), false);
+        }
+        const std::size_t total = std::size_t(zs.total_out);
+        inflateEnd(&zs);
+        publish(total, true);
+    }
+
+    Source& source_;
+    std::int64_t length_;
+    std::uint8_t* output_;
+    std::size_t room_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t produced_ = 0;
+    bool done_ = false;
+    bool complete_ = false;  // written by the thread before its last publish
+    bool noMemory_ = false;
+};
+
+std::size_t SWFReader::dataEnd(std::size_t want) {
+    if (!inflation_ || spriteDepth_ > 0) return limit_;
+    const std::size_t body = inflation_->wait(want > kHeaderBytes ? want - kHeaderBytes : 0);
+    limit_ = kHeaderBytes + body;
+    return limit_;
 }
 
 bool SWFReader::parse(Source& source) {
@@ -193,21 +254,43 @@ bool SWFReader::parse(Source& source) {
     }
     std::memcpy(data_.get(), header, kHeaderBytes);
 
-    std::size_t n = 0;
+    position_ = kHeaderBytes;
     if (plain) {
-        n = std::size_t(std::max<std::int64_t>(source.read(data_.get() + kHeaderBytes, std::int64_t(room)), 0));
-    } else if (!inflateBody(source, available, data_.get() + kHeaderBytes, room, n)) {
+        const std::int64_t n = source.read(data_.get() + kHeaderBytes, std::int64_t(room));
+        size_ = limit_ = kHeaderBytes + std::size_t(std::max<std::int64_t>(n, 0));
+        return walk();
+    }
+
+    Inflation inflation(source, available, data_.get() + kHeaderBytes, room);
+    if (!inflation.start()) {
         result_ = kReadOutOfMemory;
         return false;
     }
+    inflation_ = &inflation;
+    const bool walked = walk();
+    const std::size_t n = inflation.finish();
+    inflation_ = nullptr;
+    if (inflation.noMemory()) {
+        result_ = kReadOutOfMemory;
+        return false;
+    }
+    // A body that is cut off, corrupt or longer than declared spoils the
+    // whole file, whatever the walk already found.
     if (n < kMinBodyBytes) {
         result_ = kReadDamaged;
         return false;
     }
-    size_ = n + kHeaderBytes;
-    limit_ = size_;
-    position_ = kHeaderBytes;
+    return walked;
+}
 
+// The header fields after the signature, then the main timeline.
+bool SWFReader::walk() {
+    // The frame RECT, rate and count take at most 21 bytes.
+    const std::size_t end = dataEnd(kHeaderBytes + 32);
+    if (end - kHeaderBytes < kMinBodyBytes) {
+        if (!inflation_) result_ = kReadDamaged;
+        return false;
+    }
     readRect();
     frameRate_ = float(readU16()) * (1.0f / 256.0f);
     frameCount_ = readU16();
@@ -222,15 +305,16 @@ bool SWFReader::parse(Source& source) {
 
 bool SWFReader::tagLoop(std::uint16_t frameLimit) {
     const std::size_t soundsAtEntry = pendingSounds_.size();
-    const std::size_t end = limit_;  // this timeline's data ends here
+    std::size_t end = limit_;  // this timeline's data ends here
     std::uint16_t frame = 0;
     bool stop = false;
-    while (!stop && position_ + 2 <= end) {
+    while (!stop && position_ + 2 <= (end = dataEnd(position_ + 6))) {
         const std::size_t start = position_;
         const TagHeader tag = readTagHeader();
         // Measured from the tag's header, as files in the wild expect.
-        if (std::uint64_t(start) + tag.length > end) break;
+        if (std::uint64_t(start) + tag.length > (end = dataEnd(start + tag.length))) break;
         const std::uint64_t next = std::uint64_t(position_) + tag.length;
+        end = dataEnd(std::size_t(next));
         limit_ = std::size_t(std::min<std::uint64_t>(next, end));
         dispatch(tag, frame, stop);
         limit_ = end;

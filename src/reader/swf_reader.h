@@ -39,7 +39,9 @@ struct ImageExtras {
     std::vector<std::uint8_t> jpegData;  // the tag's JPEG as one file (JPEG images only)
 };
 
-// Receives every decoded resource, in reading order.
+// Receives every decoded resource, in reading order. A compressed body is
+// inflated while its tags are read, so a read that ends with code 2 may have
+// handed over resources first; the caller discards them with the file.
 class ResourceSink {
 public:
     virtual ~ResourceSink() = default;
@@ -98,9 +100,13 @@ private:
     class FileSource;
     class MemorySource;
 
+    class Inflation;
+
     bool parse(Source& source);
-    static bool inflateBody(Source& source, std::int64_t length, std::uint8_t* output, std::size_t room,
-                            std::size_t& produced);
+    bool walk();
+    // End of the data the tag loop may use now, after waiting until it
+    // reaches `want` or the body is complete.
+    std::size_t dataEnd(std::size_t want);
     bool tagLoop(std::uint16_t frameLimit);
     void dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop);
     std::span<std::uint8_t> body();
@@ -133,6 +139,7 @@ private:
     std::vector<std::unique_ptr<OFSound>> pendingSounds_;
     int spriteDepth_ = 0;
     int result_ = kReadOk;
+    Inflation* inflation_ = nullptr;  // a CWS body still being inflated, or null
 };
 
 }  // namespace kestrel

@@ -140,6 +140,12 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
         .tag(kTagDefineBitsLossless, losslessBody(1, 9, 1, 1, deflate(Bytes(4, 0))))
         .end();
     Bytes notSwf = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0};
+    // Many resources, then a compressed body cut short: none of them stays.
+    Tags many;
+    for (int i = 0; i < 200; ++i) many.tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 3, Bytes(300, i)));
+    many.end();
+    Bytes cut = SwfFile().compressed().tags(many).bytes();
+    cut.resize(cut.size() - 8);
 
     struct Case {
         std::string path;
@@ -159,6 +165,8 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
         {dir.write("some.swf", SwfFile().tags(someFailed).bytes()), true, kReadSomeFailed,
          "Errors occurred while reading some resources.", MessageIcon::Warning, 1},
         {notSwfPath, false, kReadNotSwf, "The file " + notSwfPath + " is not a SWF file", MessageIcon::Error, 0},
+        {dir.write("cut.swf", cut), false, kReadDamaged,
+         "Unable to read the SWF file. It may be truncated or damaged.", MessageIcon::Error, 0},
     };
     for (const Case& c : cases) {
         SWFDocument doc;

@@ -90,9 +90,12 @@ TEST(SwfHeader, CompressedStreamThatIsCutOrTooLongIsDamaged) {
     t.end();
     const Bytes full = SwfFile().compressed().tags(t).bytes();
 
+    // The walk may already have handed over resources (the body inflates
+    // while the tags are read); the result tells the caller to drop them.
     RecordingSink cut;
-    EXPECT_EQ(readBytes(Bytes(full.begin(), full.end() - 10), cut).result, kReadDamaged);
-    EXPECT_TRUE(cut.sounds.empty());
+    const ReadOutcome r = readBytes(Bytes(full.begin(), full.end() - 10), cut);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.result, kReadDamaged);
 
     const std::uint32_t trueLength = std::uint32_t(SwfFile().tags(t).bytes().size());
     RecordingSink small;
