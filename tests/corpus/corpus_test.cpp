@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -644,6 +645,59 @@ void checkMp3File(const SWFSound& sound, const std::string& path, const Expected
         << mp3.frames << " frames decoded at " << mp3.firstRate << " Hz";
 }
 
+// With --original-jpeg a JPEG image without alpha is written as the bytes
+// the movie holds; they must decode to the picture Kestrel shows.
+void checkOriginalJpeg(const SWFImage& image, const std::string& path) {
+    if (!image.isJpeg || image.payload->hasAlpha()) return;
+    WriteOptions original;
+    original.originalJpeg = true;
+    ASSERT_EQ(writeResourceFile(image, path, original), WriteOk);
+    EXPECT_EQ(readFileBytes(path), image.originalJpeg);
+    const JpegFile jpeg = readJpegFile(path);
+    ASSERT_TRUE(jpeg.error.empty()) << jpeg.error;
+    const OBPicture& p = *image.payload;
+    EXPECT_EQ(jpeg.width, p.width());
+    EXPECT_EQ(jpeg.height, p.height());
+    const int channels = p.format() == kFormatRGB ? 3 : p.format() == kFormatGrayscale ? 1 : 0;
+    if (channels == jpeg.components) {
+        for (int y = 0; y < p.height(); ++y) {
+            const std::uint8_t* want = p.row(p.height() - 1 - y);
+            const std::uint8_t* have = jpeg.pixels.data() + std::size_t(y) * std::size_t(p.width()) * channels;
+            ASSERT_EQ(0, std::memcmp(want, have, std::size_t(p.width()) * channels)) << "row " << y;
+        }
+    }
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+// PNG and GIF files inside JPEG tags decode like lossless bitmaps.
+TEST(CorpusEmbeddedImages, PngAndGifInJpegTags) {
+    const std::string name = "ruffle-rs__ruffle__tests__tests__swfs__visual__define_bits_jpeg2__test.swf";
+    if (!fs::exists(swfPath(name))) GTEST_SKIP() << "corpus file missing";
+    const auto o = open(name);
+    ASSERT_TRUE(o->usable);
+    const auto& resources = o->census["resources"];
+    int checked = 0;
+    int index = 0;
+    for (const auto& entry : resources) {
+        if (entry.value("kind", "") != "image") continue;
+        const std::string format = entry.value("image_format", "");
+        const bool cmyk = format == "jpeg" && entry["jpeg"].value("components", 0) == 4;
+        if (cmyk) continue;  // refused, as CMYK JPEG is
+        ASSERT_LT(index, o->doc.count());
+        const auto& image = asImage(o->doc.resource(index++));
+        EXPECT_EQ(image.payload->width(), entry.value("width", -1));
+        EXPECT_EQ(image.payload->height(), entry.value("height", -1));
+        if (format == "png" || format == "gif") {
+            EXPECT_FALSE(image.isJpeg);
+            EXPECT_EQ(image.formatName, "PNG");
+            EXPECT_EQ(image.extension(), ".png");
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 15);  // 2 GIF and 13 PNG payloads
+}
+
 // --- Extraction -----------------------------------------------------------------
 
 class CorpusExtraction : public testing::TestWithParam<std::string> {};
@@ -675,6 +729,7 @@ TEST_P(CorpusExtraction, WrittenFilesReadBack) {
         if (r.kind == kKindImage) {
             checkImageFile(asImage(r), path, withCensus ? m.imageOf[std::size_t(i)] : nullptr,
                            withCensus ? &swf : nullptr);
+            checkOriginalJpeg(asImage(r), path + ".orig.jpg");
         } else if (asSound(r).payload->format == kSoundMp3) {
             checkMp3File(asSound(r), path, withCensus ? m.soundOf[std::size_t(i)] : nullptr);
         } else {
