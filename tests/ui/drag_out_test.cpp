@@ -27,6 +27,7 @@
 #include "ui/list/child_view.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
+#include "list_helpers.h"
 #include "ui_test_support.h"
 
 namespace kestrel {
@@ -57,17 +58,8 @@ protected:
     KSChildView& pane() { return *frame().childView(); }
     KSListCtrl& list() { return *frame().listCtrl(); }
     SWFDocument& doc() { return *frame().document(); }
-    int rowOf(int kind, int number) {
-        for (int i = 0; i < doc().count(); ++i)
-            if (doc().resource(i).kind == kind && doc().resource(i).number == number) return i;
-        ADD_FAILURE() << "no resource " << kind << "/" << number;
-        return 0;
-    }
-    void select(std::initializer_list<int> rows) {
-        list().clearSelection();
-        for (int row : rows) list().setItemSelected(row, true);
-        if (rows.size() > 0) list().setFocusedItem(*rows.begin());
-    }
+    int rowOf(int kind, int number) { return test::rowOf(doc(), kind, number); }
+    void select(std::initializer_list<int> rows) { test::selectRows(list(), rows, true); }
     QByteArray reference(int row, const WriteOptions& options = {}) {
         const std::string path = reference_.file("ref-" + std::to_string(refCount_++));
         EXPECT_EQ(writeResourceFile(doc().resource(row), path, options), WriteOk);

@@ -40,6 +40,7 @@
 #include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
+#include "list_helpers.h"
 #include "ui_test_support.h"
 
 namespace kestrel {
@@ -100,16 +101,8 @@ protected:
     SWFDocument& doc() { return *frame().document(); }
     QString in(const QString& name) const { return dir_ + QLatin1Char('/') + name; }
 
-    int rowOf(int kind, int number) {
-        for (int i = 0; i < doc().count(); ++i)
-            if (doc().resource(i).kind == kind && doc().resource(i).number == number) return i;
-        ADD_FAILURE() << "no resource " << kind << "/" << number;
-        return 0;
-    }
-    void select(std::initializer_list<int> rows) {
-        list().clearSelection();
-        for (int row : rows) list().setItemSelected(row, true);
-    }
+    int rowOf(int kind, int number) { return test::rowOf(doc(), kind, number); }
+    void select(std::initializer_list<int> rows) { test::selectRows(list(), rows); }
     QString fileName(int row) { return qs(doc().resourceFileName(row, doc().resource(row).number)); }
     // What the record gives when written straight to a file.
     QByteArray reference(int row, const WriteOptions& options = {}) {

@@ -27,6 +27,7 @@
 #include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
+#include "list_helpers.h"
 #include "ui/list/main_view.h"
 #include "ui/preview/pict_view.h"
 #include "ui_test_support.h"
@@ -55,11 +56,7 @@ protected:
         frame().updateCommandUI();
         return frame().action(id)->isChecked();
     }
-    void select(std::initializer_list<int> rows) {
-        list().clearSelection();
-        for (int row : rows) list().setItemSelected(row, true);
-        if (rows.size() > 0) list().setFocusedItem(*rows.begin());
-    }
+    void select(std::initializer_list<int> rows) { test::selectRows(list(), rows, true); }
     void drop(const QStringList& paths) {
         auto* mime = new QMimeData;
         QList<QUrl> urls;

@@ -35,6 +35,7 @@
 #include "ui/list/child_view.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
+#include "list_helpers.h"
 
 namespace kestrel {
 namespace {
@@ -107,15 +108,8 @@ protected:
     KSMainFrame& frame() { return *app_->mainFrame(); }
     KSListCtrl& list() { return *frame().listCtrl(); }
     SWFDocument& doc() { return *frame().document(); }
-    int rowOf(int kind, int number) {
-        for (int i = 0; i < doc().count(); ++i)
-            if (doc().resource(i).kind == kind && doc().resource(i).number == number) return i;
-        return 0;
-    }
-    void select(std::initializer_list<int> rows) {
-        list().clearSelection();
-        for (int row : rows) list().setItemSelected(row, true);
-    }
+    int rowOf(int kind, int number) { return test::rowOf(doc(), kind, number); }
+    void select(std::initializer_list<int> rows) { test::selectRows(list(), rows); }
     // The centre of a row on the screen.
     QPoint rowOnScreen(int row) {
         QAbstractItemView* view = list().currentView();
