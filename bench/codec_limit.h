@@ -15,8 +15,8 @@ namespace bench {
 
 struct CodecTotals {
     int jpegImages = 0;
-    int zlibStreams = 0;   // lossless bitmaps and alpha planes
-    int failures = 0;      // streams the codecs refused (should stay 0)
+    int zlibStreams = 0;  // lossless bitmaps and alpha planes
+    int failures = 0;     // streams the codecs refused (should stay 0)
     std::int64_t pixels = 0;
     std::int64_t outputBytes = 0;
 };

@@ -82,7 +82,8 @@ void BM_CodecLimit(benchmark::State& state) {
     if (totals.failures) state.SkipWithError("the codecs refused some image data");
     state.counters["jpegs"] = totals.jpegImages;
     state.counters["zlib"] = totals.zlibStreams;
-    state.counters["MPix/s"] = benchmark::Counter(double(totals.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MPix/s"] =
+        benchmark::Counter(double(totals.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_BodyInflate(benchmark::State& state) {
@@ -142,7 +143,8 @@ void BM_Open(benchmark::State& state) {
     }
     state.counters["images"] = counts.images;
     state.counters["sounds"] = counts.sounds;
-    state.counters["MPix/s"] = benchmark::Counter(double(counts.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MPix/s"] =
+        benchmark::Counter(double(counts.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // The thumbnail box of the resource list: 94 x 94; pictures narrower than
@@ -211,14 +213,19 @@ std::string scratchFolder() {
 void removeFolder(const std::string& folder) {
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (dirent* e = ::readdir(dir)) {
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) ::unlink((folder + "/" + e->d_name).c_str());
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+                ::unlink((folder + "/" + e->d_name).c_str());
         }
         ::closedir(dir);
     }
     ::rmdir(folder.c_str());
 }
 
-enum WriteKind { kWriteJpeg = 0, kWritePng = 1, kWriteSounds = 2 };
+enum WriteKind {
+    kWriteJpeg = 0,
+    kWritePng = 1,
+    kWriteSounds = 2
+};
 
 bool wanted(const kestrel::SWFRes& r, int kind) {
     if (r.kind == kestrel::kKindSound) return kind == kWriteSounds;
@@ -257,7 +264,8 @@ void BM_Write(benchmark::State& state) {
     removeFolder(folder);
     state.counters["files"] = written;
     if (pixels) {
-        state.counters["MPix/s"] = benchmark::Counter(double(pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+        state.counters["MPix/s"] =
+            benchmark::Counter(double(pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     }
 }
 
@@ -283,8 +291,8 @@ public:
         std::vector<Run> shown;
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                Times& t = times_[run.run_name.function_name +
-                                  (run.run_name.args.empty() ? "" : "/" + run.run_name.args)];
+                Times& t =
+                    times_[run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args)];
                 t.real.push_back(run.GetAdjustedRealTime());
                 t.cpu.push_back(run.GetAdjustedCPUTime());
             }
@@ -330,9 +338,9 @@ private:
 };
 
 void printRatios(const RatioReporter& r) {
-    static const char* const kNames[] = {"BM_CodecLimit",      "BM_BodyInflate",     "BM_Open",
+    static const char* const kNames[] = {"BM_CodecLimit",        "BM_BodyInflate",       "BM_Open",
                                          "BM_Thumbnails/kind:0", "BM_Thumbnails/kind:1", "BM_Write/kind:0",
-                                         "BM_Write/kind:1",    "BM_Write/kind:2"};
+                                         "BM_Write/kind:1",      "BM_Write/kind:2"};
     std::printf("\nms, this run         median wall  median cpu    min wall     min cpu  [repetitions]\n");
     for (const char* name : kNames) {
         if (!r.count(name)) continue;
@@ -365,8 +373,10 @@ void printRatios(const RatioReporter& r) {
 int main(int argc, char** argv) {
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--swf=", 6) == 0) gPath = argv[i] + 6;
-        else args.push_back(argv[i]);
+        if (std::strncmp(argv[i], "--swf=", 6) == 0)
+            gPath = argv[i] + 6;
+        else
+            args.push_back(argv[i]);
     }
     if (gPath.empty()) {
         if (const char* env = std::getenv("KESTREL_BENCH_SWF")) gPath = env;

@@ -193,7 +193,8 @@ Picture paint(Rng& rng, int width, int height, int grain, bool withAlpha) {
         for (int y = std::max(0, cy - radius); y <= std::min(height - 1, cy + radius); ++y) {
             for (int x = std::max(0, cx - radius); x <= std::min(width - 1, cx + radius); ++x) {
                 const int d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-                if (d2 <= radius * radius) p.alpha[std::size_t(y) * w + std::size_t(x)] = std::uint8_t(d2 * 255 / (radius * radius + 1) / 2);
+                if (d2 <= radius * radius)
+                    p.alpha[std::size_t(y) * w + std::size_t(x)] = std::uint8_t(d2 * 255 / (radius * radius + 1) / 2);
             }
         }
     }
@@ -228,7 +229,8 @@ public:
             JSAMPROW row = const_cast<JSAMPROW>(rgb);
             if (grey) {
                 for (int x = 0; x < p.width; ++x) {
-                    greyRow[std::size_t(x)] = std::uint8_t((rgb[x * 3] * 77 + rgb[x * 3 + 1] * 150 + rgb[x * 3 + 2] * 29) >> 8);
+                    greyRow[std::size_t(x)] =
+                        std::uint8_t((rgb[x * 3] * 77 + rgb[x * 3 + 1] * 150 + rgb[x * 3 + 2] * 29) >> 8);
                 }
                 row = greyRow.data();
             }
@@ -308,7 +310,8 @@ Bytes lossless3(std::uint16_t id, const Picture& p, int colours, bool withAlpha,
         const Colour& from = t < 0.5 ? c0 : c1;
         const Colour& to = t < 0.5 ? c1 : c2;
         const double u = t < 0.5 ? t * 2 : t * 2 - 1;
-        int r = int(from.r + (to.r - from.r) * u), g = int(from.g + (to.g - from.g) * u), b = int(from.b + (to.b - from.b) * u);
+        int r = int(from.r + (to.r - from.r) * u), g = int(from.g + (to.g - from.g) * u),
+            b = int(from.b + (to.b - from.b) * u);
         if (withAlpha) {
             const int a = i == 0 ? 0 : std::min(255, 64 + (colours - i) * 400 / colours);
             data.push_back(std::uint8_t(r * a / 255));
@@ -384,9 +387,9 @@ public:
             out.resize(start + length, 0);
             std::uint8_t* f = out.data() + start;
             f[0] = 0xFF;
-            f[1] = 0xFB;                                 // MPEG-1, Layer III, no CRC
+            f[1] = 0xFB;                                    // MPEG-1, Layer III, no CRC
             f[2] = std::uint8_t(0x90 | (padding ? 2 : 0));  // 128 kbit/s, 44100 Hz
-            f[3] = 0x04;                                 // stereo, original
+            f[3] = 0x04;                                    // stereo, original
             // 32 bytes of side information stay zero; the rest is noise
             // without sync patterns.
             for (std::size_t k = 36; k < length; ++k) {
@@ -421,7 +424,16 @@ struct Counts {
     }
 };
 
-enum class Item { DefineBits, Jpeg2, Jpeg3, Lossless, Mp3Event, AdpcmEvent, PcmEvent, Sprite };
+enum class Item {
+    DefineBits,
+    Jpeg2,
+    Jpeg3,
+    Lossless,
+    Mp3Event,
+    AdpcmEvent,
+    PcmEvent,
+    Sprite
+};
 
 struct Stats {
     int images = 0;
@@ -534,9 +546,12 @@ private:
         // Flat-shaded art compresses better than photographs: less grain.
         const Picture p = paint(rng_, w, h, format == 3 ? 0 : rng_.range(2, 6), alpha && format == 5);
         Bytes body;
-        if (format == 5) body = lossless5(nextId(), p);
-        else if (format == 4) body = lossless4(nextId(), p);
-        else body = lossless3(nextId(), p, rng_.range(16, 256), alpha, rng_);
+        if (format == 5)
+            body = lossless5(nextId(), p);
+        else if (format == 4)
+            body = lossless4(nextId(), p);
+        else
+            body = lossless3(nextId(), p, rng_.range(16, 256), alpha, rng_);
         stats_.megapixels += w * double(h) / 1e6;
         ++stats_.images;
         stats_.losslessBytes += body.size();
@@ -547,8 +562,8 @@ private:
         const int frames = rng_.range(40, 300);  // 1 to 8 seconds
         Writer data;
         data.u16(0).bytes(mp3_.frames(frames));
-        const Bytes body =
-            defineSoundBody(nextId(), 2, 3, true, true, std::uint32_t(frames * Mp3Maker::kSamplesPerFrame), data.take());
+        const Bytes body = defineSoundBody(nextId(), 2, 3, true, true,
+                                           std::uint32_t(frames * Mp3Maker::kSamplesPerFrame), data.take());
         addSound(t, kTagDefineSound, body);
     }
 
@@ -613,9 +628,12 @@ private:
                 inner.tag(kTagSoundStreamBlock, block);
             }
             if (f < images) {
-                if (f == 0) defineBits(inner);
-                else if (f == 1) lossless(inner);
-                else jpeg2(inner);
+                if (f == 0)
+                    defineBits(inner);
+                else if (f == 1)
+                    lossless(inner);
+                else
+                    jpeg2(inner);
             }
             inner.showFrame();
         }

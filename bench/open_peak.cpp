@@ -59,9 +59,10 @@ int main(int argc, char** argv) {
     }
     const std::int64_t peak = peakRss();
     const std::int64_t budget = pictures + std::int64_t(st.st_size);
-    std::printf("file_bytes=%lld images=%d picture_bytes=%lld jpeg_copy_bytes=%lld sound_bytes=%lld "
-                "rss_before=%lld peak_rss=%lld ratio=%.3f\n",
-                (long long)st.st_size, images, (long long)pictures, (long long)jpegCopies, (long long)soundBytes,
-                (long long)before, (long long)peak, double(peak) / double(budget));
+    std::printf(
+        "file_bytes=%lld images=%d picture_bytes=%lld jpeg_copy_bytes=%lld sound_bytes=%lld "
+        "rss_before=%lld peak_rss=%lld ratio=%.3f\n",
+        (long long)st.st_size, images, (long long)pictures, (long long)jpegCopies, (long long)soundBytes,
+        (long long)before, (long long)peak, double(peak) / double(budget));
     return 0;
 }

@@ -48,8 +48,8 @@ struct ZlibPayload {
 };
 
 struct SwfPayloads {
-    ByteBuffer file;                 // the whole uncompressed file; the spans point into it
-    std::size_t fileBytes = 0;       // size on disk
+    ByteBuffer file;            // the whole uncompressed file; the spans point into it
+    std::size_t fileBytes = 0;  // size on disk
     std::vector<JpegPayload> jpegs;
     std::vector<ZlibPayload> lossless;
 };

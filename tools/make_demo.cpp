@@ -149,7 +149,9 @@ Bytes defineBitsLossless4(std::uint16_t id, const std::vector<Rgba>& px, int w, 
 Bytes defineBitsLossless3(std::uint16_t id, int w, int h, int colours, bool withAlpha) {
     Writer data;
     for (int i = 0; i < colours; ++i) {
-        data.u8(std::uint32_t(40 + i * 200 / colours)).u8(std::uint32_t(90 + i * 120 / colours)).u8(std::uint32_t(200 - i * 150 / colours));
+        data.u8(std::uint32_t(40 + i * 200 / colours))
+            .u8(std::uint32_t(90 + i * 120 / colours))
+            .u8(std::uint32_t(200 - i * 150 / colours));
         if (withAlpha) data.u8(i == 0 ? 0 : 255);
     }
     const int stride = (w + 3) & ~3;
@@ -250,9 +252,10 @@ int main(int argc, char** argv) {
         .tag(kTagDefineBitsLossless2, defineBitsLossless5(8, cut, w, h))
         .tag(kTagDefineSound, defineSoundBody(9, 0, 1, true, false, std::uint32_t(voice.size()), pcm16(voice)))
         .tag(kTagDefineSound, defineSoundBody(10, 0, 0, false, false, std::uint32_t(low.size()), pcm8(low)))
-        .tag(kTagDefineSound, defineSoundBody(11, 1, 2, true, false, std::uint32_t(chime.size()), adpcmEncode(chime, false, 4)))
-        .tag(kTagDefineSound, defineSoundBody(12, 2, 2, true, false, 576 * 20,
-                                              Writer().u16(0).bytes(mp3Silence(20)).take()))
+        .tag(kTagDefineSound,
+             defineSoundBody(11, 1, 2, true, false, std::uint32_t(chime.size()), adpcmEncode(chime, false, 4)))
+        .tag(kTagDefineSound,
+             defineSoundBody(12, 2, 2, true, false, 576 * 20, Writer().u16(0).bytes(mp3Silence(20)).take()))
         .showFrame()
         .sprite(13, 4, sprite)
         .showFrame()

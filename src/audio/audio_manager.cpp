@@ -16,29 +16,25 @@ namespace kestrel {
 
 // ---- Handshake ---------------------------------------------------------------
 
-void AudioHandshake::Signal()
-{
+void AudioHandshake::Signal() {
     std::lock_guard lock(mutex_);
     signalled_ = true;
     condition_.notify_all();
 }
 
-bool AudioHandshake::WaitFor(std::chrono::milliseconds timeout)
-{
+bool AudioHandshake::WaitFor(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return condition_.wait_for(lock, timeout, [this] { return signalled_; });
 }
 
-bool AudioHandshake::signalled() const
-{
+bool AudioHandshake::signalled() const {
     std::lock_guard lock(mutex_);
     return signalled_;
 }
 
 // ---- Command queue -----------------------------------------------------------
 
-bool AudioCommandQueue::Push(AudioCommand command)
-{
+bool AudioCommandQueue::Push(AudioCommand command) {
     std::lock_guard lock(mutex_);
     try {
         commands_.push_back(std::move(command));
@@ -49,8 +45,7 @@ bool AudioCommandQueue::Push(AudioCommand command)
     return true;
 }
 
-bool AudioCommandQueue::PushFront(AudioCommand command)
-{
+bool AudioCommandQueue::PushFront(AudioCommand command) {
     std::lock_guard lock(mutex_);
     try {
         commands_.push_front(std::move(command));
@@ -61,18 +56,15 @@ bool AudioCommandQueue::PushFront(AudioCommand command)
     return true;
 }
 
-std::optional<AudioCommand> AudioCommandQueue::TryPop()
-{
+std::optional<AudioCommand> AudioCommandQueue::TryPop() {
     std::lock_guard lock(mutex_);
-    if (commands_.empty())
-        return std::nullopt;
+    if (commands_.empty()) return std::nullopt;
     AudioCommand command = std::move(commands_.front());
     commands_.pop_front();
     return command;
 }
 
-AudioCommand AudioCommandQueue::WaitPop()
-{
+AudioCommand AudioCommandQueue::WaitPop() {
     std::unique_lock lock(mutex_);
     condition_.wait(lock, [this] { return !commands_.empty(); });
     AudioCommand command = std::move(commands_.front());
@@ -80,14 +72,12 @@ AudioCommand AudioCommandQueue::WaitPop()
     return command;
 }
 
-bool AudioCommandQueue::WaitForCommand(std::chrono::milliseconds timeout)
-{
+bool AudioCommandQueue::WaitForCommand(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return condition_.wait_for(lock, timeout, [this] { return !commands_.empty(); });
 }
 
-std::size_t AudioCommandQueue::size() const
-{
+std::size_t AudioCommandQueue::size() const {
     std::lock_guard lock(mutex_);
     return commands_.size();
 }
@@ -114,29 +104,24 @@ using Core = OBAudioManager::Core;
 
 // One step above normal; where the system refuses, the worker runs at
 // normal priority.
-void raiseThreadPriority()
-{
+void raiseThreadPriority() {
     const id_t thread = id_t(::gettid());
     errno = 0;
     const int current = ::getpriority(PRIO_PROCESS, thread);
-    if (errno != 0)
-        return;
+    if (errno != 0) return;
     (void)::setpriority(PRIO_PROCESS, thread, current - 1);
 }
 
-void playSteps(Core& core, const AudioCommand& command)
-{
+void playSteps(Core& core, const AudioCommand& command) {
     OBAudioWaveOut& waveOut = *core.waveOut;
-    if (!command.source)
-        return;
+    if (!command.source) return;
     core.player.reset();
     core.player.reset(new (std::nothrow) OBAudioPlayer(DriverLookup::kCache));
     if (!core.player) {
         waveOut.Reset();
         return;
     }
-    if (core.player->Start(command.source, command.position, command.argument2,
-                           command.argument3) != kAudioOk) {
+    if (core.player->Start(command.source, command.position, command.argument2, command.argument3) != kAudioOk) {
         core.player.reset();
         waveOut.Reset();
         return;
@@ -158,8 +143,7 @@ void playSteps(Core& core, const AudioCommand& command)
     waveOut.Open(core.notifier, kWaveMapper, *format);
 }
 
-void serviceStep(Core& core)
-{
+void serviceStep(Core& core) {
     if (core.player->Feed(*core.waveOut) == kFeedFinished) {
         // The device plays out what it holds.
         core.player.reset();
@@ -173,8 +157,7 @@ void serviceStep(Core& core)
 }
 
 // Runs commands until a quit arrives; returns the quit's handshake.
-std::shared_ptr<AudioHandshake> commandLoop(Core& core)
-{
+std::shared_ptr<AudioHandshake> commandLoop(Core& core) {
     bool paused = false;
     double pauseTime = 0.0;
     for (;;) {
@@ -191,39 +174,38 @@ std::shared_ptr<AudioHandshake> commandLoop(Core& core)
         }
 
         switch (command->code) {
-        case kCommandPlay:
-            paused = false;
-            playSteps(core, *command);
-            break;
-        case kCommandPause:
-            if (core.player && !paused) {
-                core.waveOut->Pause();
-                pauseTime = AudioNow();
-                paused = true;
-            }
-            break;
-        case kCommandResume:
-            if (core.player && paused) {
-                core.player->ShiftClock(AudioNow() - pauseTime);
-                core.waveOut->Restart();
+            case kCommandPlay:
                 paused = false;
-            }
-            break;
-        case kCommandHalt:
-        case kCommandStop:
-            core.waveOut->Reset();
-            core.player.reset();
-            paused = false;
-            break;
-        case kCommandQuit:
-            core.waveOut->Close();
-            core.player.reset();
-            core.playing = false;
-            core.device = 0;
-            ++core.handled;
-            return std::move(command->handshake);
-        default:
-            break;
+                playSteps(core, *command);
+                break;
+            case kCommandPause:
+                if (core.player && !paused) {
+                    core.waveOut->Pause();
+                    pauseTime = AudioNow();
+                    paused = true;
+                }
+                break;
+            case kCommandResume:
+                if (core.player && paused) {
+                    core.player->ShiftClock(AudioNow() - pauseTime);
+                    core.waveOut->Restart();
+                    paused = false;
+                }
+                break;
+            case kCommandHalt:
+            case kCommandStop:
+                core.waveOut->Reset();
+                core.player.reset();
+                paused = false;
+                break;
+            case kCommandQuit:
+                core.waveOut->Close();
+                core.player.reset();
+                core.playing = false;
+                core.device = 0;
+                ++core.handled;
+                return std::move(command->handshake);
+            default: break;
         }
         core.playing = core.player != nullptr;
         core.device = core.waveOut->deviceId();
@@ -231,12 +213,9 @@ std::shared_ptr<AudioHandshake> commandLoop(Core& core)
     }
 }
 
-void workerMain(std::shared_ptr<Core> core, std::shared_ptr<AudioHandshake> started,
-                std::function<void()> startHook)
-{
+void workerMain(std::shared_ptr<Core> core, std::shared_ptr<AudioHandshake> started, std::function<void()> startHook) {
     raiseThreadPriority();
-    if (startHook)
-        startHook();
+    if (startHook) startHook();
     started->Signal();
     started.reset();
 
@@ -244,8 +223,7 @@ void workerMain(std::shared_ptr<Core> core, std::shared_ptr<AudioHandshake> star
     core.reset();
     ReleaseSoundThreadState();
     g_liveWorkers.fetch_sub(1);
-    if (quit)
-        quit->Signal();
+    if (quit) quit->Signal();
 }
 
 }  // namespace
@@ -254,33 +232,23 @@ void workerMain(std::shared_ptr<Core> core, std::shared_ptr<AudioHandshake> star
 
 OBAudioManager::OBAudioManager(AudioNotifierPtr notifier) : notifier_(std::move(notifier)) {}
 
-OBAudioManager::~OBAudioManager()
-{
-    Shutdown();
-}
+OBAudioManager::~OBAudioManager() { Shutdown(); }
 
-bool OBAudioManager::Init()
-{
-    if (core_)
-        return true;
+bool OBAudioManager::Init() {
+    if (core_) return true;
     std::shared_ptr<Core> core(new (std::nothrow) Core);
-    if (!core)
-        return false;
+    if (!core) return false;
     core->waveOut.reset(new (std::nothrow) OBAudioWaveOut);
-    if (!core->waveOut)
-        return false;
+    if (!core->waveOut) return false;
     core->notifier = notifier_;
     core_ = std::move(core);
     return true;
 }
 
-bool OBAudioManager::Start()
-{
-    if (!core_ || worker_.joinable())
-        return running_;
+bool OBAudioManager::Start() {
+    if (!core_ || worker_.joinable()) return running_;
     auto started = std::shared_ptr<AudioHandshake>(new (std::nothrow) AudioHandshake);
-    if (!started)
-        return false;
+    if (!started) return false;
     g_liveWorkers.fetch_add(1);
     try {
         worker_ = std::thread(workerMain, core_, started, startHook_);
@@ -295,11 +263,9 @@ bool OBAudioManager::Start()
     return running_;
 }
 
-void OBAudioManager::Shutdown()
-{
+void OBAudioManager::Shutdown() {
     running_ = false;
-    if (!worker_.joinable())
-        return;
+    if (!worker_.joinable()) return;
     auto quit = std::shared_ptr<AudioHandshake>(new (std::nothrow) AudioHandshake);
     AudioCommand command;
     command.code = kCommandQuit;
@@ -313,9 +279,8 @@ void OBAudioManager::Shutdown()
     worker_.detach();
 }
 
-bool OBAudioManager::post(int code, std::shared_ptr<OBAudio> source, std::int32_t position,
-                          std::int32_t argument2, std::int32_t argument3)
-{
+bool OBAudioManager::post(int code, std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2,
+                          std::int32_t argument3) {
     AudioCommand command;
     command.code = code;
     command.source = std::move(source);
@@ -325,62 +290,30 @@ bool OBAudioManager::post(int code, std::shared_ptr<OBAudio> source, std::int32_
     return core_->queue.Push(std::move(command));
 }
 
-bool OBAudioManager::Play(std::shared_ptr<OBAudio> source, std::int32_t position,
-                          std::int32_t argument2, std::int32_t argument3)
-{
-    if (!running_)
-        return false;
+bool OBAudioManager::Play(std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2,
+                          std::int32_t argument3) {
+    if (!running_) return false;
     return post(kCommandPlay, std::move(source), position, argument2, argument3);
 }
 
-bool OBAudioManager::Stop()
-{
-    return running_ ? post(kCommandStop) : true;
-}
+bool OBAudioManager::Stop() { return running_ ? post(kCommandStop) : true; }
 
-bool OBAudioManager::Halt()
-{
-    return running_ ? post(kCommandHalt) : true;
-}
+bool OBAudioManager::Halt() { return running_ ? post(kCommandHalt) : true; }
 
-bool OBAudioManager::Pause()
-{
-    return running_ ? post(kCommandPause) : true;
-}
+bool OBAudioManager::Pause() { return running_ ? post(kCommandPause) : true; }
 
-bool OBAudioManager::Resume()
-{
-    return running_ ? post(kCommandResume) : true;
-}
+bool OBAudioManager::Resume() { return running_ ? post(kCommandResume) : true; }
 
-std::size_t OBAudioManager::queuedCommands() const
-{
-    return core_ ? core_->queue.size() : 0;
-}
+std::size_t OBAudioManager::queuedCommands() const { return core_ ? core_->queue.size() : 0; }
 
-std::uint64_t OBAudioManager::handledCommands() const
-{
-    return core_ ? core_->handled.load() : 0;
-}
+std::uint64_t OBAudioManager::handledCommands() const { return core_ ? core_->handled.load() : 0; }
 
-bool OBAudioManager::playerActive() const
-{
-    return core_ && core_->playing.load();
-}
+bool OBAudioManager::playerActive() const { return core_ && core_->playing.load(); }
 
-AudioDeviceId OBAudioManager::deviceId() const
-{
-    return core_ ? core_->device.load() : 0;
-}
+AudioDeviceId OBAudioManager::deviceId() const { return core_ ? core_->device.load() : 0; }
 
-int OBAudioManager::liveWorkers()
-{
-    return g_liveWorkers.load();
-}
+int OBAudioManager::liveWorkers() { return g_liveWorkers.load(); }
 
-void OBAudioManager::setStartHookForTesting(std::function<void()> hook)
-{
-    startHook_ = std::move(hook);
-}
+void OBAudioManager::setStartHookForTesting(std::function<void()> hook) { startHook_ = std::move(hook); }
 
 }  // namespace kestrel

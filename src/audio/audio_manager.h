@@ -82,8 +82,8 @@ public:
     virtual bool IsRunning() const = 0;
     virtual bool Start() = 0;
     virtual void Shutdown() = 0;
-    virtual bool Play(std::shared_ptr<OBAudio> source, std::int32_t position,
-                      std::int32_t argument2, std::int32_t argument3) = 0;
+    virtual bool Play(std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2,
+                      std::int32_t argument3) = 0;
     virtual bool Stop() = 0;
     virtual bool Halt() = 0;
     virtual bool Pause() = 0;
@@ -132,8 +132,8 @@ public:
     struct Core;
 
 private:
-    bool post(int code, std::shared_ptr<OBAudio> source = {}, std::int32_t position = 0,
-              std::int32_t argument2 = 0, std::int32_t argument3 = 0);
+    bool post(int code, std::shared_ptr<OBAudio> source = {}, std::int32_t position = 0, std::int32_t argument2 = 0,
+              std::int32_t argument3 = 0);
 
     AudioNotifierPtr notifier_;
     std::shared_ptr<Core> core_;

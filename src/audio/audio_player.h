@@ -32,10 +32,9 @@ public:
 
     // Gets a driver and a decoder for the source and rewinds it. An audio
     // result code. `now` is the tick clock (AudioNow()).
-    int Start(std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2,
-              std::int32_t argument3);
-    int Start(std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2,
-              std::int32_t argument3, double now);
+    int Start(std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2, std::int32_t argument3);
+    int Start(std::shared_ptr<OBAudio> source, std::int32_t position, std::int32_t argument2, std::int32_t argument3,
+              double now);
 
     // Decodes and writes until the device is kLeadMs ahead of the clock.
     int Feed(OBAudioWaveOut& waveOut);

@@ -43,8 +43,7 @@ public:
     virtual bool Seek(std::int32_t& position, int flag) = 0;
     // Copies up to `maximum` bytes. Sets `start` when the data read begins
     // the stream (never clears it) and `end` once the last byte is out.
-    virtual std::int32_t Read(std::uint8_t* buffer, std::int32_t maximum, bool& start,
-                              bool& end) = 0;
+    virtual std::int32_t Read(std::uint8_t* buffer, std::int32_t maximum, bool& start, bool& end) = 0;
 
     // Tops the queue up to `target` blocks (0 means the read-ahead of 10);
     // true when the queue holds any block.
@@ -91,8 +90,7 @@ public:
     std::int32_t GetDuration() const override { return duration_; }
     // Playback always continues from the current read position.
     bool Seek(std::int32_t& position, int flag) override;
-    std::int32_t Read(std::uint8_t* buffer, std::int32_t maximum, bool& start,
-                      bool& end) override;
+    std::int32_t Read(std::uint8_t* buffer, std::int32_t maximum, bool& start, bool& end) override;
 
     void Detach();
 

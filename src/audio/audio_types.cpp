@@ -9,13 +9,9 @@
 
 namespace kestrel {
 
-namespace {
+namespace {}  // namespace
 
-
-}  // namespace
-
-std::array<std::uint8_t, 18> WaveFormat::bytes() const
-{
+std::array<std::uint8_t, 18> WaveFormat::bytes() const {
     std::array<std::uint8_t, 18> out{};
     putLe16(&out[0], formatTag);
     putLe16(&out[2], channels);
@@ -27,9 +23,7 @@ std::array<std::uint8_t, 18> WaveFormat::bytes() const
     return out;
 }
 
-WaveFormat WaveFormat::pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
-                           std::uint16_t cbSize)
-{
+WaveFormat WaveFormat::pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t cbSize) {
     WaveFormat format;
     format.formatTag = kWaveFormatPcm;
     format.channels = channels;
@@ -41,32 +35,25 @@ WaveFormat WaveFormat::pcm(std::uint16_t channels, std::uint32_t rate, std::uint
     return format;
 }
 
-std::unique_ptr<OBAudioBuffer> OBAudioBuffer::allocate(std::size_t capacity)
-{
+std::unique_ptr<OBAudioBuffer> OBAudioBuffer::allocate(std::size_t capacity) {
     std::unique_ptr<OBAudioBuffer> buffer(new (std::nothrow) OBAudioBuffer);
-    if (!buffer)
-        return nullptr;
+    if (!buffer) return nullptr;
     if (capacity > 0) {
         buffer->bytes_.reset(new (std::nothrow) std::uint8_t[capacity]);
-        if (!buffer->bytes_)
-            return nullptr;
+        if (!buffer->bytes_) return nullptr;
     }
     buffer->capacity_ = capacity;
     return buffer;
 }
 
-bool OBAudioBuffer::resize(std::size_t capacity)
-{
-    if (capacity == capacity_)
-        return true;
+bool OBAudioBuffer::resize(std::size_t capacity) {
+    if (capacity == capacity_) return true;
     std::unique_ptr<std::uint8_t[]> bytes;
     if (capacity > 0) {
         bytes.reset(new (std::nothrow) std::uint8_t[capacity]);
-        if (!bytes)
-            return false;
+        if (!bytes) return false;
         const std::size_t keep = std::min(capacity, capacity_);
-        if (keep > 0)
-            std::memcpy(bytes.get(), bytes_.get(), keep);
+        if (keep > 0) std::memcpy(bytes.get(), bytes_.get(), keep);
     }
     bytes_ = std::move(bytes);
     capacity_ = capacity;
@@ -74,8 +61,7 @@ bool OBAudioBuffer::resize(std::size_t capacity)
     return true;
 }
 
-double AudioNow()
-{
+double AudioNow() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }

@@ -16,7 +16,7 @@ enum AudioResult : int {
     kAudioNoDecoder = 2,      // no decoder converts the format to PCM
     kAudioBadArgument = 3,    // no source, wrong kind, bad descriptor, no output format
     kAudioOutOfMemory = 4,
-    kAudioNoDevice = 5,       // the output device cannot be opened
+    kAudioNoDevice = 5,  // the output device cannot be opened
 };
 
 // Kind of an audio source; MP3 data is the only kind this program makes.
@@ -38,8 +38,7 @@ struct WaveFormat {
     std::array<std::uint8_t, 18> bytes() const;
 
     // Tag 1 with block alignment and byte rate derived from the arguments.
-    static WaveFormat pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
-                          std::uint16_t cbSize = 0);
+    static WaveFormat pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t cbSize = 0);
 
     friend bool operator==(const WaveFormat&, const WaveFormat&) = default;
 };
@@ -69,8 +68,8 @@ public:
     std::size_t capacity() const { return capacity_; }
 
     std::size_t length = 0;
-    AudioBufferId id = 0;          // set when written to a device
-    AudioDeviceId device = 0;      // the device that holds it
+    AudioBufferId id = 0;      // set when written to a device
+    AudioDeviceId device = 0;  // the device that holds it
 
 private:
     OBAudioBuffer() = default;

@@ -58,8 +58,8 @@ enum class DriverLookup {
 // one of kMpegRates (else code 1), channel count 1 picks the mono row and
 // any other count the stereo row; the result is the slot's code, with no
 // driver unless it is 0. With kSearch a new driver is selected.
-int AcquireDecoderDriver(DriverLookup lookup, int kind, const void* descriptor,
-                         std::int32_t size, DecoderDriverPtr& driver);
+int AcquireDecoderDriver(DriverLookup lookup, int kind, const void* descriptor, std::int32_t size,
+                         DecoderDriverPtr& driver);
 
 // A conversion stream on a driver.
 class OBAudioDecoder {

@@ -20,11 +20,9 @@ struct SampleWriter {
     std::size_t used;
 };
 
-void writeSample(void* context, std::int16_t sample)
-{
+void writeSample(void* context, std::int16_t sample) {
     auto* writer = static_cast<SampleWriter*>(context);
-    if (writer->capacity - writer->used < 2)
-        return;
+    if (writer->capacity - writer->used < 2) return;
     const auto value = std::uint16_t(sample);
     writer->out[writer->used] = std::uint8_t(value);
     writer->out[writer->used + 1] = std::uint8_t(value >> 8);
@@ -35,72 +33,56 @@ void writeSample(void* context, std::int16_t sample)
 
 KSSoundPlayer::KSSoundPlayer() = default;
 
-KSSoundPlayer::~KSSoundPlayer()
-{
-    Stop();
-}
+KSSoundPlayer::~KSSoundPlayer() { Stop(); }
 
-WaveFormat KSSoundPlayer::pcmFormat(const OFSound& sound)
-{
+WaveFormat KSSoundPlayer::pcmFormat(const OFSound& sound) {
     return WaveFormat::pcm(sound.stereo ? 2 : 1, std::uint32_t(OFAudioMP3::rateForCode(sound.rate & 3)),
                            sound.is16Bit ? 16 : 8, 18);
 }
 
-bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier)
-{
+bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier) {
     Stop();
-    if (!sound)
-        return false;
+    if (!sound) return false;
     switch (sound->format) {
-    case kSoundUncompressed:
-    case kSoundAdpcm:
-        return playPcm(*sound, std::move(notifier));
-    case kSoundMp3: {
-        auto manager = std::unique_ptr<OBAudioManager>(new (std::nothrow) OBAudioManager(notifier));
-        if (!manager || !manager->Init() || !manager->Start())
-            return true;  // silent
-        auto source = std::shared_ptr<OFAudioMP3>(new (std::nothrow) OFAudioMP3(sound));
-        if (!source)
+        case kSoundUncompressed:
+        case kSoundAdpcm: return playPcm(*sound, std::move(notifier));
+        case kSoundMp3: {
+            auto manager = std::unique_ptr<OBAudioManager>(new (std::nothrow) OBAudioManager(notifier));
+            if (!manager || !manager->Init() || !manager->Start()) return true;  // silent
+            auto source = std::shared_ptr<OFAudioMP3>(new (std::nothrow) OFAudioMP3(sound));
+            if (!source) return true;
+            source->Open();
+            manager->Play(source, 0, 0, 0);
+            manager_ = std::move(manager);
+            source_ = std::move(source);
             return true;
-        source->Open();
-        manager->Play(source, 0, 0, 0);
-        manager_ = std::move(manager);
-        source_ = std::move(source);
-        return true;
-    }
-    default:
-        return true;
+        }
+        default: return true;
     }
 }
 
-bool KSSoundPlayer::playPcm(const OFSound& sound, AudioNotifierPtr notifier)
-{
+bool KSSoundPlayer::playPcm(const OFSound& sound, AudioNotifierPtr notifier) {
     const std::int64_t size = sound.format == kSoundAdpcm ? sound.decodedBytes : sound.totalBytes();
-    if (size < 0 || std::uint64_t(size) > std::numeric_limits<std::size_t>::max())
-        return false;
+    if (size < 0 || std::uint64_t(size) > std::numeric_limits<std::size_t>::max()) return false;
     AudioBufferPtr buffer = OBAudioBuffer::allocate(std::size_t(size));
-    if (!buffer)
-        return false;
+    if (!buffer) return false;
 
     if (sound.format == kSoundAdpcm) {
         SampleWriter writer{buffer->data(), buffer->capacity(), 0};
-        for (const auto& block : sound.blocks)
-            sound.decodeAdpcm(block, &writeSample, &writer);
+        for (const auto& block : sound.blocks) sound.decodeAdpcm(block, &writeSample, &writer);
         buffer->length = writer.used;
     } else {
         std::size_t at = 0;
         for (const auto& block : sound.blocks) {
             const std::size_t n = std::min(block.data.size(), buffer->capacity() - at);
-            if (n > 0)
-                std::memcpy(buffer->data() + at, block.data.data(), n);
+            if (n > 0) std::memcpy(buffer->data() + at, block.data.data(), n);
             at += n;
         }
         buffer->length = at;
     }
 
     auto waveOut = std::unique_ptr<OBAudioWaveOut>(new (std::nothrow) OBAudioWaveOut);
-    if (!waveOut || waveOut->Open(std::move(notifier), kWaveMapper, pcmFormat(sound)) != kAudioOk)
-        return false;
+    if (!waveOut || waveOut->Open(std::move(notifier), kWaveMapper, pcmFormat(sound)) != kAudioOk) return false;
     if (waveOut->Write(std::move(buffer)) != 0) {
         waveOut->Close();
         return false;
@@ -109,8 +91,7 @@ bool KSSoundPlayer::playPcm(const OFSound& sound, AudioNotifierPtr notifier)
     return true;
 }
 
-void KSSoundPlayer::Stop()
-{
+void KSSoundPlayer::Stop() {
     if (manager_) {
         manager_->Stop();
         manager_->Shutdown();
@@ -128,24 +109,20 @@ void KSSoundPlayer::Stop()
     }
 }
 
-std::int64_t PreviewShownTime(std::uint32_t elapsedMs, std::int32_t durationMs)
-{
+std::int64_t PreviewShownTime(std::uint32_t elapsedMs, std::int32_t durationMs) {
     return std::min<std::int64_t>(elapsedMs, std::max<std::int32_t>(durationMs, 0));
 }
 
-std::string PreviewTimeText(std::int64_t shownMs, std::int32_t durationMs)
-{
+std::string PreviewTimeText(std::int64_t shownMs, std::int32_t durationMs) {
     const std::int64_t s = std::max<std::int64_t>(shownMs, 0);
     const std::int64_t d = std::max<std::int32_t>(durationMs, 0);
     char text[64];
-    std::snprintf(text, sizeof(text), "%02d:%02d.%d - %02d:%02d.%d", int(s / 60000 % 100),
-                  int(s / 1000 % 60), int(s % 1000 / 100), int(d / 60000 % 100), int(d / 1000 % 60),
-                  int(d % 1000 / 100));
+    std::snprintf(text, sizeof(text), "%02d:%02d.%d - %02d:%02d.%d", int(s / 60000 % 100), int(s / 1000 % 60),
+                  int(s % 1000 / 100), int(d / 60000 % 100), int(d / 1000 % 60), int(d % 1000 / 100));
     return text;
 }
 
-bool PreviewFinished(std::uint32_t elapsedMs, std::int32_t durationMs)
-{
+bool PreviewFinished(std::uint32_t elapsedMs, std::int32_t durationMs) {
     return std::int64_t(elapsedMs) > std::int64_t(std::max<std::int32_t>(durationMs, 0)) + 100;
 }
 

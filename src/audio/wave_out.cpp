@@ -33,18 +33,15 @@ struct PendingList {
     std::unordered_map<AudioBufferId, PendingEntry> entries;
 };
 
-PendingList& pending()
-{
+PendingList& pending() {
     static PendingList* list = new PendingList;
     return *list;
 }
 
 // About 20 ms of frames, a power of two.
-Uint16 deviceFrames(std::uint32_t rate)
-{
+Uint16 deviceFrames(std::uint32_t rate) {
     std::uint32_t frames = 64;
-    while (frames < rate / 50 && frames < 4096)
-        frames <<= 1;
+    while (frames < rate / 50 && frames < 4096) frames <<= 1;
     return Uint16(frames);
 }
 
@@ -52,14 +49,12 @@ Uint16 deviceFrames(std::uint32_t rate)
 
 // ---- Notifier ----------------------------------------------------------------
 
-void OBAudioNotifier::SetHook(Hook hook)
-{
+void OBAudioNotifier::SetHook(Hook hook) {
     std::lock_guard lock(hookMutex_);
     hook_ = std::move(hook);
 }
 
-void OBAudioNotifier::Post(AudioDeviceId device, AudioBufferId buffer)
-{
+void OBAudioNotifier::Post(AudioDeviceId device, AudioBufferId buffer) {
     {
         std::lock_guard lock(mutex_);
         try {
@@ -79,56 +74,45 @@ void OBAudioNotifier::Post(AudioDeviceId device, AudioBufferId buffer)
     }
 }
 
-std::size_t OBAudioNotifier::ReleaseDoneBuffers()
-{
+std::size_t OBAudioNotifier::ReleaseDoneBuffers() {
     std::vector<Done> taken;
     {
         std::lock_guard lock(mutex_);
         taken.swap(records_);
     }
-    for (const Done& done : taken)
-        ReleaseDoneBuffer(done.device, done.buffer);
+    for (const Done& done : taken) ReleaseDoneBuffer(done.device, done.buffer);
     return taken.size();
 }
 
-std::vector<OBAudioNotifier::Done> OBAudioNotifier::waiting() const
-{
+std::vector<OBAudioNotifier::Done> OBAudioNotifier::waiting() const {
     std::lock_guard lock(mutex_);
     return records_;
 }
 
-std::uint64_t OBAudioNotifier::postedCount() const
-{
+std::uint64_t OBAudioNotifier::postedCount() const {
     std::lock_guard lock(mutex_);
     return posted_;
 }
 
 // ---- Sound system ------------------------------------------------------------
 
-bool AcquireSoundSystem()
-{
+bool AcquireSoundSystem() {
     std::lock_guard lock(g_soundSystemMutex);
     if (g_soundSystemRefs == 0) {
         // Ctrl+C and SIGTERM keep their default meaning.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-            return false;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     }
     ++g_soundSystemRefs;
     return true;
 }
 
-void ReleaseSoundSystem()
-{
+void ReleaseSoundSystem() {
     std::lock_guard lock(g_soundSystemMutex);
-    if (g_soundSystemRefs > 0 && --g_soundSystemRefs == 0)
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (g_soundSystemRefs > 0 && --g_soundSystemRefs == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-void ReleaseSoundThreadState()
-{
-    SDL_TLSCleanup();
-}
+void ReleaseSoundThreadState() { SDL_TLSCleanup(); }
 
 // ---- Wave output -------------------------------------------------------------
 
@@ -150,8 +134,7 @@ struct OBAudioWaveOut::Device {
 
 namespace {
 
-WaveFormat closedFormat()
-{
+WaveFormat closedFormat() {
     WaveFormat format;
     format.cbSize = 18;
     return format;
@@ -161,13 +144,9 @@ WaveFormat closedFormat()
 
 OBAudioWaveOut::OBAudioWaveOut() : format_(closedFormat()) {}
 
-OBAudioWaveOut::~OBAudioWaveOut()
-{
-    Close();
-}
+OBAudioWaveOut::~OBAudioWaveOut() { Close(); }
 
-void OBAudioWaveOut::callback(void* userdata, std::uint8_t* stream, int length)
-{
+void OBAudioWaveOut::callback(void* userdata, std::uint8_t* stream, int length) {
     auto* device = static_cast<Device*>(userdata);
     const std::size_t wanted = length > 0 ? std::size_t(length) : 0;
     std::size_t filled = 0;
@@ -180,29 +159,23 @@ void OBAudioWaveOut::callback(void* userdata, std::uint8_t* stream, int length)
             filled += n;
             device->played.fetch_add(n, std::memory_order_relaxed);
         }
-        if (entry.offset < entry.length)
-            break;  // the device's buffer is full
+        if (entry.offset < entry.length) break;  // the device's buffer is full
         const AudioBufferId finished = entry.id;
         device->queue.pop_front();
-        if (device->notifier)
-            device->notifier->Post(device->id, finished);
+        if (device->notifier) device->notifier->Post(device->id, finished);
     }
-    if (filled < wanted)
-        std::memset(stream + filled, device->silence, wanted - filled);
+    if (filled < wanted) std::memset(stream + filled, device->silence, wanted - filled);
 }
 
-int OBAudioWaveOut::Open(AudioNotifierPtr notifier, int device, const WaveFormat& format)
-{
-    if (device_)
-        return Reset() == 0 ? kAudioOk : 1;
+int OBAudioWaveOut::Open(AudioNotifierPtr notifier, int device, const WaveFormat& format) {
+    if (device_) return Reset() == 0 ? kAudioOk : 1;
     if (format.formatTag != kWaveFormatPcm || format.channels == 0 || format.channels > 8 ||
         (format.bitsPerSample != 8 && format.bitsPerSample != 16) || format.samplesPerSec == 0 ||
         format.samplesPerSec > std::uint32_t(INT_MAX))
         return kAudioNoDevice;
 
     std::unique_ptr<Device> opened(new (std::nothrow) Device);
-    if (!opened || !AcquireSoundSystem())
-        return kAudioNoDevice;
+    if (!opened || !AcquireSoundSystem()) return kAudioNoDevice;
 
     SDL_AudioSpec wanted{};
     wanted.freq = int(format.samplesPerSec);
@@ -220,8 +193,7 @@ int OBAudioWaveOut::Open(AudioNotifierPtr notifier, int device, const WaveFormat
             name = SDL_GetAudioDeviceName(device, 0);
             known = name != nullptr;
         }
-        if (known)
-            opened->sdl = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
+        if (known) opened->sdl = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
     }
     if (opened->sdl == 0) {
         ReleaseSoundSystem();
@@ -237,10 +209,8 @@ int OBAudioWaveOut::Open(AudioNotifierPtr notifier, int device, const WaveFormat
     return kAudioOk;
 }
 
-int OBAudioWaveOut::Reset()
-{
-    if (!device_)
-        return 0;
+int OBAudioWaveOut::Reset() {
+    if (!device_) return 0;
     SDL_LockAudioDevice(device_->sdl);
     device_->queue.clear();
     SDL_UnlockAudioDevice(device_->sdl);
@@ -259,24 +229,18 @@ int OBAudioWaveOut::Reset()
     return 0;
 }
 
-int OBAudioWaveOut::Pause()
-{
-    if (device_)
-        SDL_PauseAudioDevice(device_->sdl, 1);
+int OBAudioWaveOut::Pause() {
+    if (device_) SDL_PauseAudioDevice(device_->sdl, 1);
     return 0;
 }
 
-int OBAudioWaveOut::Restart()
-{
-    if (device_)
-        SDL_PauseAudioDevice(device_->sdl, 0);
+int OBAudioWaveOut::Restart() {
+    if (device_) SDL_PauseAudioDevice(device_->sdl, 0);
     return 0;
 }
 
-int OBAudioWaveOut::Close()
-{
-    if (!device_)
-        return 0;
+int OBAudioWaveOut::Close() {
+    if (!device_) return 0;
     Reset();
     {
         std::lock_guard lock(g_soundSystemMutex);
@@ -289,12 +253,9 @@ int OBAudioWaveOut::Close()
     return 0;
 }
 
-int OBAudioWaveOut::Write(AudioBufferPtr buffer)
-{
-    if (!buffer)
-        return 1;
-    if (!device_)
-        return 0;
+int OBAudioWaveOut::Write(AudioBufferPtr buffer) {
+    if (!buffer) return 1;
+    if (!device_) return 0;
     const AudioBufferId id = g_nextBufferId.fetch_add(1);
     buffer->id = id;
     buffer->device = device_->id;
@@ -325,39 +286,28 @@ int OBAudioWaveOut::Write(AudioBufferPtr buffer)
     return 0;
 }
 
-AudioDeviceId OBAudioWaveOut::deviceId() const
-{
-    return device_ ? device_->id : 0;
-}
+AudioDeviceId OBAudioWaveOut::deviceId() const { return device_ ? device_->id : 0; }
 
-std::uint64_t OBAudioWaveOut::playedBytes() const
-{
+std::uint64_t OBAudioWaveOut::playedBytes() const {
     return device_ ? device_->played.load(std::memory_order_relaxed) : 0;
 }
 
-int OBAudioWaveOut::openDevices()
-{
-    return g_openDevices.load();
-}
+int OBAudioWaveOut::openDevices() { return g_openDevices.load(); }
 
-void ReleaseDoneBuffer(AudioDeviceId device, AudioBufferId buffer)
-{
+void ReleaseDoneBuffer(AudioDeviceId device, AudioBufferId buffer) {
     PendingList& list = pending();
     std::lock_guard lock(list.mutex);
     const auto it = list.entries.find(buffer);
-    if (it != list.entries.end() && it->second.device == device)
-        list.entries.erase(it);
+    if (it != list.entries.end() && it->second.device == device) list.entries.erase(it);
 }
 
-std::size_t PendingBufferCount()
-{
+std::size_t PendingBufferCount() {
     PendingList& list = pending();
     std::lock_guard lock(list.mutex);
     return list.entries.size();
 }
 
-std::size_t PendingBufferCount(AudioDeviceId device)
-{
+std::size_t PendingBufferCount(AudioDeviceId device) {
     PendingList& list = pending();
     std::lock_guard lock(list.mutex);
     return std::size_t(std::count_if(list.entries.begin(), list.entries.end(),

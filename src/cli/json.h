@@ -13,22 +13,48 @@ class JsonWriter {
 public:
     explicit JsonWriter(std::FILE* out) : out_(out) {}
 
-    void beginObject() { value(); std::fputc('{', out_); first_.push_back(true); }
-    void endObject() { first_.pop_back(); std::fputc('}', out_); }
-    void beginArray() { value(); std::fputc('[', out_); first_.push_back(true); }
-    void endArray() { first_.pop_back(); std::fputc(']', out_); }
+    void beginObject() {
+        value();
+        std::fputc('{', out_);
+        first_.push_back(true);
+    }
+    void endObject() {
+        first_.pop_back();
+        std::fputc('}', out_);
+    }
+    void beginArray() {
+        value();
+        std::fputc('[', out_);
+        first_.push_back(true);
+    }
+    void endArray() {
+        first_.pop_back();
+        std::fputc(']', out_);
+    }
     void key(std::string_view k) {
         separator();
         writeString(k);
         std::fputc(':', out_);
         afterKey_ = true;
     }
-    void field(std::string_view k, std::string_view v) { key(k); value(); writeString(v); }
+    void field(std::string_view k, std::string_view v) {
+        key(k);
+        value();
+        writeString(v);
+    }
     void field(std::string_view k, const std::string& v) { field(k, std::string_view(v)); }
     void field(std::string_view k, const char* v) { field(k, std::string_view(v)); }
-    void field(std::string_view k, bool v) { key(k); value(); std::fputs(v ? "true" : "false", out_); }
+    void field(std::string_view k, bool v) {
+        key(k);
+        value();
+        std::fputs(v ? "true" : "false", out_);
+    }
     void field(std::string_view k, int v) { field(k, std::int64_t(v)); }
-    void field(std::string_view k, std::int64_t v) { key(k); value(); std::fprintf(out_, "%lld", (long long)v); }
+    void field(std::string_view k, std::int64_t v) {
+        key(k);
+        value();
+        std::fprintf(out_, "%lld", (long long)v);
+    }
 
 private:
     void separator() {
@@ -39,7 +65,10 @@ private:
     }
     // Before a value: a separator unless it follows its key.
     void value() {
-        if (afterKey_) { afterKey_ = false; return; }
+        if (afterKey_) {
+            afterKey_ = false;
+            return;
+        }
         separator();
     }
     // Strings are UTF-8; invalid sequences (file names can hold any bytes)
@@ -48,11 +77,28 @@ private:
         std::fputc('"', out_);
         for (std::size_t i = 0; i < s.size();) {
             const unsigned char c = static_cast<unsigned char>(s[i]);
-            if (c == '"' || c == '\\') { std::fputc('\\', out_); std::fputc(c, out_); ++i; continue; }
-            if (c < 0x20) { std::fprintf(out_, "\\u%04x", c); ++i; continue; }
-            if (c < 0x80) { std::fputc(c, out_); ++i; continue; }
+            if (c == '"' || c == '\\') {
+                std::fputc('\\', out_);
+                std::fputc(c, out_);
+                ++i;
+                continue;
+            }
+            if (c < 0x20) {
+                std::fprintf(out_, "\\u%04x", c);
+                ++i;
+                continue;
+            }
+            if (c < 0x80) {
+                std::fputc(c, out_);
+                ++i;
+                continue;
+            }
             const std::size_t n = sequenceLength(s, i);
-            if (n == 0) { std::fputs("\\ufffd", out_); ++i; continue; }
+            if (n == 0) {
+                std::fputs("\\ufffd", out_);
+                ++i;
+                continue;
+            }
             std::fwrite(s.data() + i, 1, n, out_);
             i += n;
         }

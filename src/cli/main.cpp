@@ -123,8 +123,10 @@ bool commonOption(int argc, char** argv, int& i, CommonOptions& common, std::str
     if (arg == "-r" || arg == "--recursive") {
         common.recurse = true;
     } else if (arg == "--files-from") {
-        if (i + 1 >= argc) error = "--files-from needs a file (or -)";
-        else common.fileLists.push_back(argv[++i]);
+        if (i + 1 >= argc)
+            error = "--files-from needs a file (or -)";
+        else
+            common.fileLists.push_back(argv[++i]);
     } else if (arg == "--") {
         for (++i; i < argc; ++i) common.inputs.push_back(argv[i]);
     } else if (arg.size() <= 1 || arg[0] != '-') {
@@ -318,15 +320,19 @@ public:
             return OverwriteAnswer::No;
         }
         for (;;) {
-            std::fprintf(stderr, "\r\033[KThe file '%s' already exists. Overwrite? [y]es/[a]ll/[n]o/[c]ancel: ",
-                         path.c_str());
+            std::fprintf(stderr,
+                         "\r\033[KThe file '%s' already exists. Overwrite? [y]es/[a]ll/[n]o/[c]ancel: ", path.c_str());
             std::string line;
             if (!std::getline(std::cin, line)) return OverwriteAnswer::Cancel;
             switch (line.empty() ? 'y' : line[0]) {
-                case 'y': case 'Y': return OverwriteAnswer::Yes;
-                case 'a': case 'A': overwriteAll_ = true; return OverwriteAnswer::All;
-                case 'n': case 'N': return OverwriteAnswer::No;
-                case 'c': case 'C': cancelled_ = true; return OverwriteAnswer::Cancel;
+                case 'y':
+                case 'Y': return OverwriteAnswer::Yes;
+                case 'a':
+                case 'A': overwriteAll_ = true; return OverwriteAnswer::All;
+                case 'n':
+                case 'N': return OverwriteAnswer::No;
+                case 'c':
+                case 'C': cancelled_ = true; return OverwriteAnswer::Cancel;
                 default: break;
             }
         }
@@ -372,8 +378,8 @@ struct Totals {
     std::atomic<int> unusable = 0;
 };
 
-void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options,
-                CliExtractHost& host, Totals& totals) {
+void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options, CliExtractHost& host,
+                Totals& totals) {
     StderrMessages messages;
     SWFDocument doc;
     if (!doc.readFile(absolutePath(file), nullptr, &messages)) {
@@ -437,8 +443,9 @@ int runExtract(int argc, char** argv) {
     if (inputs.files.empty()) return usageError("no file given");
 
     const std::string base = absolutePath(options.outDir);
-    const std::vector<std::string> folders =
-        options.perFileFolders ? perFileFolders(inputs.files, base) : std::vector<std::string>(inputs.files.size(), base);
+    const std::vector<std::string> folders = options.perFileFolders
+                                                 ? perFileFolders(inputs.files, base)
+                                                 : std::vector<std::string>(inputs.files.size(), base);
     const bool terminal = ::isatty(STDERR_FILENO);
     CliExtractHost host(options.overwrite, terminal && ::isatty(STDIN_FILENO));
     ProgressLine progress(int(inputs.files.size()), terminal);
@@ -476,9 +483,12 @@ int runFind(int argc, char** argv) {
     std::vector<std::string> folders;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--json") json = true;
-        else if (arg.size() > 1 && arg[0] == '-') return usageError("unknown option " + arg);
-        else folders.push_back(arg);
+        if (arg == "--json")
+            json = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            return usageError("unknown option " + arg);
+        else
+            folders.push_back(arg);
     }
     if (folders.empty()) return usageError("no folder given");
     const InputList found = collectInputs(folders, true);

@@ -93,8 +93,7 @@ bool createPath(const std::string& path, std::string& error) {
 }
 
 ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
-                                const std::vector<int>& indices, ExtractionHost& host,
-                                const WriteOptions& options) {
+                                const std::vector<int>& indices, ExtractionHost& host, const WriteOptions& options) {
     ExtractSummary summary;
     std::string folder = cleanFolderText(folderText);
     std::string error;
@@ -136,9 +135,9 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
         }
         ++summary.failed;
         host.resourceDone(index, path, ExtractionHost::Outcome::Failed);
-        std::string message = result == CreateFailed ? std::string(text::kCannotCreateFile) + ":\t \n" + path + "\n"
-                                                     : std::string(text::kCannotWriteResource) + ":\t \n" +
-                                                           record.description + "\n";
+        std::string message = result == CreateFailed
+                                  ? std::string(text::kCannotCreateFile) + ":\t \n" + path + "\n"
+                                  : std::string(text::kCannotWriteResource) + ":\t \n" + record.description + "\n";
         if (step + 1 == indices.size()) {
             host.report(message, MessageIcon::Warning, MessageButtons::Ok);
         } else if (host.report(message + text::kContinue, MessageIcon::Warning, MessageButtons::YesNo) ==

@@ -12,7 +12,12 @@
 
 namespace kestrel {
 
-enum class OverwriteAnswer { Yes, All, No, Cancel };
+enum class OverwriteAnswer {
+    Yes,
+    All,
+    No,
+    Cancel
+};
 
 class ExtractionHost {
 public:
@@ -25,7 +30,11 @@ public:
     virtual void setProgress(int /*step*/) {}
     virtual void endProgress() {}
     // Called once per index with what happened to it.
-    enum class Outcome { Written, Skipped, Failed };
+    enum class Outcome {
+        Written,
+        Skipped,
+        Failed
+    };
     virtual void resourceDone(int /*index*/, const std::string& /*path*/, Outcome /*outcome*/) {}
 };
 

@@ -7,9 +7,19 @@
 
 namespace kestrel {
 
-enum class MessageIcon { Error, Warning };
-enum class MessageButtons { Ok, YesNo };
-enum class MessageAnswer { Ok, Yes, No };
+enum class MessageIcon {
+    Error,
+    Warning
+};
+enum class MessageButtons {
+    Ok,
+    YesNo
+};
+enum class MessageAnswer {
+    Ok,
+    Yes,
+    No
+};
 
 class MessageSink {
 public:

@@ -87,8 +87,7 @@ void SWFDocument::addSound(std::unique_ptr<OFSound> sound) {
     if (!sound || sound->blocks.empty()) return;
     try {
         addResource(std::make_unique<SWFSound>(std::move(sound)));
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
 }
 
 namespace {

@@ -36,8 +36,10 @@ void reduce(std::unique_ptr<OBPicture>& picture) {
         case kFormatRGBA: adopt(picture, picture->rgbaToGrayAlpha()); break;
         default: break;
     }
-    if (picture->format() == kFormatRGBA) adopt(picture, picture->rgbaToRgb());
-    else if (picture->format() == kFormatGrayAlpha) adopt(picture, picture->grayAlphaToGrayscale());
+    if (picture->format() == kFormatRGBA)
+        adopt(picture, picture->rgbaToRgb());
+    else if (picture->format() == kFormatGrayAlpha)
+        adopt(picture, picture->grayAlphaToGrayscale());
 }
 
 // Closes the stream and reports whether everything reached the file.

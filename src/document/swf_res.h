@@ -12,9 +12,16 @@
 
 namespace kestrel {
 
-enum ResourceKind : int { kKindImage = 1, kKindSound = 2 };
+enum ResourceKind : int {
+    kKindImage = 1,
+    kKindSound = 2
+};
 
-enum WriteResult : int { WriteOk = 0, WriteFailed = 1, CreateFailed = 2 };
+enum WriteResult : int {
+    WriteOk = 0,
+    WriteFailed = 1,
+    CreateFailed = 2
+};
 
 class SWFRes {
 public:
@@ -46,9 +53,9 @@ public:
 
     std::unique_ptr<OBPicture> payload;
     bool isJpeg;
-    bool premultiplied = false;            // colours stored multiplied by alpha
+    bool premultiplied = false;              // colours stored multiplied by alpha
     std::vector<std::uint8_t> originalJpeg;  // the JPEG bytes the file holds, as one file
-    std::int64_t chargedBytes = 0;         // held against the MemoryBudget, given back on destruction
+    std::int64_t chargedBytes = 0;           // held against the MemoryBudget, given back on destruction
     ~SWFImage() override;
 };
 
@@ -64,7 +71,7 @@ public:
 
 // Choices for writing, both off by default.
 struct WriteOptions {
-    bool originalJpeg = false;  // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
+    bool originalJpeg = false;   // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
     bool straightAlpha = false;  // PNGs of premultiplied images: colours divided by alpha
 };
 

@@ -20,7 +20,8 @@ struct GifInput {
 
 int readGif(GifFileType* gif, GifByteType* destination, int wanted) {
     auto* input = static_cast<GifInput*>(gif->UserData);
-    const std::size_t count = std::min<std::size_t>(std::size_t(std::max(wanted, 0)), input->data.size() - input->offset);
+    const std::size_t count =
+        std::min<std::size_t>(std::size_t(std::max(wanted, 0)), input->data.size() - input->offset);
     std::memcpy(destination, input->data.data() + input->offset, count);
     input->offset += count;
     return int(count);

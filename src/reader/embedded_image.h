@@ -12,7 +12,11 @@
 
 namespace kestrel {
 
-enum class EmbeddedKind { Jpeg, Png, Gif };
+enum class EmbeddedKind {
+    Jpeg,
+    Png,
+    Gif
+};
 
 // What the data starts with (JPEG when it is neither PNG nor GIF).
 EmbeddedKind embeddedKind(std::span<const std::uint8_t> data);

@@ -8,7 +8,11 @@ namespace kestrel {
 
 class InputFile {
 public:
-    enum Origin { kBegin, kCurrent, kEnd };
+    enum Origin {
+        kBegin,
+        kCurrent,
+        kEnd
+    };
 
     InputFile() = default;
     ~InputFile();

@@ -10,8 +10,8 @@
 #include <new>
 #include <utility>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #define ZLIB_CONST
 #include <zlib.h>
@@ -233,8 +233,7 @@ public:
 
     bool remainingStartsWithSoi() const {
         const jpeg_source_mgr* source = cinfo_.src;
-        return source->bytes_in_buffer >= 2 && source->next_input_byte[0] == 0xFF &&
-               source->next_input_byte[1] == 0xD8;
+        return source->bytes_in_buffer >= 2 && source->next_input_byte[0] == 0xFF && source->next_input_byte[1] == 0xD8;
     }
 
     // Back to the idle state; keeps the quantisation and Huffman tables.
@@ -326,8 +325,7 @@ bool JpegDecompressor::readRows(const RowTarget* target) {
     const std::size_t used = target->width * std::size_t(target->pixelBytes);
     while (cinfo_.output_scanline < cinfo_.output_height) {
         const JDIMENSION first = cinfo_.output_scanline;
-        const JDIMENSION count =
-            jpeg_read_scanlines(&cinfo_, target->rows + first, cinfo_.output_height - first);
+        const JDIMENSION count = jpeg_read_scanlines(&cinfo_, target->rows + first, cinfo_.output_height - first);
         if (count == 0) return false;
         for (JDIMENSION i = first; i < first + count; ++i) {
             std::uint8_t* row = target->rows[i];
@@ -609,8 +607,7 @@ DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool w
             pixelBytes = 4;
             pictureFormat = withAlpha ? kFormatRGBA : kFormatRGB;
             break;
-        default:
-            return failed();
+        default: return failed();
     }
     const std::size_t stride = (std::size_t(width) * std::size_t(pixelBytes) + 3) & ~std::size_t(3);
 

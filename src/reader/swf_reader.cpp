@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -333,46 +333,23 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
 
 void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop) {
     switch (tag.code) {
-        case kTagEnd:
-            stop = true;
-            break;
+        case kTagEnd: stop = true; break;
         case kTagShowFrame:
             ++frame;
             if (reportProgress_ && progress_) progress_->setPosition(frame + 1);
             break;
-        case kTagDefineBits:
-            handleDefineBits(frame, tag.length);
-            break;
-        case kTagJpegTables:
-            handleJpegTables();
-            break;
-        case kTagDefineSound:
-            handleDefineSound(frame, tag.length);
-            break;
+        case kTagDefineBits: handleDefineBits(frame, tag.length); break;
+        case kTagJpegTables: handleJpegTables(); break;
+        case kTagDefineSound: handleDefineSound(frame, tag.length); break;
         case kTagSoundStreamHead:
-        case kTagSoundStreamHead2:
-            handleSoundStreamHead(frame);
-            break;
-        case kTagSoundStreamBlock:
-            handleSoundStreamBlock(tag.length);
-            break;
-        case kTagDefineBitsLossless:
-            handleDefineBitsLossless(frame, tag.length, false);
-            break;
-        case kTagDefineBitsJpeg2:
-            handleDefineBitsJpeg(frame, tag.length, false);
-            break;
-        case kTagDefineBitsJpeg3:
-            handleDefineBitsJpeg(frame, tag.length, true);
-            break;
-        case kTagDefineBitsLossless2:
-            handleDefineBitsLossless(frame, tag.length, true);
-            break;
-        case kTagDefineSprite:
-            handleSprite();
-            break;
-        default:
-            break;
+        case kTagSoundStreamHead2: handleSoundStreamHead(frame); break;
+        case kTagSoundStreamBlock: handleSoundStreamBlock(tag.length); break;
+        case kTagDefineBitsLossless: handleDefineBitsLossless(frame, tag.length, false); break;
+        case kTagDefineBitsJpeg2: handleDefineBitsJpeg(frame, tag.length, false); break;
+        case kTagDefineBitsJpeg3: handleDefineBitsJpeg(frame, tag.length, true); break;
+        case kTagDefineBitsLossless2: handleDefineBitsLossless(frame, tag.length, true); break;
+        case kTagDefineSprite: handleSprite(); break;
+        default: break;
     }
 }
 
@@ -482,8 +459,7 @@ void SWFReader::handleSoundStreamHead(std::uint16_t frame) {
     sound->frame = frame;
     try {
         pendingSounds_.push_back(std::move(sound));
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
 }
 
 void SWFReader::handleSoundStreamBlock(std::uint32_t length) {

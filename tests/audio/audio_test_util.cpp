@@ -15,8 +15,7 @@ namespace {
 // faster than real time so that the tests stay short.
 class AudioEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
         ::setenv("SDL_DISKAUDIODELAY", "4", 1);
         // The disk driver announces itself at every open.
@@ -30,8 +29,7 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new AudioE
 
 }  // namespace
 
-void AudioTest::SetUp()
-{
+void AudioTest::SetUp() {
     ASSERT_FALSE(dir.path().empty());
     ::setenv("SDL_DISKAUDIOFILE", deviceFile().c_str(), 1);
     notifier->SetHook([this] {
@@ -40,72 +38,58 @@ void AudioTest::SetUp()
     });
 }
 
-void AudioTest::TearDown()
-{
-    notifier->SetHook({});
-}
+void AudioTest::TearDown() { notifier->SetHook({}); }
 
-bool AudioTest::waitPosted(std::uint64_t count)
-{
+bool AudioTest::waitPosted(std::uint64_t count) {
     std::unique_lock lock(mutex_);
-    return posted_.wait_for(lock, std::chrono::seconds(20),
-                            [&] { return notifier->postedCount() >= count; });
+    return posted_.wait_for(lock, std::chrono::seconds(20), [&] { return notifier->postedCount() >= count; });
 }
 
-bool AudioTest::drainDevice(AudioDeviceId device)
-{
+bool AudioTest::drainDevice(AudioDeviceId device) {
     return eventually([&] {
         notifier->ReleaseDoneBuffers();
         return PendingBufferCount(device) == 0;
     });
 }
 
-std::vector<std::int16_t> nonSilent16(const Bytes& raw)
-{
+std::vector<std::int16_t> nonSilent16(const Bytes& raw) {
     std::vector<std::int16_t> samples;
     for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
         const auto sample = std::int16_t(std::uint16_t(raw[i] | raw[i + 1] << 8));
-        if (sample != 0)
-            samples.push_back(sample);
+        if (sample != 0) samples.push_back(sample);
     }
     return samples;
 }
 
-std::vector<std::uint8_t> nonSilent8(const Bytes& raw)
-{
+std::vector<std::uint8_t> nonSilent8(const Bytes& raw) {
     std::vector<std::uint8_t> samples;
     for (std::uint8_t sample : raw) {
-        if (sample != 0x80)
-            samples.push_back(sample);
+        if (sample != 0x80) samples.push_back(sample);
     }
     return samples;
 }
 
 namespace {
 
-std::uint32_t nextRandom(std::uint32_t& state)
-{
+std::uint32_t nextRandom(std::uint32_t& state) {
     state = state * 1664525u + 1013904223u;
     return state >> 8;
 }
 
 }  // namespace
 
-Bytes noise16(std::size_t samples, std::uint32_t seed)
-{
+Bytes noise16(std::size_t samples, std::uint32_t seed) {
     Bytes bytes;
     for (std::size_t i = 0; i < samples; ++i) {
         auto value = std::uint16_t(nextRandom(seed));
-        if (value == 0)
-            value = 1;
+        if (value == 0) value = 1;
         bytes.push_back(std::uint8_t(value));
         bytes.push_back(std::uint8_t(value >> 8));
     }
     return bytes;
 }
 
-Bytes noise8(std::size_t samples, std::uint32_t seed)
-{
+Bytes noise8(std::size_t samples, std::uint32_t seed) {
     Bytes bytes;
     for (std::size_t i = 0; i < samples; ++i) {
         auto value = std::uint8_t(nextRandom(seed));
@@ -114,44 +98,36 @@ Bytes noise8(std::size_t samples, std::uint32_t seed)
     return bytes;
 }
 
-std::unique_ptr<OFSound> corpusSound(const std::string& file, int format, bool stream)
-{
+std::unique_ptr<OFSound> corpusSound(const std::string& file, int format, bool stream) {
     RecordingSink sink;
     SWFReader reader(&sink);
     reader.read(corpusDir() + "/swf/" + file, nullptr);
     for (auto& sound : sink.sounds) {
         // An event sound is one block, a stream sound one block per frame.
-        if (sound->format == format && !sound->blocks.empty() &&
-            (sound->blocks.size() > 1) == stream)
+        if (sound->format == format && !sound->blocks.empty() && (sound->blocks.size() > 1) == stream)
             return std::move(sound);
     }
     ADD_FAILURE() << "no such sound in corpus file " << file;
     return nullptr;
 }
 
-std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies)
-{
+std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies) {
     auto copy = std::make_unique<OFSound>(sound);
     copy->blocks.clear();
-    for (int i = 0; i < copies; ++i)
-        copy->blocks.insert(copy->blocks.end(), sound.blocks.begin(), sound.blocks.end());
+    for (int i = 0; i < copies; ++i) copy->blocks.insert(copy->blocks.end(), sound.blocks.begin(), sound.blocks.end());
     copy->computeDuration();
     return copy;
 }
 
-Bytes referenceMp3(const OFSound& sound, int channels, long rate)
-{
+Bytes referenceMp3(const OFSound& sound, int channels, long rate) {
     Bytes input;
-    for (const auto& block : sound.blocks)
-        input.insert(input.end(), block.data.begin(), block.data.end());
+    for (const auto& block : sound.blocks) input.insert(input.end(), block.data.begin(), block.data.end());
 
     int error = 0;
     mpg123_handle* handle = mpg123_new(nullptr, &error);
     EXPECT_NE(handle, nullptr);
-    if (!handle)
-        return {};
-    mpg123_param(handle, MPG123_ADD_FLAGS,
-                 MPG123_QUIET | (channels == 1 ? MPG123_MONO_MIX : MPG123_FORCE_STEREO), 0.0);
+    if (!handle) return {};
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | (channels == 1 ? MPG123_MONO_MIX : MPG123_FORCE_STEREO), 0.0);
     mpg123_param(handle, MPG123_FORCE_RATE, rate, 0.0);
     mpg123_format_none(handle);
     mpg123_format(handle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16);
@@ -167,8 +143,7 @@ Bytes referenceMp3(const OFSound& sound, int channels, long rate)
         in = nullptr;
         inSize = 0;
         pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + std::ptrdiff_t(done));
-        if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT)
-            break;
+        if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) break;
     }
     mpg123_delete(handle);
     return pcm;

@@ -23,12 +23,10 @@ namespace kestrel::test {
 
 // True once pred() holds, polling until the time-out.
 template <class Pred>
-bool eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(20))
-{
+bool eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+        if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
@@ -80,7 +78,6 @@ inline constexpr const char* kChildSwf =
 inline constexpr const char* kGfxTestSoundsSwf =
     "jindrapetrik__jpexs-decompiler__libsrc__ffdec_lib__testdata__gfx__test_sounds.swf";
 inline constexpr const char* kMysticSwf = "hsazzad__Flash-Portfolio__mystic09.swf";
-inline constexpr const char* kStereoSwf =
-    "GdGohan__web-sonic-flash-promotional-archive__2006__swf__se.swf";
+inline constexpr const char* kStereoSwf = "GdGohan__web-sonic-flash-promotional-archive__2006__swf__se.swf";
 
 }  // namespace kestrel::test

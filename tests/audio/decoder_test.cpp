@@ -14,32 +14,27 @@ namespace {
 using test::Bytes;
 
 int lookup(DriverLookup how, std::int32_t channels, std::int32_t rate, DecoderDriverPtr& driver,
-           int kind = kAudioKindMp3, std::int32_t size = 8)
-{
+           int kind = kAudioKindMp3, std::int32_t size = 8) {
     const Mp3FormatDescriptor format{channels, rate};
     return AcquireDecoderDriver(how, kind, &format, size, driver);
 }
 
 // Decodes every block of the source, concatenating the PCM.
-Bytes decodeAll(OBAudioDecoder& decoder, OBAudio& source, int* blocks = nullptr)
-{
+Bytes decodeAll(OBAudioDecoder& decoder, OBAudio& source, int* blocks = nullptr) {
     Bytes pcm;
     AudioBufferPtr buffer;
     bool end = false;
     int taken = 0;
     while (decoder.Decode(&source, buffer, end)) {
         ++taken;
-        if (buffer)
-            pcm.insert(pcm.end(), buffer->data(), buffer->data() + buffer->length);
+        if (buffer) pcm.insert(pcm.end(), buffer->data(), buffer->data() + buffer->length);
     }
     EXPECT_TRUE(end);
-    if (blocks)
-        *blocks = taken;
+    if (blocks) *blocks = taken;
     return pcm;
 }
 
-TEST(DecoderCacheTest, EveryMpegRateAndLayoutHasADriver)
-{
+TEST(DecoderCacheTest, EveryMpegRateAndLayoutHasADriver) {
     for (bool stereo : {false, true}) {
         for (std::size_t i = 0; i < kMpegRates.size(); ++i) {
             SCOPED_TRACE(kMpegRates[i]);
@@ -53,8 +48,7 @@ TEST(DecoderCacheTest, EveryMpegRateAndLayoutHasADriver)
     }
 }
 
-TEST(DecoderCacheTest, LookupPicksTheRowByChannelCountAndRefusesOtherRates)
-{
+TEST(DecoderCacheTest, LookupPicksTheRowByChannelCountAndRefusesOtherRates) {
     DecoderDriverPtr driver;
     EXPECT_EQ(lookup(DriverLookup::kCache, 1, 22050, driver), kAudioOk);
     EXPECT_EQ(driver, DecoderDriverCacheSlot(false, 4).driver);
@@ -77,8 +71,7 @@ TEST(DecoderCacheTest, LookupPicksTheRowByChannelCountAndRefusesOtherRates)
     EXPECT_EQ(driver, nullptr);
 }
 
-TEST(DecoderCacheTest, ShutdownEmptiesEverySlot)
-{
+TEST(DecoderCacheTest, ShutdownEmptiesEverySlot) {
     AudioShutdown();
     DecoderDriverPtr driver;
     EXPECT_EQ(lookup(DriverLookup::kCache, 2, 44100, driver), kAudioDecoderFailed);
@@ -88,8 +81,7 @@ TEST(DecoderCacheTest, ShutdownEmptiesEverySlot)
     EXPECT_EQ(lookup(DriverLookup::kCache, 2, 44100, driver), kAudioOk);
 }
 
-TEST(DecoderTest, BlockwiseDecodingEqualsTheWholeStream)
-{
+TEST(DecoderTest, BlockwiseDecodingEqualsTheWholeStream) {
     struct Case {
         const char* file;
         bool stream;
@@ -130,8 +122,7 @@ TEST(DecoderTest, BlockwiseDecodingEqualsTheWholeStream)
     EXPECT_GT(growths, 0);
 }
 
-TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout)
-{
+TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout) {
     // 11025 Hz mono frames declared as 22 kHz stereo: the PCM has the
     // declared rate and layout, so it plays at the right speed.
     auto sound = test::corpusSound(test::kGfxTestSoundsSwf, kSoundMp3, true);
@@ -150,8 +141,7 @@ TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout)
     EXPECT_TRUE(pcm == test::referenceMp3(*sound, 2, 22050));
 }
 
-TEST(DecoderTest, JunkAroundTheFramesCostsNoRealSample)
-{
+TEST(DecoderTest, JunkAroundTheFramesCostsNoRealSample) {
     auto real = test::corpusSound(test::kChildSwf, kSoundMp3, false);
     ASSERT_NE(real, nullptr);
     OFSound sound = *real;

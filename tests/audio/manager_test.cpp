@@ -17,28 +17,24 @@ using namespace std::chrono_literals;
 using test::Bytes;
 using Clock = std::chrono::steady_clock;
 
-AudioCommand command(int code)
-{
+AudioCommand command(int code) {
     AudioCommand c;
     c.code = code;
     return c;
 }
 
-TEST(AudioCommandQueueTest, QuitOvertakesQueuedCommands)
-{
+TEST(AudioCommandQueueTest, QuitOvertakesQueuedCommands) {
     AudioCommandQueue queue;
     ASSERT_TRUE(queue.Push(command(kCommandPlay)));
     ASSERT_TRUE(queue.Push(command(kCommandPause)));
     ASSERT_TRUE(queue.PushFront(command(kCommandQuit)));
     ASSERT_TRUE(queue.Push(command(kCommandResume)));
     EXPECT_EQ(queue.size(), 4u);
-    for (int code : {kCommandQuit, kCommandPlay, kCommandPause, kCommandResume})
-        EXPECT_EQ(queue.WaitPop().code, code);
+    for (int code : {kCommandQuit, kCommandPlay, kCommandPause, kCommandResume}) EXPECT_EQ(queue.WaitPop().code, code);
     EXPECT_FALSE(queue.TryPop().has_value());
 }
 
-TEST(AudioCommandQueueTest, WaitForCommandEndsWhenACommandArrives)
-{
+TEST(AudioCommandQueueTest, WaitForCommandEndsWhenACommandArrives) {
     AudioCommandQueue queue;
     EXPECT_FALSE(queue.WaitForCommand(20ms));
     const auto started = Clock::now();
@@ -52,8 +48,7 @@ TEST(AudioCommandQueueTest, WaitForCommandEndsWhenACommandArrives)
     EXPECT_TRUE(queue.WaitForCommand(0ms)) << "a queued command ends a wait at once";
 }
 
-TEST(AudioHandshakeTest, ASignalGivenBeforeTheWaitIsNotLost)
-{
+TEST(AudioHandshakeTest, ASignalGivenBeforeTheWaitIsNotLost) {
     AudioHandshake handshake;
     handshake.Signal();
     EXPECT_TRUE(handshake.WaitFor(0ms));
@@ -67,21 +62,18 @@ class GatedSource : public OBAudioMP3 {
 public:
     bool Open() override { return true; }
     std::int32_t GetDuration() const override { return 0; }
-    bool Seek(std::int32_t&, int) override
-    {
+    bool Seek(std::int32_t&, int) override {
         ++seeks;
         return true;
     }
-    std::int32_t Read(std::uint8_t*, std::int32_t, bool&, bool& end) override
-    {
+    std::int32_t Read(std::uint8_t*, std::int32_t, bool&, bool& end) override {
         std::unique_lock lock(mutex_);
         ++reads;
         condition_.wait(lock, [this] { return open_; });
         end = true;
         return 0;
     }
-    void openGate()
-    {
+    void openGate() {
         std::lock_guard lock(mutex_);
         open_ = true;
         condition_.notify_all();
@@ -98,8 +90,7 @@ private:
 
 using AudioManagerTest = test::AudioTest;
 
-TEST_F(AudioManagerTest, CommandsNeedARunningWorker)
-{
+TEST_F(AudioManagerTest, CommandsNeedARunningWorker) {
     OBAudioManager manager(notifier);
     ASSERT_TRUE(manager.Init());
     EXPECT_FALSE(manager.IsRunning());
@@ -111,8 +102,7 @@ TEST_F(AudioManagerTest, CommandsNeedARunningWorker)
     EXPECT_EQ(manager.queuedCommands(), 0u);
 }
 
-TEST_F(AudioManagerTest, QuitOvertakesCommandsQueuedBehindIt)
-{
+TEST_F(AudioManagerTest, QuitOvertakesCommandsQueuedBehindIt) {
     auto busy = std::make_shared<GatedSource>();
     auto later = std::make_shared<GatedSource>();
     later->openGate();
@@ -145,8 +135,7 @@ TEST_F(AudioManagerTest, QuitOvertakesCommandsQueuedBehindIt)
     EXPECT_EQ(OBAudioWaveOut::openDevices(), 0);
 }
 
-TEST_F(AudioManagerTest, ShutdownGivesUpOnAWorkerThatDoesNotAnswer)
-{
+TEST_F(AudioManagerTest, ShutdownGivesUpOnAWorkerThatDoesNotAnswer) {
     auto stuck = std::make_shared<GatedSource>();
     {
         OBAudioManager manager(notifier);
@@ -170,8 +159,7 @@ TEST_F(AudioManagerTest, ShutdownGivesUpOnAWorkerThatDoesNotAnswer)
     EXPECT_TRUE(test::eventually([] { return OBAudioWaveOut::openDevices() == 0; }));
 }
 
-TEST_F(AudioManagerTest, AWorkerThatStartsLateFindsItsHandshakeStillThere)
-{
+TEST_F(AudioManagerTest, AWorkerThatStartsLateFindsItsHandshakeStillThere) {
     auto release = std::make_shared<AudioHandshake>();
     {
         OBAudioManager manager(notifier);
@@ -189,27 +177,21 @@ TEST_F(AudioManagerTest, AWorkerThatStartsLateFindsItsHandshakeStillThere)
 // buffer, then quits.
 class ManagerPlayTest : public test::AudioTest {
 protected:
-    std::shared_ptr<OFAudioMP3> sourceOf(const OFSound& sound)
-    {
+    std::shared_ptr<OFAudioMP3> sourceOf(const OFSound& sound) {
         auto source = std::make_shared<OFAudioMP3>(&sound);
         source->Open();
         return source;
     }
 
-    bool playToEnd(OBAudioManager& manager, const OFSound& sound)
-    {
+    bool playToEnd(OBAudioManager& manager, const OFSound& sound) {
         const std::uint64_t handled = manager.handledCommands();
-        if (!manager.Play(sourceOf(sound), 0, 0, 0))
-            return false;
-        return test::eventually([&] {
-                   return manager.handledCommands() > handled && !manager.playerActive();
-               }) &&
+        if (!manager.Play(sourceOf(sound), 0, 0, 0)) return false;
+        return test::eventually([&] { return manager.handledCommands() > handled && !manager.playerActive(); }) &&
                drainDevice(manager.deviceId());
     }
 };
 
-TEST_F(ManagerPlayTest, Mp3SoundsReachTheDeviceComplete)
-{
+TEST_F(ManagerPlayTest, Mp3SoundsReachTheDeviceComplete) {
     struct Case {
         const char* file;
         bool stream;
@@ -240,8 +222,7 @@ TEST_F(ManagerPlayTest, Mp3SoundsReachTheDeviceComplete)
     }
 }
 
-TEST_F(ManagerPlayTest, PauseAndResumeLoseNothing)
-{
+TEST_F(ManagerPlayTest, PauseAndResumeLoseNothing) {
     auto child = test::corpusSound(test::kChildSwf, kSoundMp3, false);
     ASSERT_NE(child, nullptr);
     auto sound = test::repeated(*child, 3);  // three seconds: more than the device lead
@@ -263,8 +244,7 @@ TEST_F(ManagerPlayTest, PauseAndResumeLoseNothing)
     EXPECT_TRUE(test::nonSilent16(recording()) == test::nonSilent16(test::referenceMp3(*sound, 1, 44100)));
 }
 
-TEST_F(ManagerPlayTest, StopEndsOutputAtOnce)
-{
+TEST_F(ManagerPlayTest, StopEndsOutputAtOnce) {
     auto sound = test::corpusSound(test::kMysticSwf, kSoundMp3, true);  // 13 seconds
     ASSERT_NE(sound, nullptr);
     OBAudioManager manager(notifier);
@@ -288,8 +268,7 @@ TEST_F(ManagerPlayTest, StopEndsOutputAtOnce)
     EXPECT_TRUE(std::equal(played.begin(), played.end(), expected.begin()));
 }
 
-TEST_F(ManagerPlayTest, LaterPlaysReuseADeviceOfTheSameFormat)
-{
+TEST_F(ManagerPlayTest, LaterPlaysReuseADeviceOfTheSameFormat) {
     auto child = test::corpusSound(test::kChildSwf, kSoundMp3, false);
     auto stereo = test::corpusSound(test::kStereoSwf, kSoundMp3, false);
     ASSERT_TRUE(child && stereo);
@@ -314,8 +293,7 @@ TEST_F(ManagerPlayTest, LaterPlaysReuseADeviceOfTheSameFormat)
     EXPECT_TRUE(test::nonSilent16(recording()) == expected);
 }
 
-TEST_F(ManagerPlayTest, StopWhilePausedLetsTheNextPlayRun)
-{
+TEST_F(ManagerPlayTest, StopWhilePausedLetsTheNextPlayRun) {
     auto longSound = test::corpusSound(test::kMysticSwf, kSoundMp3, true);
     auto child = test::corpusSound(test::kChildSwf, kSoundMp3, false);
     ASSERT_TRUE(longSound && child);

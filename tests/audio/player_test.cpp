@@ -16,8 +16,7 @@ constexpr std::int32_t kMaxBufferMs = 1100;
 
 class PlayerPacingTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         sound = test::corpusSound(test::kMysticSwf, kSoundMp3, true);
         ASSERT_NE(sound, nullptr);
         source = std::make_shared<OFAudioMP3>(sound.get());
@@ -31,8 +30,7 @@ protected:
     OBAudioWaveOut closed;
 };
 
-TEST_F(PlayerPacingTest, KeepsTheDeviceTwoSecondsAheadOfTheClock)
-{
+TEST_F(PlayerPacingTest, KeepsTheDeviceTwoSecondsAheadOfTheClock) {
     ASSERT_NE(player.outputFormat(), nullptr);
     EXPECT_EQ(player.queueLimit(), 2 * 22050);
 
@@ -60,8 +58,7 @@ TEST_F(PlayerPacingTest, KeepsTheDeviceTwoSecondsAheadOfTheClock)
     EXPECT_LT(player.SleepTime(kT0 + 5.0), 0.0);
 }
 
-TEST_F(PlayerPacingTest, ShiftingTheClockKeepsTheLeadOfBeforeThePause)
-{
+TEST_F(PlayerPacingTest, ShiftingTheClockKeepsTheLeadOfBeforeThePause) {
     ASSERT_EQ(player.Feed(closed, kT0), kFeedMore);
     const double before = player.SleepTime(kT0 + 0.4);
     player.ShiftClock(3.0);  // paused for 3 s
@@ -73,12 +70,10 @@ TEST_F(PlayerPacingTest, ShiftingTheClockKeepsTheLeadOfBeforeThePause)
     EXPECT_EQ(player.writtenTimeMs(), written);
 }
 
-TEST_F(PlayerPacingTest, FinishesWhenAllPcmIsWritten)
-{
+TEST_F(PlayerPacingTest, FinishesWhenAllPcmIsWritten) {
     double now = kT0;
     int result = kFeedMore;
-    for (int round = 0; round < 40 && result == kFeedMore; ++round, now += 1.0)
-        result = player.Feed(closed, now);
+    for (int round = 0; round < 40 && result == kFeedMore; ++round, now += 1.0) result = player.Feed(closed, now);
     ASSERT_EQ(result, kFeedFinished);
     // 257 frames of 576 samples at 11025 Hz; each buffer's time is truncated
     // to whole milliseconds.
@@ -100,8 +95,7 @@ public:
     std::int32_t Read(std::uint8_t*, std::int32_t, bool&, bool&) override { return 0; }
 };
 
-TEST(PlayerTest, DecodingThatStopsEarlyIsRetriedEverySecond)
-{
+TEST(PlayerTest, DecodingThatStopsEarlyIsRetriedEverySecond) {
     OBAudioPlayer player;
     OBAudioWaveOut closed;
     ASSERT_EQ(player.Start(std::make_shared<StarvedSource>(), 0, 0, 0, kT0), kAudioOk);
@@ -109,8 +103,7 @@ TEST(PlayerTest, DecodingThatStopsEarlyIsRetriedEverySecond)
     EXPECT_DOUBLE_EQ(player.SleepTime(kT0), 1.0);
 }
 
-TEST(PlayerTest, StartFailsWithoutSourceOrDecoder)
-{
+TEST(PlayerTest, StartFailsWithoutSourceOrDecoder) {
     OBAudioPlayer player;
     EXPECT_EQ(player.Start(nullptr, 0, 0, 0), kAudioBadArgument);
     EXPECT_EQ(player.outputFormat(), nullptr);

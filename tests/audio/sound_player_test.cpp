@@ -14,8 +14,7 @@ namespace {
 
 using test::Bytes;
 
-OFSound pcmSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool stereo)
-{
+OFSound pcmSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool stereo) {
     OFSound sound;
     sound.format = format;
     sound.rate = rate;
@@ -24,23 +23,17 @@ OFSound pcmSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool ster
     return sound;
 }
 
-void addBlock(OFSound& sound, const Bytes& bytes)
-{
-    sound.addBlock(bytes.data(), bytes.size());
-}
+void addBlock(OFSound& sound, const Bytes& bytes) { sound.addBlock(bytes.data(), bytes.size()); }
 
-int threadCount()
-{
+int threadCount() {
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
     return count;
 }
 
 using SoundPlayerTest = test::AudioTest;
 
-TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer)
-{
+TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer) {
     {
         OFSound sound = pcmSound(kSoundUncompressed, 2, true, true);
         const Bytes signal = test::noise16(22050, 11);  // half a second of stereo
@@ -77,8 +70,7 @@ TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer)
     }
 }
 
-TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples)
-{
+TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples) {
     OFSound sound = pcmSound(kSoundAdpcm, 1, true, false);
     // Any bit string is valid SWF ADPCM: code size, packet headers, codes.
     addBlock(sound, test::noise8(3000, 21));
@@ -88,11 +80,14 @@ TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples)
 
     Bytes expected;
     for (const auto& block : sound.blocks) {
-        sound.decodeAdpcm(block, [](void* out, std::int16_t sample) {
-            auto& bytes = *static_cast<Bytes*>(out);
-            bytes.push_back(std::uint8_t(std::uint16_t(sample)));
-            bytes.push_back(std::uint8_t(std::uint16_t(sample) >> 8));
-        }, &expected);
+        sound.decodeAdpcm(
+            block,
+            [](void* out, std::int16_t sample) {
+                auto& bytes = *static_cast<Bytes*>(out);
+                bytes.push_back(std::uint8_t(std::uint16_t(sample)));
+                bytes.push_back(std::uint8_t(std::uint16_t(sample) >> 8));
+            },
+            &expected);
     }
     ASSERT_EQ(std::int64_t(expected.size()), sound.decodedBytes);
 
@@ -104,8 +99,7 @@ TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples)
     EXPECT_EQ(test::nonSilent16(recording()), test::nonSilent16(expected));
 }
 
-TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager)
-{
+TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager) {
     auto sound = test::corpusSound(test::kGfxTestSoundsSwf, kSoundMp3, false);
     ASSERT_NE(sound, nullptr);
     KSSoundPlayer player;
@@ -120,8 +114,7 @@ TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager)
     EXPECT_TRUE(test::nonSilent16(recording()) == test::nonSilent16(test::referenceMp3(*sound, 1, 11025)));
 }
 
-TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent)
-{
+TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
     KSSoundPlayer player;
     EXPECT_FALSE(player.Play(nullptr, notifier));
     OFSound odd = pcmSound(5, 3, true, true);
@@ -149,8 +142,7 @@ TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent)
     EXPECT_EQ(notifier->postedCount(), 0u);
 }
 
-TEST_F(SoundPlayerTest, AHundredPreviewsLeaveNothingBehind)
-{
+TEST_F(SoundPlayerTest, AHundredPreviewsLeaveNothingBehind) {
     auto mp3 = test::corpusSound(test::kChildSwf, kSoundMp3, false);
     ASSERT_NE(mp3, nullptr);
     OFSound pcm = pcmSound(kSoundUncompressed, 3, true, true);
@@ -162,12 +154,10 @@ TEST_F(SoundPlayerTest, AHundredPreviewsLeaveNothingBehind)
         ASSERT_TRUE(player.Play(i % 2 ? &pcm : mp3.get(), notifier));
         if (i % 10 == 0) {
             // Some previews are closed while the worker is busy playing.
-            ASSERT_TRUE(test::eventually([&] {
-                return player.waveOut() || (player.manager() && player.manager()->deviceId() != 0);
-            }));
+            ASSERT_TRUE(test::eventually(
+                [&] { return player.waveOut() || (player.manager() && player.manager()->deviceId() != 0); }));
         }
-        if (i % 3 == 0)
-            notifier->ReleaseDoneBuffers();
+        if (i % 3 == 0) notifier->ReleaseDoneBuffers();
     }
     notifier->ReleaseDoneBuffers();
     EXPECT_EQ(OBAudioManager::liveWorkers(), 0);
@@ -177,8 +167,7 @@ TEST_F(SoundPlayerTest, AHundredPreviewsLeaveNothingBehind)
         << threadCount() << " threads, " << threads << " before";
 }
 
-TEST(PreviewTimeTest, TextShowsPlayedTimeAgainstTheDuration)
-{
+TEST(PreviewTimeTest, TextShowsPlayedTimeAgainstTheDuration) {
     EXPECT_EQ(PreviewTimeText(PreviewShownTime(5000, 83456), 83456), "00:05.0 - 01:23.4");
     // Laying out before playing starts shows the duration on both sides.
     EXPECT_EQ(PreviewTimeText(PreviewShownTime(4000000000u, 83456), 83456), "01:23.4 - 01:23.4");
@@ -186,8 +175,7 @@ TEST(PreviewTimeTest, TextShowsPlayedTimeAgainstTheDuration)
     EXPECT_EQ(PreviewTimeText(61999, 3599999), "01:01.9 - 59:59.9");
 }
 
-TEST(PreviewTimeTest, PreviewEndsMoreThan100MsAfterTheDuration)
-{
+TEST(PreviewTimeTest, PreviewEndsMoreThan100MsAfterTheDuration) {
     EXPECT_FALSE(PreviewFinished(83556, 83456));
     EXPECT_TRUE(PreviewFinished(83557, 83456));
     EXPECT_FALSE(PreviewFinished(100, 0));

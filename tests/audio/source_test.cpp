@@ -10,8 +10,7 @@ namespace kestrel {
 namespace {
 
 // An MP3 sound whose bytes count up (mod 251) across all blocks.
-OFSound countingSound(const std::vector<std::size_t>& sizes, std::uint8_t rate = 3, bool stereo = false)
-{
+OFSound countingSound(const std::vector<std::size_t>& sizes, std::uint8_t rate = 3, bool stereo = false) {
     OFSound sound;
     sound.format = kSoundMp3;
     sound.rate = rate;
@@ -20,8 +19,7 @@ OFSound countingSound(const std::vector<std::size_t>& sizes, std::uint8_t rate =
     std::uint32_t next = 0;
     for (std::size_t size : sizes) {
         std::vector<std::uint8_t> bytes(size);
-        for (auto& byte : bytes)
-            byte = std::uint8_t(next++ % 251);
+        for (auto& byte : bytes) byte = std::uint8_t(next++ % 251);
         sound.addBlock(bytes.data(), bytes.size());
     }
     return sound;
@@ -34,8 +32,7 @@ struct Taken {
     std::vector<std::uint8_t> bytes;
 };
 
-std::vector<Taken> takeAll(OBAudio& source)
-{
+std::vector<Taken> takeAll(OBAudio& source) {
     std::vector<Taken> taken;
     for (;;) {
         bool start = false;
@@ -52,8 +49,7 @@ std::vector<Taken> takeAll(OBAudio& source)
     }
 }
 
-TEST(OFAudioMP3Test, FormatComesFromTheSoundsFields)
-{
+TEST(OFAudioMP3Test, FormatComesFromTheSoundsFields) {
     const std::int32_t rates[] = {5500, 11025, 22050, 44100};
     for (std::uint8_t code = 0; code < 4; ++code) {
         OFSound sound = countingSound({100, 50}, code, code == 3);
@@ -70,8 +66,7 @@ TEST(OFAudioMP3Test, FormatComesFromTheSoundsFields)
     EXPECT_EQ(OFAudioMP3::rateForCode(7), 44100);
 }
 
-TEST(OFAudioMP3Test, BlocksAreRecutIntoSourceBlocksWithStartAndEnd)
-{
+TEST(OFAudioMP3Test, BlocksAreRecutIntoSourceBlocksWithStartAndEnd) {
     OFSound sound = countingSound({1500, 1500, 1500});
     OFAudioMP3 source(&sound);
     source.Open();
@@ -87,13 +82,11 @@ TEST(OFAudioMP3Test, BlocksAreRecutIntoSourceBlocksWithStartAndEnd)
 
     std::uint32_t expected = 0;
     for (const auto& block : taken) {
-        for (std::uint8_t byte : block.bytes)
-            ASSERT_EQ(byte, expected++ % 251);
+        for (std::uint8_t byte : block.bytes) ASSERT_EQ(byte, expected++ % 251);
     }
 }
 
-TEST(OFAudioMP3Test, ExactMultipleOfTheBlockSizeEndsOnTheLastFullBlock)
-{
+TEST(OFAudioMP3Test, ExactMultipleOfTheBlockSizeEndsOnTheLastFullBlock) {
     OFSound sound = countingSound({1000, 1000, 1000, 1000});
     OFAudioMP3 source(&sound);
     source.Open();
@@ -103,8 +96,7 @@ TEST(OFAudioMP3Test, ExactMultipleOfTheBlockSizeEndsOnTheLastFullBlock)
     EXPECT_TRUE(taken[1].end);
 }
 
-TEST(OFAudioMP3Test, EmptySoundEndsAtOnce)
-{
+TEST(OFAudioMP3Test, EmptySoundEndsAtOnce) {
     OFSound sound = countingSound({});
     OFAudioMP3 source(&sound);
     source.Open();
@@ -122,8 +114,7 @@ TEST(OFAudioMP3Test, EmptySoundEndsAtOnce)
     EXPECT_EQ(out, nullptr);
 }
 
-TEST(OFAudioMP3Test, ReadsTenBlocksAheadAndSeekToOnlyEmptiesTheQueue)
-{
+TEST(OFAudioMP3Test, ReadsTenBlocksAheadAndSeekToOnlyEmptiesTheQueue) {
     OFSound sound = countingSound(std::vector<std::size_t>(30, 2000));
     OFAudioMP3 source(&sound);
     source.Open();
@@ -144,8 +135,7 @@ TEST(OFAudioMP3Test, ReadsTenBlocksAheadAndSeekToOnlyEmptiesTheQueue)
     EXPECT_EQ(next->data[0], std::uint8_t(10 * 2000 % 251));
 }
 
-TEST(OFAudioMP3Test, DetachedSourceNoLongerReadsTheSound)
-{
+TEST(OFAudioMP3Test, DetachedSourceNoLongerReadsTheSound) {
     OFSound sound = countingSound({3000});
     OFAudioMP3 source(&sound);
     source.Open();

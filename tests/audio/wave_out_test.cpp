@@ -14,8 +14,7 @@ namespace {
 
 using test::Bytes;
 
-AudioBufferPtr bufferOf(const Bytes& bytes, std::size_t from, std::size_t to)
-{
+AudioBufferPtr bufferOf(const Bytes& bytes, std::size_t from, std::size_t to) {
     AudioBufferPtr buffer = OBAudioBuffer::allocate(to - from);
     std::copy(bytes.begin() + std::ptrdiff_t(from), bytes.begin() + std::ptrdiff_t(to), buffer->data());
     buffer->length = to - from;
@@ -23,8 +22,7 @@ AudioBufferPtr bufferOf(const Bytes& bytes, std::size_t from, std::size_t to)
 }
 
 // Writes `bytes` as buffers cut at the given byte offsets.
-void writeCut(OBAudioWaveOut& out, const Bytes& bytes, std::vector<std::size_t> cuts)
-{
+void writeCut(OBAudioWaveOut& out, const Bytes& bytes, std::vector<std::size_t> cuts) {
     cuts.insert(cuts.begin(), 0);
     cuts.push_back(bytes.size());
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
@@ -36,8 +34,7 @@ void writeCut(OBAudioWaveOut& out, const Bytes& bytes, std::vector<std::size_t> 
 
 using WaveOutTest = test::AudioTest;
 
-TEST_F(WaveOutTest, BuffersPlayInOrderWithOneCompletionEach)
-{
+TEST_F(WaveOutTest, BuffersPlayInOrderWithOneCompletionEach) {
     OBAudioWaveOut out;
     ASSERT_EQ(out.Open(notifier, kWaveMapper, WaveFormat::pcm(1, 22050, 16)), kAudioOk);
     EXPECT_EQ(out.format(), WaveFormat::pcm(1, 22050, 16));
@@ -61,8 +58,7 @@ TEST_F(WaveOutTest, BuffersPlayInOrderWithOneCompletionEach)
     EXPECT_EQ(test::nonSilent16(recording()), test::nonSilent16(signal));
 }
 
-TEST_F(WaveOutTest, PauseHoldsOutputAndRestartLosesNothing)
-{
+TEST_F(WaveOutTest, PauseHoldsOutputAndRestartLosesNothing) {
     OBAudioWaveOut out;
     ASSERT_EQ(out.Open(notifier, kWaveMapper, WaveFormat::pcm(2, 22050, 16)), kAudioOk);
     const Bytes signal = test::noise16(4 * 2 * 22050, 3);  // four seconds
@@ -80,8 +76,7 @@ TEST_F(WaveOutTest, PauseHoldsOutputAndRestartLosesNothing)
     EXPECT_EQ(test::nonSilent16(recording()), test::nonSilent16(signal));
 }
 
-TEST_F(WaveOutTest, ResetStopsAtOnceAndReturnsEveryBuffer)
-{
+TEST_F(WaveOutTest, ResetStopsAtOnceAndReturnsEveryBuffer) {
     OBAudioWaveOut out;
     ASSERT_EQ(out.Open(notifier, kWaveMapper, WaveFormat::pcm(1, 44100, 16)), kAudioOk);
     const Bytes signal = test::noise16(10 * 44100, 4);  // ten seconds
@@ -111,8 +106,7 @@ TEST_F(WaveOutTest, ResetStopsAtOnceAndReturnsEveryBuffer)
     EXPECT_EQ(OBAudioWaveOut::openDevices(), 0);
 }
 
-TEST_F(WaveOutTest, WithoutADeviceBuffersAreDropped)
-{
+TEST_F(WaveOutTest, WithoutADeviceBuffersAreDropped) {
     OBAudioWaveOut out;
     EXPECT_FALSE(out.isOpen());
     WaveFormat closed;
@@ -127,8 +121,7 @@ TEST_F(WaveOutTest, WithoutADeviceBuffersAreDropped)
     EXPECT_EQ(out.Close(), 0);
 }
 
-TEST_F(WaveOutTest, DeviceThatCannotBeOpenedGivesCode5)
-{
+TEST_F(WaveOutTest, DeviceThatCannotBeOpenedGivesCode5) {
     ::setenv("SDL_DISKAUDIOFILE", (dir.path() + "/missing/folder/device.raw").c_str(), 1);
     OBAudioWaveOut out;
     EXPECT_EQ(out.Open(notifier, kWaveMapper, WaveFormat::pcm(1, 22050, 16)), kAudioNoDevice);
@@ -138,8 +131,7 @@ TEST_F(WaveOutTest, DeviceThatCannotBeOpenedGivesCode5)
     EXPECT_EQ(OBAudioWaveOut::openDevices(), 0);
 }
 
-TEST_F(WaveOutTest, NoSoundSystemGivesCode5)
-{
+TEST_F(WaveOutTest, NoSoundSystemGivesCode5) {
     AudioShutdown();  // drops the start-up hold on the sound system
     ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     OBAudioWaveOut out;
@@ -150,8 +142,7 @@ TEST_F(WaveOutTest, NoSoundSystemGivesCode5)
     AudioStartup();
 }
 
-TEST_F(WaveOutTest, ReleaseFreesOnlyAFinishedBufferOfTheNamedDevice)
-{
+TEST_F(WaveOutTest, ReleaseFreesOnlyAFinishedBufferOfTheNamedDevice) {
     OBAudioWaveOut out;
     ASSERT_EQ(out.Open(notifier, kWaveMapper, WaveFormat::pcm(1, 22050, 16)), kAudioOk);
     writeCut(out, test::noise16(100, 7), {});

@@ -47,7 +47,8 @@ TEST(CliList, JsonOfOneFile) {
     const std::string path = dir.write("movie.swf", soundFile());
     const CliRun run = runCli("list --json " + path);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("{\"file\":\"" + path + "\",\"result\":0,\"message\":\"\",\"resources\":[{"), std::string::npos)
+    EXPECT_NE(run.out.find("{\"file\":\"" + path + "\",\"result\":0,\"message\":\"\",\"resources\":[{"),
+              std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("\"kind\":\"sound\",\"number\":1,\"typeText\":\"WAV 44 kHz Stereo 16 bits\",\"frame\":1"),
               std::string::npos);
@@ -108,10 +109,10 @@ TEST(DemoMovie, HoldsEveryKindKestrelReads) {
     const std::string path = std::string(KESTREL_SOURCE_DIR) + "/samples/demo.swf";
     const CliRun run = runCli("list --json " + path);
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* type : {"\"JPEG RGB\"", "\"JPEG Grayscale\"", "\"JPEG RGBA\"", "\"PNG RGB\"", "\"PNG RGBA\"",
-                             "\"PNG RGB 16 colors\"", "\"PNG RGBA 12 colors\"", "\"WAV 11 kHz Mono 16 bits\"",
-                             "\"WAV 5.5 kHz Mono 8 bits\"", "\"WAV ADPCM 22 kHz Mono 16 bits\"",
-                             "\"MP3 22 kHz Mono 16 bits\""}) {
+    for (const char* type :
+         {"\"JPEG RGB\"", "\"JPEG Grayscale\"", "\"JPEG RGBA\"", "\"PNG RGB\"", "\"PNG RGBA\"", "\"PNG RGB 16 colors\"",
+          "\"PNG RGBA 12 colors\"", "\"WAV 11 kHz Mono 16 bits\"", "\"WAV 5.5 kHz Mono 8 bits\"",
+          "\"WAV ADPCM 22 kHz Mono 16 bits\"", "\"MP3 22 kHz Mono 16 bits\""}) {
         EXPECT_NE(run.out.find(type), std::string::npos) << type;
     }
     EXPECT_NE(run.out.find("\"result\":0"), std::string::npos);
@@ -146,7 +147,7 @@ TEST(CliBatch, FoldersRecursionPerFileFoldersAndJobs) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("in/sub"));
     dir.write("in/a.swf", smallMovie(1));
-    dir.write("in/sub/a.swf", smallMovie(2));       // same title: a-2 folder
+    dir.write("in/sub/a.swf", smallMovie(2));        // same title: a-2 folder
     dir.write("in/sub/cache0001", smallMovie(3));    // no extension, found by signature
     dir.write("in/notes.txt", {'h', 'i', 0, 0, 0});  // ignored
 
@@ -157,14 +158,14 @@ TEST(CliBatch, FoldersRecursionPerFileFoldersAndJobs) {
 
     for (const char* jobs : {"1", "2"}) {
         const std::string out = dir.file(std::string("per") + jobs);
-        CliRun run = runCli("extract -r --per-file-folders --jobs " + std::string(jobs) + " -o " + out + " " +
-                            dir.file("in"));
+        CliRun run =
+            runCli("extract -r --per-file-folders --jobs " + std::string(jobs) + " -o " + out + " " + dir.file("in"));
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "9 written, 0 skipped, 0 failed\n");
-        EXPECT_EQ(filesUnder(out), (std::vector<std::string>{"a-2/a-1.png", "a-2/a-1.wav", "a-2/a-2.png",
-                                                             "a/a-1.png", "a/a-1.wav", "a/a-2.png",
-                                                             "cache0001/cache0001-1.png", "cache0001/cache0001-1.wav",
-                                                             "cache0001/cache0001-2.png"}));
+        EXPECT_EQ(filesUnder(out),
+                  (std::vector<std::string>{"a-2/a-1.png", "a-2/a-1.wav", "a-2/a-2.png", "a/a-1.png", "a/a-1.wav",
+                                            "a/a-2.png", "cache0001/cache0001-1.png", "cache0001/cache0001-1.wav",
+                                            "cache0001/cache0001-2.png"}));
     }
 }
 

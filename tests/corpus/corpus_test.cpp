@@ -92,8 +92,8 @@ const SWFSound& asSound(const SWFRes& r) { return static_cast<const SWFSound&>(r
 
 std::string describe(const SWFRes& r) {
     std::ostringstream s;
-    s << (r.kind == kKindImage ? "image #" : "sound #") << r.number << " (frame " << r.frame << ", "
-      << r.memorySize << " bytes)";
+    s << (r.kind == kKindImage ? "image #" : "sound #") << r.number << " (frame " << r.frame << ", " << r.memorySize
+      << " bytes)";
     return s.str();
 }
 
@@ -108,8 +108,7 @@ struct Matching {
 };
 
 template <typename T>
-void expectField(std::vector<std::string>& problems, const SWFRes& r, const char* field, const T& have,
-                 const T& want) {
+void expectField(std::vector<std::string>& problems, const SWFRes& r, const char* field, const T& have, const T& want) {
     if (have == want) return;
     std::ostringstream s;
     s << describe(r) << ": " << field << " " << have << ", census implies " << want;
@@ -135,8 +134,8 @@ void compareSound(const SWFSound& r, const ExpectedSound& want, std::vector<std:
 // that kind, pairing them by frame and memory size. An uncertain expected
 // image without a record is passed over; a certain one is missing.
 template <typename Want, typename Compare>
-void matchKind(const SWFDocument& doc, int kind, const std::vector<Want>& wants,
-               std::vector<const Want*>& assigned, Matching& m, Compare compare) {
+void matchKind(const SWFDocument& doc, int kind, const std::vector<Want>& wants, std::vector<const Want*>& assigned,
+               Matching& m, Compare compare) {
     std::vector<int> records;
     for (int i = 0; i < doc.count(); ++i) {
         if (doc.resource(i).kind == kind) records.push_back(i);
@@ -173,14 +172,12 @@ Matching matchRecords(const SWFDocument& doc, const Expectation& exp) {
     Matching m;
     m.imageOf.assign(std::size_t(doc.count()), nullptr);
     m.soundOf.assign(std::size_t(doc.count()), nullptr);
-    matchKind(doc, kKindImage, exp.images, m.imageOf, m,
-              [](const SWFRes& r, const ExpectedImage& w, std::vector<std::string>& p) {
-                  compareImage(asImage(r), w, p);
-              });
-    matchKind(doc, kKindSound, exp.sounds, m.soundOf, m,
-              [](const SWFRes& r, const ExpectedSound& w, std::vector<std::string>& p) {
-                  compareSound(asSound(r), w, p);
-              });
+    matchKind(
+        doc, kKindImage, exp.images, m.imageOf, m,
+        [](const SWFRes& r, const ExpectedImage& w, std::vector<std::string>& p) { compareImage(asImage(r), w, p); });
+    matchKind(
+        doc, kKindSound, exp.sounds, m.soundOf, m,
+        [](const SWFRes& r, const ExpectedSound& w, std::vector<std::string>& p) { compareSound(asSound(r), w, p); });
     return m;
 }
 
@@ -235,8 +232,8 @@ TEST_P(CorpusListing, RecordsMatchCensus) {
         if (exp.hasZeroSizeBitmap) {
             EXPECT_TRUE(result == kReadOk || result == kReadDamaged || result == kReadSomeFailed) << result;
         } else {
-            EXPECT_TRUE(result == kReadOk || result == kReadSomeFailed) << "result " << result << " ("
-                                                                        << exp.looseReason << ")";
+            EXPECT_TRUE(result == kReadOk || result == kReadSomeFailed)
+                << "result " << result << " (" << exp.looseReason << ")";
         }
         return;
     }
@@ -470,8 +467,8 @@ void expectPngFile(const OBPicture& picture, const std::string& path) {
     EXPECT_EQ(png.height, picture.height());
     EXPECT_EQ(png.bitDepth, 8);
     const PngExpectation want = pngExpectation(picture);
-    ASSERT_EQ(png.colourType, want.colourType) << "picture format " << picture.format() << ", palette kind "
-                                               << picture.paletteKind();
+    ASSERT_EQ(png.colourType, want.colourType)
+        << "picture format " << picture.format() << ", palette kind " << picture.paletteKind();
     if (png.width != picture.width() || png.height != picture.height() || png.bitDepth != 8) return;
     EXPECT_EQ(firstDifference(png.pixels, want.samples, png.width, want.channels), "") << "PNG against the picture";
 }
@@ -494,8 +491,7 @@ void expectJpegFile(const OBPicture& picture, const std::string& path) {
     EXPECT_LE(mean, kMaxJpegMeanLumaError) << "mean luma difference between the JPEG file and the picture";
 }
 
-void checkImageFile(const SWFImage& image, const std::string& path, const ExpectedImage* want,
-                    const ByteVector* swf) {
+void checkImageFile(const SWFImage& image, const std::string& path, const ExpectedImage* want, const ByteVector* swf) {
     const OBPicture& picture = *image.payload;
     const bool jpegFile = path.size() > 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;
     // A JPEG without transparency is written as JPEG, everything else as PNG.

@@ -210,7 +210,8 @@ WavFile readWavFile(const std::string& path) {
     WavFile out;
     const ByteVector bytes = readFileBytes(path);
     out.fileSize = bytes.size();
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
         out.error = "not RIFF/WAVE";
         return out;
     }

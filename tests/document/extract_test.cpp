@@ -161,8 +161,9 @@ TEST(ExtractResources, FailuresAskToContinueExceptOnTheLastFile) {
     ScriptedHost host;
     const ExtractSummary s = extractResources(doc, out, {1, 0, 2}, host);
     ASSERT_EQ(host.reports.size(), 2u);
-    EXPECT_EQ(host.reports[0].first,
-              "Could not create the following resource:\t \n Sound - 11 kHz - Mono - 8 bits\n\nDo you want to continue ?");
+    EXPECT_EQ(
+        host.reports[0].first,
+        "Could not create the following resource:\t \n Sound - 11 kHz - Mono - 8 bits\n\nDo you want to continue ?");
     EXPECT_EQ(host.reports[0].second, MessageButtons::YesNo);
     EXPECT_EQ(host.reports[1].first, "Unable to create the following file:\t \n" + out + "/movie-2.png\n");
     EXPECT_EQ(host.reports[1].second, MessageButtons::Ok);

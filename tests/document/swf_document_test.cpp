@@ -165,8 +165,8 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
         {dir.write("some.swf", SwfFile().tags(someFailed).bytes()), true, kReadSomeFailed,
          "Errors occurred while reading some resources.", MessageIcon::Warning, 1},
         {notSwfPath, false, kReadNotSwf, "The file " + notSwfPath + " is not a SWF file", MessageIcon::Error, 0},
-        {dir.write("cut.swf", cut), false, kReadDamaged,
-         "Unable to read the SWF file. It may be truncated or damaged.", MessageIcon::Error, 0},
+        {dir.write("cut.swf", cut), false, kReadDamaged, "Unable to read the SWF file. It may be truncated or damaged.",
+         MessageIcon::Error, 0},
     };
     for (const Case& c : cases) {
         SWFDocument doc;
@@ -189,7 +189,8 @@ TEST(SwfDocumentRead, PicturesBeyondTheMemoryBudgetFailInsteadOfExhaustingMemory
     // Three 20 x 20 RGB bitmaps of 1200 bytes each, with distinct colours.
     Tags t;
     for (std::uint32_t c : {0xFF0000FFu, 0x00FF00FFu, 0x0000FFFFu}) {
-        t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 20, 20, deflate(argbRows(std::vector<std::uint32_t>(400, c)))));
+        t.tag(kTagDefineBitsLossless,
+              losslessBody(1, 5, 20, 20, deflate(argbRows(std::vector<std::uint32_t>(400, c)))));
     }
     t.end();
     const std::string path = dir.write("big.swf", SwfFile().tags(t).bytes());

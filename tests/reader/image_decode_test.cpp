@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include <jpeglib.h>
 #include <gif_lib.h>
+#include <jpeglib.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -372,7 +372,7 @@ TEST(Lossless, FifteenBitPixels) {
 
 TEST(Lossless, ThirtyTwoBitPixelsKeepStoredColours) {
     const Bytes data{0x80, 0x40, 0x20, 0x10, 0xFF, 1, 2, 3,  //
-                     0x00, 9, 8, 7, 0x33, 4, 5, 6};
+                     0x00, 9,    8,    7,    0x33, 4, 5, 6};
     DecodedImage rgba = decodeDefineBitsLossless(losslessBody(5, 2, 2, zlibCompress(data)), true);
     ASSERT_EQ(rgba.code, 0);
     EXPECT_EQ(rgba.picture->format(), kFormatRGBA);

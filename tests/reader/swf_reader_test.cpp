@@ -388,7 +388,7 @@ TEST(SwfStreamSounds, Mp3BlocksLoseSampleCountAndSeekFields) {
 
 TEST(SwfEventSounds, SkipRulesAndFields) {
     Tags t;
-    t.tag(kTagDefineSound, Bytes(7, 0))                                       // shorter than 8
+    t.tag(kTagDefineSound, Bytes(7, 0))                                         // shorter than 8
         .tag(kTagDefineSound, defineSoundBody(1, 3, 3, true, true, 4, {1, 2}))  // little-endian PCM
         .tag(kTagDefineSound, defineSoundBody(2, 1, 2, true, true, 99, {7, 8, 9}))
         .tag(kTagDefineSound, defineSoundBody(3, 2, 0, false, false, 9, {0x34, 0x12, 0xAA}))

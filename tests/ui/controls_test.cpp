@@ -408,9 +408,9 @@ TEST(Artwork, EveryPictureHasItsSize) {
         const char* name;
         QSize size;
     } pictures[] = {
-        {artwork::kToolbar, {161, 20}},        {artwork::kToolbarDisabled, {161, 20}}, {artwork::kSmallIcons, {44, 22}},
-        {artwork::kSoundPicture, {23, 22}},    {artwork::kThumbnailFrame, {100, 100}}, {artwork::kBanner, {150, 120}},
-        {artwork::kAbout, {452, 239}},         {artwork::kIcon16, {16, 16}},           {artwork::kIcon32, {32, 32}},
+        {artwork::kToolbar, {161, 20}},     {artwork::kToolbarDisabled, {161, 20}}, {artwork::kSmallIcons, {44, 22}},
+        {artwork::kSoundPicture, {23, 22}}, {artwork::kThumbnailFrame, {100, 100}}, {artwork::kBanner, {150, 120}},
+        {artwork::kAbout, {452, 239}},      {artwork::kIcon16, {16, 16}},           {artwork::kIcon32, {32, 32}},
     };
     for (const auto& p : pictures) {
         const QImage image = artwork::load(QString::fromLatin1(p.name));
@@ -461,7 +461,8 @@ TEST_F(Properties, ImageFields) {
     EXPECT_EQ(dialog.fieldText(KSPropertiesDlg::kType), QStringLiteral("RGBA"));
     EXPECT_EQ(dialog.fieldText(KSPropertiesDlg::kFrame), QStringLiteral("1"));
     // 96 x 64 RGBA: 24576 bytes, 24 KB.
-    EXPECT_EQ(dialog.fieldText(KSPropertiesDlg::kSize), QStringLiteral("%1 bytes (24 KB uncompressed)").arg(r.memorySize));
+    EXPECT_EQ(dialog.fieldText(KSPropertiesDlg::kSize),
+              QStringLiteral("%1 bytes (24 KB uncompressed)").arg(r.memorySize));
     EXPECT_EQ(dialog.fieldText(KSPropertiesDlg::kDimension), QStringLiteral("96 \u00D7 64"));
     EXPECT_TRUE(dialog.field(KSPropertiesDlg::kTitle)->isReadOnly());
 
@@ -535,8 +536,10 @@ TEST(About, PictureSizedWithTheVersionOverIt) {
     for (int y = 0; y < art.height(); ++y)
         for (int x = 0; x < art.width(); ++x) {
             if ((shown.pixel(x, y) & 0xFFFFFF) == (art.pixel(x, y) & 0xFFFFFF)) continue;
-            if (QRect(20, 94, 400, 400).contains(x, y)) ++changedInside;
-            else ++changedOutside;
+            if (QRect(20, 94, 400, 400).contains(x, y))
+                ++changedInside;
+            else
+                ++changedOutside;
         }
     EXPECT_GT(changedInside, 20);
     EXPECT_EQ(changedOutside, 0);

@@ -6,20 +6,21 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QMouseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <memory>
+#include <optional>
 
 #include "document/swf_document.h"
+#include "list_helpers.h"
 #include "test_support.h"
 #include "ui/app/settings.h"
 #include "ui/frame/commands.h"
@@ -27,7 +28,6 @@
 #include "ui/list/child_view.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
-#include "list_helpers.h"
 #include "ui_test_support.h"
 
 namespace kestrel {
@@ -103,8 +103,7 @@ TEST_F(DragOut, FilesAreWrittenWhenTheTargetFirstAsks) {
     QFile::remove(urls[0].toLocalFile());
     EXPECT_EQ(data->urls(), urls);
     EXPECT_FALSE(QFileInfo::exists(urls[0].toLocalFile()));
-    EXPECT_EQ(data->data(QStringLiteral("text/uri-list")),
-              urls[0].toEncoded() + "\r\n" + urls[1].toEncoded() + "\r\n");
+    EXPECT_EQ(data->data(QStringLiteral("text/uri-list")), urls[0].toEncoded() + "\r\n" + urls[1].toEncoded() + "\r\n");
 }
 
 TEST_F(DragOut, NothingIsDeliveredOnceTheDocumentChanged) {
@@ -144,8 +143,8 @@ TEST_F(DragOut, WriteOptionsApplyToDraggedFiles) {
     const QList<QUrl> urls = data->urls();
     ASSERT_EQ(urls.size(), 1);
     const auto& record = static_cast<const SWFImage&>(doc().resource(image_));
-    EXPECT_EQ(bytesOf(urls[0].toLocalFile()),
-              QByteArray(reinterpret_cast<const char*>(record.originalJpeg.data()), qsizetype(record.originalJpeg.size())));
+    EXPECT_EQ(bytesOf(urls[0].toLocalFile()), QByteArray(reinterpret_cast<const char*>(record.originalJpeg.data()),
+                                                         qsizetype(record.originalJpeg.size())));
 }
 
 TEST_F(DragOut, ANewDragRemovesTheFilesOfTheLastOne) {
@@ -256,8 +255,10 @@ protected:
         saved_ = previous ? std::optional<std::string>(previous) : std::nullopt;
     }
     void TearDown() override {
-        if (saved_) ::setenv("XDG_CACHE_HOME", saved_->c_str(), 1);
-        else ::unsetenv("XDG_CACHE_HOME");
+        if (saved_)
+            ::setenv("XDG_CACHE_HOME", saved_->c_str(), 1);
+        else
+            ::unsetenv("XDG_CACHE_HOME");
         test::UiTest::TearDown();
     }
     std::optional<std::string> saved_;

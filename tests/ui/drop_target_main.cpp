@@ -98,8 +98,10 @@ int main(int argc, char** argv) {
     if (source && args.size() < 5) return 2;
     const int at = source ? 3 : 2;
     std::unique_ptr<QWidget> window;
-    if (source) window = std::make_unique<Source>(args.at(2));
-    else window = std::make_unique<Target>(args.at(1));
+    if (source)
+        window = std::make_unique<Source>(args.at(2));
+    else
+        window = std::make_unique<Target>(args.at(1));
     window->setGeometry(args.at(at).toInt(), args.at(at + 1).toInt(), 320, 320);
     window->show();
     QTimer::singleShot(300, window.get(), [&window] {

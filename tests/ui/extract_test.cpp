@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,20 +17,19 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QCloseEvent>
-#include <QDropEvent>
-#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 
 #include "document/extract.h"
 #include "document/swf_document.h"
+#include "list_helpers.h"
 #include "modal_script.h"
 #include "test_support.h"
 #include "ui/app/settings.h"
@@ -40,7 +41,6 @@
 #include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
-#include "list_helpers.h"
 #include "ui_test_support.h"
 
 namespace kestrel {
@@ -150,7 +150,8 @@ TEST_F(Extract, DialogProposesTheMovieFolderAndOffersTheSelection) {
     EXPECT_FALSE(dialog.straightAlphaBox()->isChecked());
     // The check boxes lie below the resource choice, clear of every button.
     const QRect group = dialog.allButton()->parentWidget()->geometry();
-    for (QWidget* box : {static_cast<QWidget*>(dialog.originalJpegBox()), static_cast<QWidget*>(dialog.straightAlphaBox())}) {
+    for (QWidget* box :
+         {static_cast<QWidget*>(dialog.originalJpegBox()), static_cast<QWidget*>(dialog.straightAlphaBox())}) {
         EXPECT_GE(box->geometry().top(), group.bottom());
         EXPECT_TRUE(dialog.rect().contains(box->geometry()));
         for (QPushButton* button : dialog.findChildren<QPushButton*>())
@@ -285,7 +286,8 @@ TEST_F(Extract, AllResourcesOrTheProposalUnchanged) {
     EXPECT_EQ(entries(in(QStringLiteral("all"))), expected);
     // The proposal, confirmed as it was, writes beside the movie and is not
     // remembered.
-    EXPECT_EQ(entries(dir_), (QStringList{QStringLiteral("all"), QStringLiteral("movie-2.jpg"), QStringLiteral("movie.swf")}));
+    EXPECT_EQ(entries(dir_),
+              (QStringList{QStringLiteral("all"), QStringLiteral("movie-2.jpg"), QStringLiteral("movie.swf")}));
     EXPECT_TRUE(lastExtractFolder().isEmpty());
 }
 
@@ -305,8 +307,8 @@ TEST_F(Extract, FolderProblemsStopBeforeAnythingIsWritten) {
     const auto& shown = test::messages().shown;
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0].text, QStringLiteral("Could not extract the resources.\nimages : Invalid Path"));
-    EXPECT_EQ(shown[1].text,
-              QStringLiteral("Could not extract the resources.\n") + locked.refused + QStringLiteral(" : Access denied"));
+    EXPECT_EQ(shown[1].text, QStringLiteral("Could not extract the resources.\n") + locked.refused +
+                                 QStringLiteral(" : Access denied"));
     EXPECT_EQ(shown[0].icon, 1);
     EXPECT_EQ(shown[1].icon, 1);
     EXPECT_FALSE(QFileInfo::exists(locked.refused));
@@ -337,7 +339,8 @@ protected:
     // 'o' old, 'w' written, per row.
     std::string states() {
         std::string out;
-        for (int row : rows_) out += bytesOf(path(row)) == QByteArray("old") ? 'o' : bytesOf(path(row)) == reference(row) ? 'w' : '?';
+        for (int row : rows_)
+            out += bytesOf(path(row)) == QByteArray("old") ? 'o' : bytesOf(path(row)) == reference(row) ? 'w' : '?';
         return out;
     }
 
@@ -459,7 +462,8 @@ TEST_F(Overwrite, FailedFilesAreReportedAndOnlyTheLastWithoutTheQuestion) {
     EXPECT_EQ(shown[0].text, QStringLiteral("Unable to create the following file:\t \n") + path(rows_[1]) +
                                  QStringLiteral("\n\nDo you want to continue ?"));
     EXPECT_EQ(shown[0].type & 0xF, kMbYesNo);
-    EXPECT_EQ(shown[1].text, QStringLiteral("Unable to create the following file:\t \n") + path(rows_[2]) + QStringLiteral("\n"));
+    EXPECT_EQ(shown[1].text,
+              QStringLiteral("Unable to create the following file:\t \n") + path(rows_[2]) + QStringLiteral("\n"));
     EXPECT_EQ(shown[1].type & 0xF, kMbOk);
     for (const auto& m : shown) EXPECT_EQ(m.icon, 3);
     EXPECT_TRUE(test::messages().cursorWasLifted);
@@ -481,8 +485,14 @@ TEST_F(NewFolder, RefusesReservedCharactersAndBackslashPaths) {
     const QString characters =
         QStringLiteral("A folder name can not contain the following characters:\n\t / : * ? \" > < |");
     const std::pair<const char*, QString> cases[] = {
-        {"a*b", characters}, {"a?b", characters}, {"a:b", characters}, {"a\"b", characters},
-        {"a>b", characters}, {"a<b", characters}, {"a|b", characters}, {"a/b", characters},
+        {"a*b", characters},
+        {"a?b", characters},
+        {"a:b", characters},
+        {"a\"b", characters},
+        {"a>b", characters},
+        {"a<b", characters},
+        {"a|b", characters},
+        {"a/b", characters},
         {"\\a", QStringLiteral("Invalid folder name or path")},
         {"a\\\\b", QStringLiteral("Invalid folder name or path")},
     };
@@ -604,11 +614,13 @@ TEST_F(Extract, WriteOptionsReachTheWriter) {
     const int jpeg = rowOf(kKindImage, 1);
     const auto& image = static_cast<const SWFImage&>(doc().resource(jpeg));
     ASSERT_FALSE(image.originalJpeg.empty());
-    const QByteArray original(reinterpret_cast<const char*>(image.originalJpeg.data()), qsizetype(image.originalJpeg.size()));
+    const QByteArray original(reinterpret_cast<const char*>(image.originalJpeg.data()),
+                              qsizetype(image.originalJpeg.size()));
     int premultiplied = -1;
     for (int i = 0; i < doc().count(); ++i) {
         const auto* candidate = dynamic_cast<const SWFImage*>(&doc().resource(i));
-        if (candidate && candidate->premultiplied && candidate->payload && candidate->payload->hasAlpha()) premultiplied = i;
+        if (candidate && candidate->premultiplied && candidate->payload && candidate->payload->hasAlpha())
+            premultiplied = i;
     }
     ASSERT_GE(premultiplied, 0);
     select({jpeg, premultiplied});

@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include "document/swf_document.h"
+#include "list_helpers.h"
 #include "swfbuilder/swf_builder.h"
 #include "test_support.h"
 #include "ui/app/kestrel_app.h"
@@ -27,7 +28,6 @@
 #include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
-#include "list_helpers.h"
 #include "ui/list/main_view.h"
 #include "ui/preview/pict_view.h"
 #include "ui_test_support.h"
@@ -82,8 +82,9 @@ TEST_F(Frame, StartsEmptyWithEveryFileCommandOff) {
     for (int id : {kCmdOpen, kCmdOpenInternetCache, kCmdHelpContents, kCmdAbout, kCmdExit, kCmdToggleToolbar,
                    kCmdToggleStatusBar})
         EXPECT_TRUE(enabled(id)) << id;
-    for (int id : {kCmdCloseSwf, kCmdLaunchSwf, kCmdExtract, kCmdView, kCmdSelectAll, kCmdInvertSelection, kCmdProperties,
-                   kCmdLargeIcons, kCmdDetails, kCmdSortType, kCmdSortFrame, kCmdSortMemory, kCmdSortDimension})
+    for (int id :
+         {kCmdCloseSwf, kCmdLaunchSwf, kCmdExtract, kCmdView, kCmdSelectAll, kCmdInvertSelection, kCmdProperties,
+          kCmdLargeIcons, kCmdDetails, kCmdSortType, kCmdSortFrame, kCmdSortMemory, kCmdSortDimension})
         EXPECT_FALSE(enabled(id)) << id;
     EXPECT_FALSE(checked(kCmdLargeIcons));
     EXPECT_FALSE(checked(kCmdDetails));
@@ -274,7 +275,8 @@ TEST_F(Frame, MenusToolbarAndPrompts) {
     EXPECT_EQ(frame().action(kCmdCloseSwf)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F4));
     EXPECT_EQ(frame().action(kCmdView)->shortcuts(),
               (QList<QKeySequence>{QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
-    EXPECT_EQ(frame().action(kCmdProperties)->statusTip(), QStringLiteral("Display details about the selected resource"));
+    EXPECT_EQ(frame().action(kCmdProperties)->statusTip(),
+              QStringLiteral("Display details about the selected resource"));
     EXPECT_EQ(frame().action(kCmdProperties)->toolTip(), QStringLiteral("Properties"));
     EXPECT_EQ(frame().action(kCmdInvertSelection)->statusTip(),
               QStringLiteral("Reverse which resources are selected and which are not"));
@@ -372,7 +374,8 @@ TEST_F(Frame, CloseSequenceSurvivesARestart) {
 
     start();
     EXPECT_EQ(app_->recentFiles().entries().value(0), QFileInfo(demoFile()).absoluteFilePath());
-    EXPECT_EQ(frame().action(kCmdRecentFirst)->text(), QStringLiteral("&1 ") + QFileInfo(demoFile()).absoluteFilePath());
+    EXPECT_EQ(frame().action(kCmdRecentFirst)->text(),
+              QStringLiteral("&1 ") + QFileInfo(demoFile()).absoluteFilePath());
     EXPECT_EQ(pane().viewMode(), 1);
     EXPECT_EQ(pane().sortKey(), -3);
     EXPECT_TRUE(frame().statusBarPanes()->isHidden());

@@ -40,7 +40,8 @@ protected:
     }
     void clickHeader(int column) {
         QHeaderView* header = list().detailsView()->header();
-        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     }
 };
@@ -49,8 +50,10 @@ TEST_F(List, OpensSortedByTypeWithImagesFirst) {
     EXPECT_EQ(pane().sortKey(), 1);
     bool seenSound = false;
     for (int i = 0; i < doc().count(); ++i) {
-        if (doc().resource(i).kind == kKindSound) seenSound = true;
-        else EXPECT_FALSE(seenSound) << "image after a sound at " << i;
+        if (doc().resource(i).kind == kKindSound)
+            seenSound = true;
+        else
+            EXPECT_FALSE(seenSound) << "image after a sound at " << i;
     }
     // Item i shows record i.
     for (int i = 0; i < doc().count(); ++i) {
@@ -134,7 +137,8 @@ TEST_F(List, ClickingAnItemSelectsItAndDescribesIt) {
     EXPECT_EQ(list().selectedIndices(), std::vector<int>{2});
     EXPECT_EQ(frame().statusBarPanes()->paneText(0), QStringLiteral("1 resource selected"));
     EXPECT_EQ(frame().statusBarPanes()->paneText(1), QString::fromStdString(doc().resource(2).description));
-    QTest::mouseClick(list().detailsView()->viewport(), Qt::LeftButton, Qt::ControlModifier, list().itemRect(5).center());
+    QTest::mouseClick(list().detailsView()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list().itemRect(5).center());
     EXPECT_EQ(list().selectedIndices(), (std::vector<int>{2, 5}));
     EXPECT_EQ(frame().statusBarPanes()->paneText(1), pane().path());
     frame().updateCommandUI();

@@ -61,8 +61,10 @@ private:
             ADD_FAILURE() << "unexpected dialog: " << active->metaObject()->className() << " \""
                           << active->windowTitle().toStdString() << "\"";
             waiting_.invalidate();
-            if (auto* dialog = qobject_cast<QDialog*>(active)) dialog->reject();
-            else active->close();
+            if (auto* dialog = qobject_cast<QDialog*>(active))
+                dialog->reject();
+            else
+                active->close();
             return;
         }
         waiting_.invalidate();

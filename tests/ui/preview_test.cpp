@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "document/swf_document.h"
+#include "preview_test_support.h"
 #include "test_support.h"
 #include "ui/controls/control_library.h"
 #include "ui/frame/commands.h"
@@ -23,7 +24,6 @@
 #include "ui/preview/preview_art.h"
 #include "ui/preview/view_image.h"
 #include "ui_test_support.h"
-#include "preview_test_support.h"
 
 namespace kestrel {
 namespace {
@@ -63,7 +63,8 @@ QRect boundsOf(const QImage& image, QRgb colour) {
     QRect bounds;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) != 0 && rgbAt(image, x, y) == (colour | 0xFF000000u)) bounds |= QRect(x, y, 1, 1);
+            if (qAlpha(image.pixel(x, y)) != 0 && rgbAt(image, x, y) == (colour | 0xFF000000u))
+                bounds |= QRect(x, y, 1, 1);
     return bounds;
 }
 
@@ -76,9 +77,17 @@ TEST(DisplayBitmap, FullyTransparentPixelsShowTheCheckerboard) {
     ASSERT_EQ(bitmap.image().size(), QSize(12, 11));
     // 5-pixel squares from the top-left corner, starting with 122.
     const QImage& image = bitmap.image();
-    for (auto [x, y, grey] : std::vector<std::tuple<int, int, int>>{
-             {0, 0, 122}, {4, 4, 122}, {5, 0, 165}, {9, 4, 165}, {0, 5, 165}, {5, 5, 122}, {10, 0, 122}, {10, 10, 122},
-             {11, 5, 165}, {4, 10, 122}, {5, 10, 165}}) {
+    for (auto [x, y, grey] : std::vector<std::tuple<int, int, int>>{{0, 0, 122},
+                                                                    {4, 4, 122},
+                                                                    {5, 0, 165},
+                                                                    {9, 4, 165},
+                                                                    {0, 5, 165},
+                                                                    {5, 5, 122},
+                                                                    {10, 0, 122},
+                                                                    {10, 10, 122},
+                                                                    {11, 5, 165},
+                                                                    {4, 10, 122},
+                                                                    {5, 10, 165}}) {
         EXPECT_EQ(rgbAt(image, x, y), qRgb(grey, grey, grey)) << x << "," << y;
     }
 }
@@ -155,7 +164,8 @@ TEST_F(Thumbnails, ScaledPictureIsCentredOnTheFrame) {
     EXPECT_EQ(boundsOf(second, qRgb(0, 0, 200)), QRect(38, 39, 23, 22));
     // Outside the picture the frame shows; its white is transparent.
     for (const QPoint p : {QPoint(97, 50), QPoint(50, 98), QPoint(0, 0), QPoint(99, 99)})
-        EXPECT_EQ(second.pixel(p), frame_.pixel(p) == qRgb(255, 255, 255) ? 0u : frame_.pixel(p)) << p.x() << "," << p.y();
+        EXPECT_EQ(second.pixel(p), frame_.pixel(p) == qRgb(255, 255, 255) ? 0u : frame_.pixel(p))
+            << p.x() << "," << p.y();
 }
 
 TEST_F(Thumbnails, TheCacheSlotIsFilledOnceAndThenUsedAsItIs) {
@@ -241,9 +251,10 @@ protected:
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 20; ++x) small.push_back(x < 10 ? 0xC80000FFu : 0x0000C8FFu);
         test::addLossless(tags, 1, 20, 10, small, false);
-        test::addLossless(tags, 2, 40, 30, test::solid(40, 30, 0), true);              // fully transparent
+        test::addLossless(tags, 2, 40, 30, test::solid(40, 30, 0), true);             // fully transparent
         test::addLossless(tags, 3, 90, 30, test::solid(90, 30, 0x00C800FFu), false);  // green
-        test::addLossless(tags, 4, screen_.width() + 100, 50, test::solid(screen_.width() + 100, 50, 0x804020FFu), false);
+        test::addLossless(tags, 4, screen_.width() + 100, 50, test::solid(screen_.width() + 100, 50, 0x804020FFu),
+                          false);
         // Half-transparent red, premultiplied as the tag stores it.
         test::addLossless(tags, 5, 12, 12, test::solid(12, 12, 0x80000080u), true);
         test::addPcmSound(tags, 6, 300, true);
@@ -286,7 +297,7 @@ TEST_F(Pictures, EveryThumbnailStandsAtItsReadingPosition) {
     // The list is sorted, but each record keeps the thumbnail built from
     // its own picture when the file was read.
     const int order[] = {imageRow(20, 10), imageRow(40, 30), imageRow(90, 30), imageRow(screen_.width() + 100, 50),
-                         imageRow(12, 12), soundRow(true), soundRow(false)};
+                         imageRow(12, 12), soundRow(true),   soundRow(false)};
     for (int reading = 0; reading < 7; ++reading) {
         ASSERT_GE(order[reading], 0);
         EXPECT_EQ(doc().resource(order[reading]).largeIconIndex, reading);
@@ -479,8 +490,8 @@ TEST_F(LargeFile, ThumbnailsFollowTheReadingProgress) {
         ASSERT_TRUE(icon) << i;
         const QImage cell = icon->toImage();
         ASSERT_EQ(cell.size(), QSize(100, 100));
-        const OBCBitmap expected = OBCBitmap::fromPicture(*record.thumbnail, record.kind == kKindImage &&
-                                                                                 static_cast<const SWFImage&>(record).premultiplied);
+        const OBCBitmap expected = OBCBitmap::fromPicture(
+            *record.thumbnail, record.kind == kKindImage && static_cast<const SWFImage&>(record).premultiplied);
         const int w = expected.width();
         const int h = expected.height();
         ASSERT_LE(w, 94);
@@ -490,8 +501,10 @@ TEST_F(LargeFile, ThumbnailsFollowTheReadingProgress) {
         for (const QPoint p : {QPoint(0, 0), QPoint(w - 1, h - 1), QPoint(w / 2, h / 2), QPoint(w - 1, 0)}) {
             const QRgb want = expected.image().pixel(p) | 0xFF000000u;
             const QRgb got = cell.pixel(at + p);
-            if (want == 0xFFFFFFFFu) EXPECT_EQ(qAlpha(got), 0) << i;
-            else EXPECT_EQ(got, want) << i << " at " << p.x() << "," << p.y();
+            if (want == 0xFFFFFFFFu)
+                EXPECT_EQ(qAlpha(got), 0) << i;
+            else
+                EXPECT_EQ(got, want) << i << " at " << p.x() << "," << p.y();
         }
         // ... and the frame untouched around it.
         EXPECT_EQ(cell.pixel(99, 99), frameArt.pixel(99, 99)) << i;

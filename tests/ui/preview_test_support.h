@@ -42,9 +42,9 @@ inline void selectOnly(KSListCtrl& list, int row) {
 }
 
 struct ModalRun {
-    bool opened = false;      // a preview of the wanted kind came up
-    bool timedOut = false;    // the watchdog had to close it
-    qint64 elapsedMs = 0;     // how long the modal loop ran
+    bool opened = false;    // a preview of the wanted kind came up
+    bool timedOut = false;  // the watchdog had to close it
+    qint64 elapsedMs = 0;   // how long the modal loop ran
 };
 
 // Runs `trigger` (which opens a modal preview) and calls `inside` with

@@ -59,8 +59,8 @@ TEST(PrefsEncoding, StreamIsLevelThreeZlib) {
 TEST(PrefsDecoding, RejectsShortAndMalformedValues) {
     const QString good = encodePrefs(SettingsRecord{1, 1, 4, 1, 1});
     EXPECT_FALSE(decodePrefs(QString()));
-    EXPECT_FALSE(decodePrefs(good.left(7)));   // not decoded at all
-    EXPECT_FALSE(decodePrefs(good.left(8)));   // length only: inflate fails
+    EXPECT_FALSE(decodePrefs(good.left(7)));                // not decoded at all
+    EXPECT_FALSE(decodePrefs(good.left(8)));                // length only: inflate fails
     EXPECT_FALSE(decodePrefs(good.left(good.size() - 8)));  // stream cut short
     // A stored length that does not match what the stream holds.
     const std::vector<std::uint8_t> raw = recordBytes(SettingsRecord{1, 1, 4, 1, 1});
@@ -140,7 +140,8 @@ TEST(RecentFiles, NewestFirstWithoutDuplicatesAndAtMostEight) {
 
 TEST(RecentFiles, MenuTextNumbersAndDoublesAmpersands) {
     EXPECT_EQ(RecentFileList::menuText(0, QStringLiteral("/a/b.swf")), QStringLiteral("&1 /a/b.swf"));
-    EXPECT_EQ(RecentFileList::menuText(7, QStringLiteral("/a/R&D & more.swf")), QStringLiteral("&8 /a/R&&D && more.swf"));
+    EXPECT_EQ(RecentFileList::menuText(7, QStringLiteral("/a/R&D & more.swf")),
+              QStringLiteral("&8 /a/R&&D && more.swf"));
 }
 
 TEST_F(StoredSettings, RecentFilesSurviveSaveAndLoad) {

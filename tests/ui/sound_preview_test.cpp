@@ -11,6 +11,7 @@
 
 #include "audio/wave_out.h"
 #include "document/swf_document.h"
+#include "preview_test_support.h"
 #include "test_support.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
@@ -20,12 +21,13 @@
 #include "ui/preview/preview_art.h"
 #include "ui/preview/view_sound.h"
 #include "ui_test_support.h"
-#include "preview_test_support.h"
 
 namespace kestrel {
 namespace {
 
-int threadCount() { return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
+int threadCount() {
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
 
 class SoundPreview : public test::UiTest {
 protected:
@@ -87,8 +89,8 @@ TEST_F(SoundPreview, UncompressedSoundPlaysOnADeviceUntilAKeyCloses) {
         EXPECT_EQ(OBAudioWaveOut::openDevices(), 1);
         // Sized for the widest text: the duration against itself.
         const QFontMetrics metrics(QFont(QStringLiteral("Verdana"), 18, QFont::Bold));
-        EXPECT_EQ(preview.width(),
-                  metrics.horizontalAdvance(QStringLiteral("00:00.6 - 00:00.6")) + 10 + 43 + 2 * preview_art::kDialogFrame);
+        EXPECT_EQ(preview.width(), metrics.horizontalAdvance(QStringLiteral("00:00.6 - 00:00.6")) + 10 + 43 +
+                                       2 * preview_art::kDialogFrame);
         wait(150);
         const QString text = preview.timeText();
         EXPECT_TRUE(text.startsWith(QStringLiteral("00:00."))) << text.toStdString();
@@ -192,9 +194,8 @@ TEST_F(SoundPreview, ThePlayButtonOfThePanelOpensIt) {
     KSPlayButton* button = panel.playButton();
     ASSERT_TRUE(button->isVisible());
     test::saveScreenShot("panel-sound");
-    const test::ModalRun run = test::runPreview<KSViewSound>(
-        [button] { QTest::mouseClick(button, Qt::LeftButton); },
-        [](KSViewSound& preview) { preview.close(); });
+    const test::ModalRun run = test::runPreview<KSViewSound>([button] { QTest::mouseClick(button, Qt::LeftButton); },
+                                                             [](KSViewSound& preview) { preview.close(); });
     EXPECT_TRUE(run.opened);
     EXPECT_FALSE(run.timedOut);
 }

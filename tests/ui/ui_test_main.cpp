@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
     QTemporaryDir settingsHome;
     qputenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsHome.filePath(QStringLiteral("user")));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, settingsHome.filePath(QStringLiteral("system")));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
+                       settingsHome.filePath(QStringLiteral("system")));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsHome.filePath(QStringLiteral("user")));
     QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, settingsHome.filePath(QStringLiteral("system")));
 

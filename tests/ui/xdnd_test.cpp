@@ -7,7 +7,6 @@
 // child run of this executable drags resources and exits.
 #include <gtest/gtest.h>
 
-
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
@@ -26,6 +25,7 @@
 
 #include "document/swf_document.h"
 #include "fake_input.h"
+#include "list_helpers.h"
 #include "test_support.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
@@ -35,7 +35,6 @@
 #include "ui/list/child_view.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
-#include "list_helpers.h"
 
 namespace kestrel {
 namespace {
@@ -172,7 +171,8 @@ TEST_F(RealDrag, TwoResourcesReachAnotherProgramAsFiles) {
         EXPECT_EQ(bytesOf(received.filePath(QString::fromLatin1(name))), bytesOf(QString::fromStdString(path))) << name;
     }
     // The target copied them out of the program's own temporary folder.
-    EXPECT_EQ(entries(DragOutFolder::path()), (QStringList{QStringLiteral("demo-1.jpg"), QStringLiteral("demo-1.wav")}));
+    EXPECT_EQ(entries(DragOutFolder::path()),
+              (QStringList{QStringLiteral("demo-1.jpg"), QStringLiteral("demo-1.wav")}));
     EXPECT_TRUE(frame().document());
     EXPECT_EQ(messagesShown, 0);
 }
@@ -305,7 +305,8 @@ int main(int argc, char** argv) {
     QTemporaryDir settingsHome;
     qputenv("XDG_CONFIG_HOME", settingsHome.path().toLocal8Bit());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsHome.filePath(QStringLiteral("user")));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, settingsHome.filePath(QStringLiteral("system")));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope,
+                       settingsHome.filePath(QStringLiteral("system")));
 
     const bool child = argc == 3 && std::string(argv[1]) == "--drag-child";
     const char* platform = std::getenv("QT_QPA_PLATFORM");

@@ -43,27 +43,67 @@ enum TagCode : std::uint16_t {
 // Little-endian byte writer with an MSB-first bit writer on the side.
 class Writer {
 public:
-    Writer& u8(std::uint32_t v) { flushBits(); out_.push_back(std::uint8_t(v)); return *this; }
-    Writer& u16(std::uint32_t v) { u8(v & 0xFF); return u8((v >> 8) & 0xFF); }
-    Writer& u32(std::uint32_t v) { u16(v & 0xFFFF); return u16(v >> 16); }
-    Writer& u16be(std::uint32_t v) { u8((v >> 8) & 0xFF); return u8(v & 0xFF); }
-    Writer& bytes(const Bytes& b) { flushBits(); out_.insert(out_.end(), b.begin(), b.end()); return *this; }
-    Writer& bytes(std::initializer_list<std::uint8_t> b) { flushBits(); out_.insert(out_.end(), b); return *this; }
-    Writer& text(std::string_view s) { flushBits(); out_.insert(out_.end(), s.begin(), s.end()); return *this; }
-    Writer& zeros(std::size_t n) { flushBits(); out_.insert(out_.end(), n, 0); return *this; }
+    Writer& u8(std::uint32_t v) {
+        flushBits();
+        out_.push_back(std::uint8_t(v));
+        return *this;
+    }
+    Writer& u16(std::uint32_t v) {
+        u8(v & 0xFF);
+        return u8((v >> 8) & 0xFF);
+    }
+    Writer& u32(std::uint32_t v) {
+        u16(v & 0xFFFF);
+        return u16(v >> 16);
+    }
+    Writer& u16be(std::uint32_t v) {
+        u8((v >> 8) & 0xFF);
+        return u8(v & 0xFF);
+    }
+    Writer& bytes(const Bytes& b) {
+        flushBits();
+        out_.insert(out_.end(), b.begin(), b.end());
+        return *this;
+    }
+    Writer& bytes(std::initializer_list<std::uint8_t> b) {
+        flushBits();
+        out_.insert(out_.end(), b);
+        return *this;
+    }
+    Writer& text(std::string_view s) {
+        flushBits();
+        out_.insert(out_.end(), s.begin(), s.end());
+        return *this;
+    }
+    Writer& zeros(std::size_t n) {
+        flushBits();
+        out_.insert(out_.end(), n, 0);
+        return *this;
+    }
     // n bits of v, most significant first.
     Writer& bits(std::uint32_t v, int n) {
         for (int i = n - 1; i >= 0; --i) {
             acc_ = std::uint8_t((acc_ << 1) | ((v >> i) & 1));
-            if (++nbits_ == 8) { out_.push_back(acc_); acc_ = 0; nbits_ = 0; }
+            if (++nbits_ == 8) {
+                out_.push_back(acc_);
+                acc_ = 0;
+                nbits_ = 0;
+            }
         }
         return *this;
     }
     Writer& flushBits() {
-        if (nbits_ > 0) { out_.push_back(std::uint8_t(acc_ << (8 - nbits_))); acc_ = 0; nbits_ = 0; }
+        if (nbits_ > 0) {
+            out_.push_back(std::uint8_t(acc_ << (8 - nbits_)));
+            acc_ = 0;
+            nbits_ = 0;
+        }
         return *this;
     }
-    Bytes take() { flushBits(); return std::move(out_); }
+    Bytes take() {
+        flushBits();
+        return std::move(out_);
+    }
     std::size_t size() const { return out_.size(); }
 
 private:
@@ -89,19 +129,30 @@ public:
     }
     // A header that declares `declaredLength` whatever follows (lying lengths).
     Tags& header(std::uint16_t code, std::uint32_t declaredLength) {
-        if (declaredLength < 0x3F) w_.u16(std::uint32_t(code) << 6 | declaredLength);
-        else w_.u16(std::uint32_t(code) << 6 | 0x3F).u32(declaredLength);
+        if (declaredLength < 0x3F)
+            w_.u16(std::uint32_t(code) << 6 | declaredLength);
+        else
+            w_.u16(std::uint32_t(code) << 6 | 0x3F).u32(declaredLength);
         return *this;
     }
-    Tags& showFrame(int count = 1) { for (int i = 0; i < count; ++i) tag(kTagShowFrame); return *this; }
+    Tags& showFrame(int count = 1) {
+        for (int i = 0; i < count; ++i) tag(kTagShowFrame);
+        return *this;
+    }
     Tags& end() { return tag(kTagEnd); }
-    Tags& raw(const Bytes& b) { w_.bytes(b); return *this; }
+    Tags& raw(const Bytes& b) {
+        w_.bytes(b);
+        return *this;
+    }
     Tags& sprite(std::uint16_t id, std::uint16_t frameCount, const Tags& inner) {
         Writer body;
         body.u16(id).u16(frameCount).bytes(inner.bytes());
         return tag(kTagDefineSprite, body.take());
     }
-    Bytes bytes() const { Writer copy = w_; return copy.take(); }
+    Bytes bytes() const {
+        Writer copy = w_;
+        return copy.take();
+    }
 
 private:
     Writer w_;
@@ -110,23 +161,58 @@ private:
 // The file: header, frame RECT, rate, count, then the tags.
 class SwfFile {
 public:
-    SwfFile& compressed(bool on = true) { compressed_ = on; return *this; }
-    SwfFile& signature(std::string_view sig) { signature_ = std::string(sig); return *this; }
-    SwfFile& version(std::uint8_t v) { version_ = v; return *this; }
-    SwfFile& frameRate(std::uint16_t raw88) { rate_ = raw88; return *this; }
-    SwfFile& frames(std::uint16_t n) { frames_ = n; return *this; }
-    SwfFile& stage(std::int32_t w, std::int32_t h) { width_ = w; height_ = h; return *this; }
+    SwfFile& compressed(bool on = true) {
+        compressed_ = on;
+        return *this;
+    }
+    SwfFile& signature(std::string_view sig) {
+        signature_ = std::string(sig);
+        return *this;
+    }
+    SwfFile& version(std::uint8_t v) {
+        version_ = v;
+        return *this;
+    }
+    SwfFile& frameRate(std::uint16_t raw88) {
+        rate_ = raw88;
+        return *this;
+    }
+    SwfFile& frames(std::uint16_t n) {
+        frames_ = n;
+        return *this;
+    }
+    SwfFile& stage(std::int32_t w, std::int32_t h) {
+        width_ = w;
+        height_ = h;
+        return *this;
+    }
     // Header length field; by default the true uncompressed length.
-    SwfFile& declaredLength(std::uint32_t n) { declared_ = n; return *this; }
-    SwfFile& tags(const Tags& t) { tags_ = t.bytes(); return *this; }
-    SwfFile& body(const Bytes& b) { tags_ = b; return *this; }
+    SwfFile& declaredLength(std::uint32_t n) {
+        declared_ = n;
+        return *this;
+    }
+    SwfFile& tags(const Tags& t) {
+        tags_ = t.bytes();
+        return *this;
+    }
+    SwfFile& body(const Bytes& b) {
+        tags_ = b;
+        return *this;
+    }
     // Cut the finished file to n bytes.
-    SwfFile& truncate(std::size_t n) { truncate_ = n; return *this; }
+    SwfFile& truncate(std::size_t n) {
+        truncate_ = n;
+        return *this;
+    }
 
     // The body after the 8 header bytes, uncompressed.
     Bytes uncompressedBody() const {
         Writer w;
-        w.bits(15, 5).bits(0, 15).bits(std::uint32_t(width_ * 20), 15).bits(0, 15).bits(std::uint32_t(height_ * 20), 15);
+        w.bits(15, 5)
+            .bits(0, 15)
+            .bits(std::uint32_t(width_ * 20), 15)
+            .bits(0, 15)
+            .bits(std::uint32_t(height_ * 20), 15);
         w.flushBits();
         w.u16(rate_).u16(frames_).bytes(tags_);
         return w.take();
@@ -261,12 +347,12 @@ inline Bytes defineBitsJpeg3Body(std::uint16_t id, const Bytes& jpeg, const Byte
 // starting with the raw sample and step index.
 inline Bytes adpcmEncode(const std::vector<std::int16_t>& samples, bool stereo, int codeBits) {
     static const int kSteps[89] = {
-        7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-        31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-        130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-        544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-        9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+        7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+        31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+        130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+        544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+        2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+        9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
     static const int kIndex2[] = {-1, 2};
     static const int kIndex3[] = {-1, -1, 2, 4};
     static const int kIndex4[] = {-1, -1, -1, -1, 2, 4, 6, 8};

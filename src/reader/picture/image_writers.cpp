@@ -35,11 +35,11 @@ void pngWriteData(png_structp png, png_bytep data, png_size_t length) {
 
 int pngColourType(int format) {
     switch (format) {
-    case kFormatRGBA: return PNG_COLOR_TYPE_RGB_ALPHA;
-    case kFormatAlpha:
-    case kFormatGrayscale: return PNG_COLOR_TYPE_GRAY;
-    case kFormatGrayAlpha: return PNG_COLOR_TYPE_GRAY_ALPHA;
-    default: return PNG_COLOR_TYPE_RGB;
+        case kFormatRGBA: return PNG_COLOR_TYPE_RGB_ALPHA;
+        case kFormatAlpha:
+        case kFormatGrayscale: return PNG_COLOR_TYPE_GRAY;
+        case kFormatGrayAlpha: return PNG_COLOR_TYPE_GRAY_ALPHA;
+        default: return PNG_COLOR_TYPE_RGB;
     }
 }
 
@@ -97,8 +97,8 @@ void pngReadData(png_structp png, png_bytep out, png_size_t length) {
 struct PngLayout {
     png_uint_32 width;
     png_uint_32 height;
-    int colourType;    // after the transforms
-    int channels;      // after the transforms
+    int colourType;  // after the transforms
+    int channels;    // after the transforms
     png_size_t rowBytes;
     int passes;
     int paletteCount;  // palette images: 1..256 entries in palette
@@ -153,7 +153,11 @@ struct PngRowJob {
     void* context;
 };
 
-enum class ReadOutcome { done, failed, cancelled };
+enum class ReadOutcome {
+    done,
+    failed,
+    cancelled
+};
 
 ReadOutcome pngReadRows(png_structp png, const PngRowJob* job) {
     if (job->rows) {
@@ -180,11 +184,11 @@ ReadOutcome pngReadRowsGuarded(png_structp png, const PngRowJob* job) {
 int pictureFormatFor(const PngLayout& layout) {
     if (layout.colourType == PNG_COLOR_TYPE_PALETTE) return layout.channels == 1 ? kFormatIndexed : 0;
     switch (layout.channels) {
-    case 1: return kFormatGrayscale;
-    case 2: return kFormatGrayAlpha;
-    case 3: return kFormatRGB;
-    case 4: return kFormatRGBA;
-    default: return 0;
+        case 1: return kFormatGrayscale;
+        case 2: return kFormatGrayAlpha;
+        case 3: return kFormatRGB;
+        case 4: return kFormatRGBA;
+        default: return 0;
     }
 }
 

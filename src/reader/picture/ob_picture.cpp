@@ -16,14 +16,14 @@ bool knownFormat(int format) { return format >= kFormatRGB && format <= kFormatR
 
 std::unique_ptr<OBPicture> makeEmpty(int format) {
     switch (format) {
-    case kFormatRGB: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureRGB());
-    case kFormatRGBA: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureRGBA());
-    case kFormatAlpha: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureAlpha());
-    case kFormatGrayscale: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureGrayscale());
-    case kFormatGrayAlpha: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureGrayAlpha());
-    case kFormatIndexed: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureIndexed());
-    case kFormatRGBA5551: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureRGBA5551());
-    default: return nullptr;
+        case kFormatRGB: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureRGB());
+        case kFormatRGBA: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureRGBA());
+        case kFormatAlpha: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureAlpha());
+        case kFormatGrayscale: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureGrayscale());
+        case kFormatGrayAlpha: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureGrayAlpha());
+        case kFormatIndexed: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureIndexed());
+        case kFormatRGBA5551: return std::unique_ptr<OBPicture>(new (std::nothrow) OBPictureRGBA5551());
+        default: return nullptr;
     }
 }
 
@@ -64,7 +64,8 @@ std::uint8_t expand5(unsigned v) { return std::uint8_t((v << 3) | (v >> 2)); }
 class CancelCheck {
 public:
     CancelCheck(CancelFn fn, void* context, std::int64_t rowBytes)
-        : fn_(fn), context_(context), interval_(std::max<std::int64_t>(1, 65536 / std::max<std::int64_t>(1, rowBytes))) {}
+        : fn_(fn), context_(context),
+          interval_(std::max<std::int64_t>(1, 65536 / std::max<std::int64_t>(1, rowBytes))) {}
 
     bool stop() {
         if (!fn_) return false;
@@ -151,7 +152,8 @@ bool buildAxis(int source, int target, AxisWeights& axis) {
     for (int t = 0; t < target; ++t) {
         const std::uint64_t start = fixedPosition(std::uint64_t(t), std::uint64_t(source), std::uint64_t(target));
         const std::uint64_t end =
-            t + 1 == target ? sourceEnd : fixedPosition(std::uint64_t(t) + 1, std::uint64_t(source), std::uint64_t(target));
+            t + 1 == target ? sourceEnd
+                            : fixedPosition(std::uint64_t(t) + 1, std::uint64_t(source), std::uint64_t(target));
         AxisSpan& span = axis.spans[std::size_t(t)];
         span.firstWeight = axis.weights.size();
         span.firstSource = int(std::min<std::uint64_t>(start >> 16, std::uint64_t(source) - 1));
@@ -236,9 +238,7 @@ std::unique_ptr<OBPicture> OBPicture::create(int format, int width, int height) 
     return picture;
 }
 
-bool OBPicture::isValid() const {
-    return width_ > 0 && height_ > 0 && pixels_ != nullptr && knownFormat(format_);
-}
+bool OBPicture::isValid() const { return width_ > 0 && height_ > 0 && pixels_ != nullptr && knownFormat(format_); }
 
 bool OBPictureIndexed::isValid() const {
     return OBPicture::isValid() && colourCount() >= 1 && colourCount() <= 256 && paletteKind() != kFormatIndexed;
@@ -246,14 +246,14 @@ bool OBPictureIndexed::isValid() const {
 
 int OBPicture::bytesPerPixel(int format) {
     switch (format) {
-    case kFormatRGB: return 3;
-    case kFormatRGBA: return 4;
-    case kFormatAlpha:
-    case kFormatGrayscale:
-    case kFormatIndexed: return 1;
-    case kFormatGrayAlpha:
-    case kFormatRGBA5551: return 2;
-    default: return 0;
+        case kFormatRGB: return 3;
+        case kFormatRGBA: return 4;
+        case kFormatAlpha:
+        case kFormatGrayscale:
+        case kFormatIndexed: return 1;
+        case kFormatGrayAlpha:
+        case kFormatRGBA5551: return 2;
+        default: return 0;
     }
 }
 
@@ -333,26 +333,26 @@ void OBPicture::setPalette(int n, const std::uint8_t* entries) {
 
 bool OBPicture::hasAlpha() const {
     switch (format_) {
-    case kFormatRGBA:
-    case kFormatAlpha:
-    case kFormatGrayAlpha:
-    case kFormatRGBA5551: return true;
-    case kFormatIndexed:
-        return paletteKind_ == kFormatRGBA || paletteKind_ == kFormatAlpha || paletteKind_ == kFormatGrayAlpha;
-    default: return false;
+        case kFormatRGBA:
+        case kFormatAlpha:
+        case kFormatGrayAlpha:
+        case kFormatRGBA5551: return true;
+        case kFormatIndexed:
+            return paletteKind_ == kFormatRGBA || paletteKind_ == kFormatAlpha || paletteKind_ == kFormatGrayAlpha;
+        default: return false;
     }
 }
 
 std::string OBPicture::formatText() const {
     switch (format_) {
-    case kFormatRGB: return "RGB";
-    case kFormatRGBA: return "RGBA";
-    case kFormatAlpha: return "Alpha";
-    case kFormatGrayscale: return "Grayscale";
-    case kFormatGrayAlpha: return "Gray+Alpha";
-    case kFormatIndexed: return std::to_string(colourCount_) + " colors";
-    case kFormatRGBA5551: return "RGBA-5551";
-    default: return {};
+        case kFormatRGB: return "RGB";
+        case kFormatRGBA: return "RGBA";
+        case kFormatAlpha: return "Alpha";
+        case kFormatGrayscale: return "Grayscale";
+        case kFormatGrayAlpha: return "Gray+Alpha";
+        case kFormatIndexed: return std::to_string(colourCount_) + " colors";
+        case kFormatRGBA5551: return "RGBA-5551";
+        default: return {};
     }
 }
 
@@ -455,7 +455,8 @@ void OBPicture::compactPalette() {
     if (kept != count) {
         std::array<std::uint8_t, 256 * 4> rebuilt{};
         for (std::size_t i = 0; i < 256; ++i) rebuilt[i * 4 + 3] = kOpaque;
-        for (int k = 0; k < kept; ++k) std::memcpy(&rebuilt[std::size_t(k) * 4], paletteEntry(survivors[std::size_t(k)]), 4);
+        for (int k = 0; k < kept; ++k)
+            std::memcpy(&rebuilt[std::size_t(k) * 4], paletteEntry(survivors[std::size_t(k)]), 4);
         palette_ = rebuilt;
         colourCount_ = kept;
     }
@@ -492,14 +493,14 @@ std::unique_ptr<OBPicture> OBPicture::expandIndexed() const {
     return convertPixels(*this, kind, [this, kind](const std::uint8_t* in, std::uint8_t* out) {
         const std::uint8_t* e = paletteEntry(in[0]);
         switch (kind) {
-        case kFormatRGB: std::memcpy(out, e, 3); break;
-        case kFormatRGBA: std::memcpy(out, e, 4); break;
-        case kFormatAlpha: out[0] = e[3]; break;
-        case kFormatGrayscale: out[0] = e[0]; break;
-        default:
-            out[0] = e[0];
-            out[1] = e[3];
-            break;
+            case kFormatRGB: std::memcpy(out, e, 3); break;
+            case kFormatRGBA: std::memcpy(out, e, 4); break;
+            case kFormatAlpha: out[0] = e[3]; break;
+            case kFormatGrayscale: out[0] = e[0]; break;
+            default:
+                out[0] = e[0];
+                out[1] = e[3];
+                break;
         }
         return true;
     });
@@ -508,63 +509,64 @@ std::unique_ptr<OBPicture> OBPicture::expandIndexed() const {
 std::unique_ptr<OBPicture> OBPicture::toDisplay() const {
     if (!isValid()) return nullptr;
     switch (format_) {
-    case kFormatRGB:
-    case kFormatRGBA: {
-        auto copy = clone();
-        if (copy && !copyCarried(*this, *copy)) return nullptr;
-        return copy;
-    }
-    case kFormatAlpha:
-        return convertPixels(*this, kFormatRGBA, [](const std::uint8_t* in, std::uint8_t* out) {
-            out[0] = out[1] = out[2] = kOpaque;
-            out[3] = in[0];
-            return true;
-        });
-    case kFormatGrayscale:
-        return convertPixels(*this, kFormatRGB, [](const std::uint8_t* in, std::uint8_t* out) {
-            out[0] = out[1] = out[2] = in[0];
-            return true;
-        });
-    case kFormatGrayAlpha:
-        return convertPixels(*this, kFormatRGBA, [](const std::uint8_t* in, std::uint8_t* out) {
-            out[0] = out[1] = out[2] = in[0];
-            out[3] = in[1];
-            return true;
-        });
-    case kFormatRGBA5551:
-        // The 16-bit value is stored low byte first.
-        return convertPixels(*this, kFormatRGBA, [](const std::uint8_t* in, std::uint8_t* out) {
-            const unsigned v = unsigned(in[0]) | (unsigned(in[1]) << 8);
-            out[0] = expand5((v >> 11) & 31);
-            out[1] = expand5((v >> 6) & 31);
-            out[2] = expand5((v >> 1) & 31);
-            out[3] = (v & 1) ? kOpaque : 0;
-            return true;
-        });
-    case kFormatIndexed: break;
-    default: return nullptr;
+        case kFormatRGB:
+        case kFormatRGBA: {
+            auto copy = clone();
+            if (copy && !copyCarried(*this, *copy)) return nullptr;
+            return copy;
+        }
+        case kFormatAlpha:
+            return convertPixels(*this, kFormatRGBA, [](const std::uint8_t* in, std::uint8_t* out) {
+                out[0] = out[1] = out[2] = kOpaque;
+                out[3] = in[0];
+                return true;
+            });
+        case kFormatGrayscale:
+            return convertPixels(*this, kFormatRGB, [](const std::uint8_t* in, std::uint8_t* out) {
+                out[0] = out[1] = out[2] = in[0];
+                return true;
+            });
+        case kFormatGrayAlpha:
+            return convertPixels(*this, kFormatRGBA, [](const std::uint8_t* in, std::uint8_t* out) {
+                out[0] = out[1] = out[2] = in[0];
+                out[3] = in[1];
+                return true;
+            });
+        case kFormatRGBA5551:
+            // The 16-bit value is stored low byte first.
+            return convertPixels(*this, kFormatRGBA, [](const std::uint8_t* in, std::uint8_t* out) {
+                const unsigned v = unsigned(in[0]) | (unsigned(in[1]) << 8);
+                out[0] = expand5((v >> 11) & 31);
+                out[1] = expand5((v >> 6) & 31);
+                out[2] = expand5((v >> 1) & 31);
+                out[3] = (v & 1) ? kOpaque : 0;
+                return true;
+            });
+        case kFormatIndexed: break;
+        default: return nullptr;
     }
 
     const int kind = paletteKind_;
     if (kind < kFormatRGB || kind > kFormatGrayAlpha) return nullptr;
     const bool alpha = kind == kFormatRGBA || kind == kFormatAlpha || kind == kFormatGrayAlpha;
-    return convertPixels(*this, alpha ? kFormatRGBA : kFormatRGB, [this, kind](const std::uint8_t* in, std::uint8_t* out) {
-        const std::uint8_t* e = paletteEntry(in[0]);
-        switch (kind) {
-        case kFormatRGB: std::memcpy(out, e, 3); break;
-        case kFormatRGBA: std::memcpy(out, e, 4); break;
-        case kFormatAlpha:
-            out[0] = out[1] = out[2] = kOpaque;
-            out[3] = e[3];
-            break;
-        case kFormatGrayscale: out[0] = out[1] = out[2] = e[0]; break;
-        default:
-            out[0] = out[1] = out[2] = e[0];
-            out[3] = e[3];
-            break;
-        }
-        return true;
-    });
+    return convertPixels(*this, alpha ? kFormatRGBA : kFormatRGB,
+                         [this, kind](const std::uint8_t* in, std::uint8_t* out) {
+                             const std::uint8_t* e = paletteEntry(in[0]);
+                             switch (kind) {
+                                 case kFormatRGB: std::memcpy(out, e, 3); break;
+                                 case kFormatRGBA: std::memcpy(out, e, 4); break;
+                                 case kFormatAlpha:
+                                     out[0] = out[1] = out[2] = kOpaque;
+                                     out[3] = e[3];
+                                     break;
+                                 case kFormatGrayscale: out[0] = out[1] = out[2] = e[0]; break;
+                                 default:
+                                     out[0] = out[1] = out[2] = e[0];
+                                     out[3] = e[3];
+                                     break;
+                             }
+                             return true;
+                         });
 }
 
 std::unique_ptr<OBPicture> OBPicture::toRGB() const {

@@ -64,8 +64,8 @@ public:
     int paletteKind() const { return paletteKind_; }
     void setPaletteKind(int kind) { paletteKind_ = kind; }
     int colourCount() const { return colourCount_; }
-    void setColourCount(int n);                  // clamped to 1..256
-    std::uint8_t* paletteEntry(int i);           // i clamped to 0..255
+    void setColourCount(int n);         // clamped to 1..256
+    std::uint8_t* paletteEntry(int i);  // i clamped to 0..255
     const std::uint8_t* paletteEntry(int i) const;
     void setPalette(int n, const std::uint8_t* entries);  // kind 2, n clamped to 1..256
 

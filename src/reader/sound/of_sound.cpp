@@ -17,19 +17,13 @@ namespace {
 
 constexpr std::int32_t kMaxDuration = std::numeric_limits<std::int32_t>::max();
 
-std::int32_t truncateMs(double ms)
-{
-    if (!(ms > 0.0))
-        return 0;
-    if (ms >= double(kMaxDuration))
-        return kMaxDuration;
+std::int32_t truncateMs(double ms) {
+    if (!(ms > 0.0)) return 0;
+    if (ms >= double(kMaxDuration)) return kMaxDuration;
     return std::int32_t(ms);
 }
 
-std::span<const std::uint8_t> bytesOf(const OFSoundBlock& block)
-{
-    return {block.data.data(), block.data.size()};
-}
+std::span<const std::uint8_t> bytesOf(const OFSoundBlock& block) { return {block.data.data(), block.data.size()}; }
 
 // ---- MPEG audio frame walk -------------------------------------------------
 
@@ -57,25 +51,21 @@ constexpr int kLayer3 = 1;
 constexpr int kLayer2 = 2;
 constexpr int kLayer1 = 3;
 
-std::uint32_t bitrateKbps(int version, int layer, int index)
-{
+std::uint32_t bitrateKbps(int version, int layer, int index) {
     const bool mpeg1 = version == 3;
     switch (layer) {
-    case kLayer1: return mpeg1 ? kMpeg1Layer1[index] : kMpeg2Layer1[index];
-    case kLayer2: return mpeg1 ? kMpeg1Layer2[index] : kMpeg2Layer23[index];
-    case kLayer3: return mpeg1 ? kMpeg1Layer3[index] : kMpeg2Layer23[index];
-    default: return 0;
+        case kLayer1: return mpeg1 ? kMpeg1Layer1[index] : kMpeg2Layer1[index];
+        case kLayer2: return mpeg1 ? kMpeg1Layer2[index] : kMpeg2Layer23[index];
+        case kLayer3: return mpeg1 ? kMpeg1Layer3[index] : kMpeg2Layer23[index];
+        default: return 0;
     }
 }
 
 // Frame length in bytes, header included. Layer I frames hold 384 samples in
 // 4-byte slots (the padding is one slot); Layer II frames 1152 samples in
 // every version; Layer III frames 1152 samples in MPEG-1 and 576 otherwise.
-std::uint64_t frameLength(int version, int layer, std::uint32_t kbps, std::uint32_t rate,
-                          std::uint32_t padding)
-{
-    if (layer == kLayer1)
-        return (std::uint64_t(12000) * kbps / rate + padding) * 4;
+std::uint64_t frameLength(int version, int layer, std::uint32_t kbps, std::uint32_t rate, std::uint32_t padding) {
+    if (layer == kLayer1) return (std::uint64_t(12000) * kbps / rate + padding) * 4;
     const std::uint64_t coefficient = (layer == kLayer3 && version != 3) ? 72000 : 144000;
     return coefficient * kbps / rate + padding;
 }
@@ -85,8 +75,7 @@ class BlockStream {
 public:
     explicit BlockStream(const std::vector<OFSoundBlock>& blocks) : blocks_(blocks) {}
 
-    bool next(std::uint8_t& byte)
-    {
+    bool next(std::uint8_t& byte) {
         for (; block_ < blocks_.size(); ++block_, offset_ = 0) {
             const auto& data = blocks_[block_].data;
             if (offset_ < data.size()) {
@@ -98,18 +87,15 @@ public:
     }
 
     // Moves just past the next 0xFF byte; adds the bytes passed to consumed.
-    bool skipToSync(std::uint64_t& consumed)
-    {
+    bool skipToSync(std::uint64_t& consumed) {
         for (; block_ < blocks_.size(); ++block_, offset_ = 0) {
             const auto& data = blocks_[block_].data;
-            if (offset_ >= data.size())
-                continue;
+            if (offset_ >= data.size()) continue;
             const std::uint8_t* start = data.data() + offset_;
             const std::size_t left = data.size() - offset_;
             const void* hit = std::memchr(start, 0xFF, left);
             if (hit) {
-                const std::size_t passed =
-                    std::size_t(static_cast<const std::uint8_t*>(hit) - start) + 1;
+                const std::size_t passed = std::size_t(static_cast<const std::uint8_t*>(hit) - start) + 1;
                 consumed += passed;
                 offset_ += passed;
                 return true;
@@ -119,8 +105,7 @@ public:
         return false;
     }
 
-    void skip(std::uint64_t n)
-    {
+    void skip(std::uint64_t n) {
         while (n > 0 && block_ < blocks_.size()) {
             const std::uint64_t left = blocks_[block_].data.size() - offset_;
             if (n < left) {
@@ -143,9 +128,7 @@ private:
 
 constexpr std::array<std::uint32_t, 4> kWavSampleRates = {5500, 11025, 22050, 44100};
 
-
-std::array<std::uint8_t, 18> wavFormat(const OFSound& sound)
-{
+std::array<std::uint8_t, 18> wavFormat(const OFSound& sound) {
     const std::uint32_t channels = sound.stereo ? 2 : 1;
     const std::uint32_t bitsPerSample = sound.is16Bit ? 16 : 8;
     const std::uint32_t blockAlign = bitsPerSample * channels / 8;
@@ -168,18 +151,15 @@ class SampleBuffer {
 public:
     explicit SampleBuffer(RiffWriter& writer) : writer_(writer), bytes_(kSize) {}
 
-    void put(std::int16_t sample)
-    {
+    void put(std::int16_t sample) {
         const auto value = std::uint16_t(sample);
         bytes_[used_] = std::uint8_t(value);
         bytes_[used_ + 1] = std::uint8_t(value >> 8);
         used_ += 2;
-        if (used_ == kSize)
-            flush();
+        if (used_ == kSize) flush();
     }
 
-    bool flush()
-    {
+    bool flush() {
         const bool good = writer_.write({bytes_.data(), used_});
         used_ = 0;
         return good;
@@ -192,40 +172,30 @@ private:
     std::size_t used_ = 0;
 };
 
-bool writeBlocks(const OFSound& sound, RiffWriter& writer)
-{
+bool writeBlocks(const OFSound& sound, RiffWriter& writer) {
     for (const auto& block : sound.blocks) {
-        if (!writer.write(bytesOf(block)))
-            return false;
+        if (!writer.write(bytesOf(block))) return false;
     }
     return true;
 }
 
-bool writeDecodedBlocks(const OFSound& sound, RiffWriter& writer)
-{
-    if (!sound.is16Bit)
-        return true;
+bool writeDecodedBlocks(const OFSound& sound, RiffWriter& writer) {
+    if (!sound.is16Bit) return true;
     SampleBuffer buffer(writer);
     for (const auto& block : sound.blocks) {
-        adpcm::decodeBlock(bytesOf(block), sound.stereo,
-                           [&buffer](std::int16_t sample) { buffer.put(sample); });
-        if (!writer.ok())
-            return false;
+        adpcm::decodeBlock(bytesOf(block), sound.stereo, [&buffer](std::int16_t sample) { buffer.put(sample); });
+        if (!writer.ok()) return false;
     }
     return buffer.flush();
 }
 
-bool writeWavFile(const OFSound& sound, const std::string& path)
-{
+bool writeWavFile(const OFSound& sound, const std::string& path) {
     RiffWriter writer;
-    if (!writer.open(path))
-        return false;
+    if (!writer.open(path)) return false;
     const auto header = wavFormat(sound);
-    bool good = writer.beginRiff("WAVE") && writer.beginChunk("fmt ") &&
-                writer.write(header) && writer.endChunk() && writer.beginChunk("data");
-    if (good)
-        good = sound.format == kSoundAdpcm ? writeDecodedBlocks(sound, writer)
-                                           : writeBlocks(sound, writer);
+    bool good = writer.beginRiff("WAVE") && writer.beginChunk("fmt ") && writer.write(header) && writer.endChunk() &&
+                writer.beginChunk("data");
+    if (good) good = sound.format == kSoundAdpcm ? writeDecodedBlocks(sound, writer) : writeBlocks(sound, writer);
     good = good && writer.endChunk() && writer.endChunk();
     const bool closed = writer.close();
     return good && closed;
@@ -233,24 +203,17 @@ bool writeWavFile(const OFSound& sound, const std::string& path)
 
 }  // namespace
 
-std::int32_t pcmDurationMs(std::int64_t bytes, bool stereo, bool is16Bit, std::uint8_t rate)
-{
+std::int32_t pcmDurationMs(std::int64_t bytes, bool stereo, bool is16Bit, std::uint8_t rate) {
     static constexpr std::array<double, 4> kKilohertz = {5.5125, 11.025, 22.05, 44.1};
-    if (bytes <= 0)
-        return 0;
-    if (stereo)
-        bytes /= 2;
-    if (is16Bit)
-        bytes /= 2;
+    if (bytes <= 0) return 0;
+    if (stereo) bytes /= 2;
+    if (is16Bit) bytes /= 2;
     return truncateMs(double(bytes) / kKilohertz[rate & 3]);
 }
 
-bool OFSound::addBlock(const std::uint8_t* bytes, std::size_t n)
-{
-    if (n == 0)
-        return true;
-    if (!bytes || n > std::numeric_limits<std::uint32_t>::max())
-        return false;
+bool OFSound::addBlock(const std::uint8_t* bytes, std::size_t n) {
+    if (n == 0) return true;
+    if (!bytes || n > std::numeric_limits<std::uint32_t>::max()) return false;
     try {
         OFSoundBlock block;
         block.data.assign(bytes, bytes + n);
@@ -261,43 +224,33 @@ bool OFSound::addBlock(const std::uint8_t* bytes, std::size_t n)
     return true;
 }
 
-std::int64_t OFSound::totalBytes() const
-{
+std::int64_t OFSound::totalBytes() const {
     std::int64_t total = 0;
-    for (const auto& block : blocks)
-        total += std::int64_t(block.data.size());
+    for (const auto& block : blocks) total += std::int64_t(block.data.size());
     return total;
 }
 
-std::int32_t OFSound::computeDuration()
-{
+std::int32_t OFSound::computeDuration() {
     std::int32_t ms = 0;
     switch (format) {
-    case kSoundUncompressed:
-        ms = pcmDurationMs(totalBytes(), stereo, is16Bit, rate);
-        break;
-    case kSoundAdpcm: {
-        std::int64_t bytes = 0;
-        if (is16Bit) {
-            for (const auto& block : blocks)
-                bytes += std::int64_t(adpcm::sampleCount(bytesOf(block), stereo)) * 2;
+        case kSoundUncompressed: ms = pcmDurationMs(totalBytes(), stereo, is16Bit, rate); break;
+        case kSoundAdpcm: {
+            std::int64_t bytes = 0;
+            if (is16Bit) {
+                for (const auto& block : blocks) bytes += std::int64_t(adpcm::sampleCount(bytesOf(block), stereo)) * 2;
+            }
+            decodedBytes = bytes;
+            ms = pcmDurationMs(bytes, stereo, is16Bit, rate);
+            break;
         }
-        decodedBytes = bytes;
-        ms = pcmDurationMs(bytes, stereo, is16Bit, rate);
-        break;
-    }
-    case kSoundMp3:
-        ms = mp3Duration();
-        break;
-    default:
-        break;
+        case kSoundMp3: ms = mp3Duration(); break;
+        default: break;
     }
     durationMs = ms;
     return ms;
 }
 
-std::int32_t OFSound::mp3Duration() const
-{
+std::int32_t OFSound::mp3Duration() const {
     const std::uint64_t total = std::uint64_t(totalBytes());
     BlockStream stream(blocks);
     std::uint64_t consumed = 0;
@@ -305,15 +258,12 @@ std::int32_t OFSound::mp3Duration() const
 
     while (stream.skipToSync(consumed)) {
         std::uint8_t b1 = 0;
-        if (!stream.next(b1))
-            break;
+        if (!stream.next(b1)) break;
         ++consumed;
-        if ((b1 & 0xE0) != 0xE0)
-            continue;
+        if ((b1 & 0xE0) != 0xE0) continue;
         std::uint8_t b2 = 0;
         std::uint8_t b3 = 0;
-        if (!stream.next(b2) || !stream.next(b3))
-            break;
+        if (!stream.next(b2) || !stream.next(b3)) break;
         consumed += 2;
 
         const std::uint32_t h = 0xFF000000u | std::uint32_t(b1) << 16 | std::uint32_t(b2) << 8 | b3;
@@ -322,18 +272,14 @@ std::int32_t OFSound::mp3Duration() const
         const int bitrateIndex = int((h >> 12) & 15);
         const int rateIndex = int((h >> 10) & 3);
         const std::uint32_t padding = (h >> 9) & 1;
-        if (version == 1 || layer == 0)
-            continue;
+        if (version == 1 || layer == 0) continue;
         const std::uint32_t kbps = bitrateKbps(version, layer, bitrateIndex);
         const std::uint32_t sampleRate = kSampleRates[std::size_t(version)][std::size_t(rateIndex)];
-        if (kbps == 0 || sampleRate == 0)
-            continue;
+        if (kbps == 0 || sampleRate == 0) continue;
 
         const std::uint64_t length = frameLength(version, layer, kbps, sampleRate, padding);
-        if (length < 4)
-            continue;
-        if (consumed + length - 4 > total)
-            break;
+        if (length < 4) continue;
+        if (consumed + length - 4 > total) break;
         sum += double(length) * 8.0 / double(kbps);
         stream.skip(length - 4);
         consumed += length - 4;
@@ -341,18 +287,13 @@ std::int32_t OFSound::mp3Duration() const
     return truncateMs(sum);
 }
 
-void OFSound::decodeAdpcm(const OFSoundBlock& block, SampleSink sink, void* context) const
-{
-    if (!is16Bit || !sink)
-        return;
-    adpcm::decodeBlock(bytesOf(block), stereo,
-                       [sink, context](std::int16_t sample) { sink(context, sample); });
+void OFSound::decodeAdpcm(const OFSoundBlock& block, SampleSink sink, void* context) const {
+    if (!is16Bit || !sink) return;
+    adpcm::decodeBlock(bytesOf(block), stereo, [sink, context](std::int16_t sample) { sink(context, sample); });
 }
 
-bool OFSound::writeWav(const std::string& path) const
-{
-    if (format != kSoundUncompressed && format != kSoundAdpcm)
-        return false;
+bool OFSound::writeWav(const std::string& path) const {
+    if (format != kSoundUncompressed && format != kSoundAdpcm) return false;
     return writeWavFile(*this, path);
 }
 

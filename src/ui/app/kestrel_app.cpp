@@ -69,8 +69,10 @@ bool KestrelApp::initInstance(const QStringList& arguments) {
     mainFrame_->setAcceptDrops(true);
 
     OBWndPlacement placement;
-    if (placement.restore(kSettingsKey, mainFrame_.get(), true)) placement.show(mainFrame_.get());
-    else mainFrame_->show();
+    if (placement.restore(kSettingsKey, mainFrame_.get(), true))
+        placement.show(mainFrame_.get());
+    else
+        mainFrame_->show();
     mainFrame_->update();
 
     // One optional path, made absolute before use.

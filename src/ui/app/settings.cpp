@@ -141,8 +141,10 @@ void RecentFileList::save() const {
     settings.beginGroup(kRecentGroup);
     for (int i = 1; i <= capacity_; ++i) {
         const QString key = QStringLiteral("File%1").arg(i);
-        if (i <= entries_.size()) settings.setValue(key, entries_[i - 1]);
-        else settings.remove(key);
+        if (i <= entries_.size())
+            settings.setValue(key, entries_[i - 1]);
+        else
+            settings.remove(key);
     }
 }
 

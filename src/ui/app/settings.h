@@ -61,7 +61,7 @@ class RecentFileList {
 public:
     explicit RecentFileList(int capacity = 8) : capacity_(capacity) {}
 
-    void load();        // "Recent File List/File1".."File8"
+    void load();  // "Recent File List/File1".."File8"
     void save() const;
     void add(const QString& path);
     void remove(const QString& path);

@@ -27,16 +27,16 @@ const QColor kAmber(242, 165, 65);
 QPainterPath birdPath() {
     QPainterPath p;
     p.moveTo(50, 38);
-    p.cubicTo(40, 26, 22, 22, 4, 30);     // left wing leading edge
-    p.cubicTo(20, 36, 30, 44, 40, 52);    // left wing trailing edge
+    p.cubicTo(40, 26, 22, 22, 4, 30);   // left wing leading edge
+    p.cubicTo(20, 36, 30, 44, 40, 52);  // left wing trailing edge
     p.lineTo(42, 70);
-    p.lineTo(36, 86);                     // tail left
+    p.lineTo(36, 86);  // tail left
     p.lineTo(50, 80);
-    p.lineTo(64, 86);                     // tail right
+    p.lineTo(64, 86);  // tail right
     p.lineTo(58, 70);
     p.lineTo(60, 52);
-    p.cubicTo(70, 44, 80, 36, 96, 30);    // right wing trailing edge
-    p.cubicTo(78, 22, 60, 26, 50, 38);    // right wing leading edge
+    p.cubicTo(70, 44, 80, 36, 96, 30);  // right wing trailing edge
+    p.cubicTo(78, 22, 60, 26, 50, 38);  // right wing leading edge
     p.closeSubpath();
     return p;
 }
@@ -158,8 +158,7 @@ QImage disabledStrip(const QImage& normal) {
     const QRgb key = kMagenta.rgb();
     for (int y = 0; y < normal.height(); ++y)
         for (int x = 0; x < normal.width(); ++x)
-            if (normal.pixel(x, y) != key && x + 1 < normal.width() && y + 1 < normal.height() &&
-                (x + 1) % 23 != 0)
+            if (normal.pixel(x, y) != key && x + 1 < normal.width() && y + 1 < normal.height() && (x + 1) % 23 != 0)
                 out.setPixel(x + 1, y + 1, qRgb(255, 255, 255));
     for (int y = 0; y < normal.height(); ++y)
         for (int x = 0; x < normal.width(); ++x)

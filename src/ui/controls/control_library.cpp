@@ -110,8 +110,8 @@ QImage load(const QString& resource) {
     QFile file(resource);
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = file.readAll();
-    auto picture = readPng(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()),
-                           nullptr, nullptr);
+    auto picture =
+        readPng(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()), nullptr, nullptr);
     if (!picture) return {};
     auto display = picture->toDisplay();
     if (!display) return {};

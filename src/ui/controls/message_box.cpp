@@ -56,13 +56,12 @@ MessageBoxRequest describeMessageBox(const QString& text, const QString& caption
                          {kIdIgnore, QStringLiteral("&Ignore")}};
             break;
         case kMbYesNoCancel:
-            r.buttons = {{kIdYes, QStringLiteral("&Yes")}, {kIdNo, QStringLiteral("&No")},
+            r.buttons = {{kIdYes, QStringLiteral("&Yes")},
+                         {kIdNo, QStringLiteral("&No")},
                          {kIdCancel, QStringLiteral("Cancel")}};
             r.escapeId = kIdCancel;
             break;
-        case kMbYesNo:
-            r.buttons = {{kIdYes, QStringLiteral("&Yes")}, {kIdNo, QStringLiteral("&No")}};
-            break;
+        case kMbYesNo: r.buttons = {{kIdYes, QStringLiteral("&Yes")}, {kIdNo, QStringLiteral("&No")}}; break;
         case kMbRetryCancel:
             r.buttons = {{kIdRetry, QStringLiteral("&Retry")}, {kIdCancel, QStringLiteral("Cancel")}};
             r.escapeId = kIdCancel;
@@ -113,15 +112,18 @@ int OBCMessageBox::narrowestWidth(const QString& text, const QFont& font, int fu
     int high = fullWidth;
     while (low < high) {
         const int middle = (low + high) / 2;
-        if (lineCount(text, font, middle) <= target) high = middle;
-        else low = middle + 1;
+        if (lineCount(text, font, middle) <= target)
+            high = middle;
+        else
+            low = middle + 1;
     }
     return high;
 }
 
 void OBCMessageBox::build() {
     setWindowTitle(request_.caption);
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint;
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::MSWindowsFixedSizeDialogHint;
     // Without a cancelling button there is no close box.
     if (request_.escapeId != 0) flags |= Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint;
     if (request_.topmost) flags |= Qt::WindowStaysOnTopHint;
@@ -180,7 +182,8 @@ void OBCMessageBox::build() {
     // Buttons: one width for all, one row, centred.
     const QFontMetrics metrics(font);
     int widest = 0;
-    for (const auto& b : request_.buttons) widest = std::max(widest, metrics.horizontalAdvance(QString(b.text).remove('&')));
+    for (const auto& b : request_.buttons)
+        widest = std::max(widest, metrics.horizontalAdvance(QString(b.text).remove('&')));
     const int buttonWidth = std::max(widest, du.x(40)) + 2 * du.x(5);
     const int buttonHeight = metrics.height() + 2 * du.y(3) + 2;
     const int gap = du.x(4);

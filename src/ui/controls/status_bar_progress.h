@@ -1,9 +1,9 @@
 // A progress bar laid into one pane of the main window's status bar.
 #pragma once
 
+#include "ui/controls/status_bar.h"
 #include <QObject>
 #include <QPointer>
-#include "ui/controls/status_bar.h"
 #include <QProgressBar>
 #include <QString>
 

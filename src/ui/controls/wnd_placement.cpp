@@ -82,7 +82,7 @@ bool OBWndPlacement::load(const QString& key) {
     const QVariant value = settings.value(valueName(key));
     // A hand-edited value without quotes reads back as a list.
     const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
-                                                                   : value.toString();
+                                                                  : value.toString();
     PlacementRecord record;
     if (!parse(text, record)) return false;
     record_ = record;
@@ -120,8 +120,10 @@ bool OBWndPlacement::save(const QString& key, const QWidget* window) {
 }
 
 void OBWndPlacement::show(QWidget* window) const {
-    if (record_.showCommand == kShowMaximized) window->showMaximized();
-    else window->showNormal();
+    if (record_.showCommand == kShowMaximized)
+        window->showMaximized();
+    else
+        window->showNormal();
 }
 
 }  // namespace kestrel

@@ -18,8 +18,10 @@ QString KSAboutDlg::versionText() { return QString::fromLatin1(text::kVersionFor
 
 void KSAboutDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (picture_.isNull()) painter.fillRect(rect(), Qt::white);
-    else painter.drawImage(0, 0, picture_);
+    if (picture_.isNull())
+        painter.fillRect(rect(), Qt::white);
+    else
+        painter.drawImage(0, 0, picture_);
     QFont font(QStringLiteral("Tahoma"), 8);
     font.setStyleHint(QFont::SansSerif);
     painter.setFont(font);

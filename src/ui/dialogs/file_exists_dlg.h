@@ -14,7 +14,12 @@ class KSFileAlreadyExistsDlg : public QDialog {
 public:
     // exec() results. Escape and the close box give Cancel: ending the
     // extraction is safer than overwriting.
-    enum Result { Yes = 10, All, No, Cancel };
+    enum Result {
+        Yes = 10,
+        All,
+        No,
+        Cancel
+    };
 
     KSFileAlreadyExistsDlg(const QString& path, QWidget* parent);
 

@@ -84,7 +84,8 @@ void KNewFolderDlg::showCurrentFolder() {
 QString KNewFolderDlg::nameProblem(const QString& name) {
     for (const QChar c : QStringLiteral("*?:\"><|/"))
         if (name.contains(c)) return QString::fromLatin1(kBadCharacters);
-    if (name.contains(QStringLiteral("\\\\")) || name.startsWith(QLatin1Char('\\'))) return QString::fromLatin1(kBadName);
+    if (name.contains(QStringLiteral("\\\\")) || name.startsWith(QLatin1Char('\\')))
+        return QString::fromLatin1(kBadName);
     return {};
 }
 

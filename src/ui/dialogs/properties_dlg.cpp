@@ -69,7 +69,8 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     const struct {
         int id;
         const char* label;
-    } rows[] = {{kEncoding, "Encoding:"}, {kType, "Type:"}, {kFrame, "Frame:"}, {kSize, "Size:"}, {kDimension, "Dimension:"}};
+    } rows[] = {
+        {kEncoding, "Encoding:"}, {kType, "Type:"}, {kFrame, "Frame:"}, {kSize, "Size:"}, {kDimension, "Dimension:"}};
     double y = 41;
     for (const auto& row : rows) {
         auto* label = new QLabel(QString::fromLatin1(row.label), this);

@@ -15,7 +15,14 @@ class SWFRes;
 class KSPropertiesDlg : public OBCDialog {
     Q_OBJECT
 public:
-    enum Field { kTitle = 1011, kEncoding = 1005, kType = 1006, kFrame = 1007, kSize = 1008, kDimension = 1009 };
+    enum Field {
+        kTitle = 1011,
+        kEncoding = 1005,
+        kType = 1006,
+        kFrame = 1007,
+        kSize = 1008,
+        kDimension = 1009
+    };
 
     KSPropertiesDlg(const SWFRes& resource, QWidget* parent);
 

@@ -119,8 +119,8 @@ WriteOptions KSelectFolderDlg::options() const {
 void KSelectFolderDlg::browse() {
     QString start = edit_->text();
     if (!QFileInfo(start).isDir()) start = QFile::decodeName(QByteArray::fromStdString(currentFolder()));
-    const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Please select folder for extraction"),
-                                                             start, QFileDialog::Options());
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Please select folder for extraction"), start, QFileDialog::Options());
     if (chosen.isEmpty()) return;
     // The choice becomes the current folder; what is not a folder leaves
     // the current folder as it was.

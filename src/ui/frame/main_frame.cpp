@@ -87,7 +87,8 @@ void KSMainFrame::createMenus() {
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->addAction(makeAction(kCmdOpen, QStringLiteral("&Open SWF...\tCtrl+O"), {QKeySequence(Qt::CTRL | Qt::Key_O)}));
     file->addAction(makeAction(kCmdOpenInternetCache, QStringLiteral("Open &Internet Cache...")));
-    file->addAction(makeAction(kCmdCloseSwf, QStringLiteral("&Close SWF\tCtrl+F4"), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
+    file->addAction(
+        makeAction(kCmdCloseSwf, QStringLiteral("&Close SWF\tCtrl+F4"), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
     file->addSeparator();
     file->addAction(makeAction(kCmdLaunchSwf, QStringLiteral("&Launch SWF File")));
     file->addSeparator();
@@ -105,12 +106,14 @@ void KSMainFrame::createMenus() {
     file->addAction(makeAction(kCmdExit, QStringLiteral("E&xit\tAlt+F4"), {QKeySequence(Qt::ALT | Qt::Key_F4)}));
 
     QMenu* actionsMenu = bar->addMenu(QStringLiteral("&Actions"));
-    actionsMenu->addAction(makeAction(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
-    // Enter means both Return and the keypad's Enter.
     actionsMenu->addAction(
-        makeAction(kCmdView, QStringLiteral("&View\tEnter"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
+        makeAction(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
+    // Enter means both Return and the keypad's Enter.
+    actionsMenu->addAction(makeAction(kCmdView, QStringLiteral("&View\tEnter"),
+                                      {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
     actionsMenu->addSeparator();
-    actionsMenu->addAction(makeAction(kCmdSelectAll, QStringLiteral("Select All\tCtrl+A"), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
+    actionsMenu->addAction(
+        makeAction(kCmdSelectAll, QStringLiteral("Select All\tCtrl+A"), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
     actionsMenu->addAction(makeAction(kCmdInvertSelection, QStringLiteral("Invert Selection")));
     actionsMenu->addSeparator();
     actionsMenu->addAction(makeAction(kCmdProperties, QStringLiteral("&Properties\tAlt+Enter"),
@@ -156,9 +159,10 @@ void KSMainFrame::createToolBar() {
         int image;
         const char* text;
     };
-    const Button buttons[] = {{kCmdOpen, 0, "Open"},         {kCmdExtract, 1, "Extract"},   {kCmdView, 2, "View"},
-                              {kCmdProperties, 3, "Properties"}, {kCmdLaunchSwf, 4, "Play SWF"}, {0, 0, nullptr},
-                              {kCmdDetails, 5, "Details"},   {kCmdLargeIcons, 6, "Icons"}};
+    const Button buttons[] = {{kCmdOpen, 0, "Open"},          {kCmdExtract, 1, "Extract"},
+                              {kCmdView, 2, "View"},          {kCmdProperties, 3, "Properties"},
+                              {kCmdLaunchSwf, 4, "Play SWF"}, {0, 0, nullptr},
+                              {kCmdDetails, 5, "Details"},    {kCmdLargeIcons, 6, "Icons"}};
     std::vector<QToolButton*> toolButtons;
     for (const Button& b : buttons) {
         if (!b.text) {
@@ -220,7 +224,8 @@ CommandState KSMainFrame::commandState(int id) const {
     if (const KSChildView* child = childView()) {
         if (const auto state = child->commandState(id)) return *state;
     }
-    if (id >= kCmdRecentFirst && id <= kCmdRecentLast) return {id - kCmdRecentFirst < app_->recentFiles().entries().size(), false};
+    if (id >= kCmdRecentFirst && id <= kCmdRecentLast)
+        return {id - kCmdRecentFirst < app_->recentFiles().entries().size(), false};
     switch (id) {
         case kCmdToggleToolbar: return {true, !toolBar_->isHidden()};
         case kCmdToggleStatusBar: return {true, !statusBar_->isHidden()};
@@ -283,7 +288,8 @@ void KSMainFrame::updateStatusTexts() {
     const std::vector<int> selected = list->selectedIndices();
     const int s = int(selected.size());
     if (s > 0) {
-        setPaneText(0, QString::fromLatin1(text::kResourcesSelected).arg(s).arg(s > 1 ? QStringLiteral("s") : QString()));
+        setPaneText(0,
+                    QString::fromLatin1(text::kResourcesSelected).arg(s).arg(s > 1 ? QStringLiteral("s") : QString()));
         if (s == 1 && selected.front() < doc->count())
             setDescription(QString::fromStdString(doc->resource(selected.front()).description));
         else
@@ -327,8 +333,10 @@ void KSMainFrame::dropFiles(const QStringList& names) {
 bool KSMainFrame::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        if (tip.isEmpty()) statusBar_->clearPrompt();
-        else statusBar_->showPrompt(tip);
+        if (tip.isEmpty())
+            statusBar_->clearPrompt();
+        else
+            statusBar_->showPrompt(tip);
         return true;
     }
     return QMainWindow::event(event);

@@ -262,8 +262,8 @@ std::optional<CommandState> KSChildView::commandState(int id) const {
 }
 
 void KSChildView::openDialog() {
-    const QString path = QFileDialog::getOpenFileName(frame_, QStringLiteral("Open"), QString(),
-                                                      QString::fromLatin1(text::kOpenFilter));
+    const QString path =
+        QFileDialog::getOpenFileName(frame_, QStringLiteral("Open"), QString(), QString::fromLatin1(text::kOpenFilter));
     if (!path.isEmpty()) open(path);
 }
 

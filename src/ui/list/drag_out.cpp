@@ -55,9 +55,12 @@ void DragOutFolder::clear() {
     const std::unique_ptr<QTemporaryDir>& holder = folderHolder();
     if (!holder) return;
     QDir folder(holder->path());
-    for (const QFileInfo& entry : folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.isDir() && !entry.isSymLink()) QDir(entry.filePath()).removeRecursively();
-        else folder.remove(entry.fileName());
+    for (const QFileInfo& entry :
+         folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            folder.remove(entry.fileName());
     }
 }
 
@@ -72,8 +75,8 @@ SWFDragData::SWFDragData(KSChildView* pane, std::vector<int> indices, const QStr
     for (int index : indices_) {
         QString name;
         if (document && index >= 0 && index < document->count())
-            name = QFile::decodeName(QByteArray::fromStdString(
-                document->resourceFileName(index, document->resource(index).number)));
+            name = QFile::decodeName(
+                QByteArray::fromStdString(document->resourceFileName(index, document->resource(index).number)));
         paths_.push_back(QDir(folder).filePath(name));
     }
 }
@@ -105,7 +108,8 @@ void SWFDragData::writeFiles() const {
     // No event processing here: a target may be asking from inside the
     // drag loop or from a selection request.
     OBCStatusBarProgress progress(qobject_cast<QMainWindow*>(pane->window()));
-    const bool withProgress = !pane->busy() && progress.create(QString(), -1, int(indices_.size()), true, kDescriptionPane);
+    const bool withProgress = !pane->busy() &&
+                              progress.create(QString(), -1, int(indices_.size()), true, kDescriptionPane);
     for (std::size_t i = 0; i < indices_.size(); ++i) {
         if (withProgress) {
             progress.setPosition(int(i));

@@ -113,8 +113,8 @@ void IconDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     // Thumbnail, with a 3-pixel frame in the selection colour when selected.
     if (selected) painter->fillRect(icon, Qt::white);
     if (const QPixmap* pixmap = list_->largeIcon(index.data(ResourceModel::LargeIconRole).toInt())) {
-        const QRect picture(icon.x() + (icon.width() - pixmap->width()) / 2, icon.y() + (icon.height() - pixmap->height()) / 2,
-                            pixmap->width(), pixmap->height());
+        const QRect picture(icon.x() + (icon.width() - pixmap->width()) / 2,
+                            icon.y() + (icon.height() - pixmap->height()) / 2, pixmap->width(), pixmap->height());
         painter->drawPixmap(picture.topLeft(), *pixmap);
         if (selected) {
             painter->setPen(QPen(kSelection, 3, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
@@ -209,7 +209,8 @@ void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     painter->save();
     const bool selected = selectionModel() && selectionModel()->isSelected(index.siblingAtColumn(0));
     int boundsRight = 0;
-    for (int c = 0; c < 4; ++c) boundsRight = std::max(boundsRight, header()->sectionViewportPosition(c) + header()->sectionSize(c));
+    for (int c = 0; c < 4; ++c)
+        boundsRight = std::max(boundsRight, header()->sectionViewportPosition(c) + header()->sectionSize(c));
     const int left = header()->sectionViewportPosition(0);
     const QRect bounds(left, option.rect.top(), boundsRight - left, option.rect.height());
     painter->fillRect(option.rect, Qt::white);
@@ -219,7 +220,8 @@ void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     const QFontMetrics metrics(option.font);
 
     for (int c = 0; c < 4; ++c) {
-        QRect cell(header()->sectionViewportPosition(c), option.rect.top(), header()->sectionSize(c), option.rect.height());
+        QRect cell(header()->sectionViewportPosition(c), option.rect.top(), header()->sectionSize(c),
+                   option.rect.height());
         const QString text = model()->data(index.siblingAtColumn(c), Qt::DisplayRole).toString();
         Qt::Alignment align = kAlignments[c];
         if (c == 0) {
@@ -230,7 +232,8 @@ void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
             }
         }
         const QRect area = cell.adjusted(2, 0, -2, 0);
-        painter->drawText(area, align | Qt::AlignVCenter | Qt::TextSingleLine, shortenText(metrics, text, area.width()));
+        painter->drawText(area, align | Qt::AlignVCenter | Qt::TextSingleLine,
+                          shortenText(metrics, text, area.width()));
     }
     if (currentIndex().row() == index.row() && hasFocus() && !selected) drawFocusRect(painter, bounds);
     painter->restore();
@@ -265,7 +268,8 @@ KSListCtrl::KSListCtrl(QWidget* parent) : QStackedWidget(parent) {
     for (int c = 0; c < 4; ++c) detailsView_->header()->resizeSection(c, kColumnWidths[c]);
     detailsView_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(iconView_), static_cast<QAbstractItemView*>(detailsView_)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(iconView_), static_cast<QAbstractItemView*>(detailsView_)}) {
         QPalette palette = view->palette();
         palette.setColor(QPalette::Base, Qt::white);
         palette.setColor(QPalette::Text, Qt::black);

@@ -22,7 +22,10 @@ inline constexpr QRgb kSelectionColour = 0xFF0A246A;  // RGB(10, 36, 106)
 class ResourceModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Role { SmallIconRole = Qt::UserRole + 1, LargeIconRole };
+    enum Role {
+        SmallIconRole = Qt::UserRole + 1,
+        LargeIconRole
+    };
 
     using QAbstractTableModel::QAbstractTableModel;
     void fill(const SWFDocument* document);

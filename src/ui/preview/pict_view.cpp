@@ -32,10 +32,7 @@ bool isStereoSound(const SWFRes& record) {
 }  // namespace
 
 KSPictView::KSPictView(KSMainFrame* frame, QWidget* parent)
-    : QWidget(parent),
-      frame_(frame),
-      headingFont_(panelFont(16, true)),
-      textFont_(panelFont(8, false)),
+    : QWidget(parent), frame_(frame), headingFont_(panelFont(16, true)), textFont_(panelFont(8, false)),
       labelFont_(panelFont(8, true)) {
     banner_ = QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kBanner)));
     monoPicture_ = QPixmap::fromImage(preview_art::soundPicture(false));
@@ -122,9 +119,9 @@ void KSPictView::paintPanel(QPainter& painter) {
     painter.setFont(headingFont_);
     const QFontMetrics headingMetrics(headingFont_);
     const QString name = shortenText(headingMetrics, QFileInfo(child->path()).fileName(), width() - 34);
-    painter.drawText(QRect(kLeft, kHeadingBottom - headingMetrics.height(), std::max(width() - kLeft, 0),
-                           headingMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, name);
+    painter.drawText(
+        QRect(kLeft, kHeadingBottom - headingMetrics.height(), std::max(width() - kLeft, 0), headingMetrics.height()),
+        Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, name);
 
     if (!shown_) {
         painter.setFont(textFont_);

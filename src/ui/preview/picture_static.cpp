@@ -7,9 +7,7 @@
 
 namespace kestrel {
 
-OBCPictureStatic::OBCPictureStatic(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
+OBCPictureStatic::OBCPictureStatic(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 QSize OBCPictureStatic::shrinkToFit(int w, int h, const QSize& area) {
     const std::int64_t aw = std::max(area.width(), 1);

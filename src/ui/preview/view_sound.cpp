@@ -40,8 +40,9 @@ KSViewSound::KSViewSound(const SWFSound& sound, QWidget* parent) : QDialog(paren
     const WaitCursor wait;
     const QFontMetrics metrics(font_);
     const int left = textLeft(icon_.width());
-    const QSize text = metrics.boundingRect(QRect(left, kTextTop, kTextLimit - left, kTextLimit - kTextTop),
-                                            Qt::AlignLeft | Qt::AlignTop, timeText())
+    const QSize text = metrics
+                           .boundingRect(QRect(left, kTextTop, kTextLimit - left, kTextLimit - kTextTop),
+                                         Qt::AlignLeft | Qt::AlignTop, timeText())
                            .size();
     const QPoint cursor = QCursor::pos();
     const QRect window = placeWindow(text, icon_.width(), cursor, workAreaAt(cursor), preview_art::kDialogFrame);

@@ -27,7 +27,8 @@ public:
     // Where the window goes: its size from the measured text, centred on
     // the pointer with its bottom edge 2 pixels below it, kept inside
     // `screen`.
-    static QRect placeWindow(const QSize& textSize, int iconWidth, const QPoint& cursor, const QRect& screen, int frame);
+    static QRect placeWindow(const QSize& textSize, int iconWidth, const QPoint& cursor, const QRect& screen,
+                             int frame);
 
     // The time display for the current clock.
     QString timeText() const;

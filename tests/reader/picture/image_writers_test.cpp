@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include <png.h>
 #include <jpeglib.h>
+#include <png.h>
 
 namespace kestrel {
 namespace {
@@ -66,7 +66,9 @@ Bytes firstPngRow(const Bytes& png, int& channels) {
 }
 
 TEST(WritePng, RoundTripsEveryDirectFormat) {
-    const struct { int format, width, colourType; } cases[] = {
+    const struct {
+        int format, width, colourType;
+    } cases[] = {
         {kFormatRGB, 5, PNG_COLOR_TYPE_RGB},
         {kFormatRGBA, 3, PNG_COLOR_TYPE_RGB_ALPHA},
         {kFormatGrayscale, 7, PNG_COLOR_TYPE_GRAY},
@@ -194,8 +196,8 @@ TEST(WriteJpeg, ColourAndGreyReadBackAtTheSameSize) {
         int worst = 0;
         for (int y = 0; y < 13; ++y)
             for (int x = 0; x < 21 * c.components; ++x)
-                worst = std::max(worst, std::abs(int(d.pixels[std::size_t(y * 21 * c.components + x)]) -
-                                                 int(at(*p, 0, y)[x])));
+                worst = std::max(
+                    worst, std::abs(int(d.pixels[std::size_t(y * 21 * c.components + x)]) - int(at(*p, 0, y)[x])));
         EXPECT_LE(worst, 6);
     }
 }

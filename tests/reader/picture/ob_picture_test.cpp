@@ -248,8 +248,8 @@ TEST(OBPictureExpansion, ToDisplayAndToRGB) {
 
 TEST(OBPictureExpansion, Rgba5551) {
     auto p = OBPicture::create(kFormatRGBA5551, 2, 1);
-    const std::uint16_t red = (31u << 11) | 1u;        // full red, opaque
-    const std::uint16_t blue = (16u << 1);              // half blue, clear
+    const std::uint16_t red = (31u << 11) | 1u;  // full red, opaque
+    const std::uint16_t blue = (16u << 1);       // half blue, clear
     at(*p, 0, 0)[0] = red & 0xff, at(*p, 0, 0)[1] = red >> 8;
     at(*p, 1, 0)[0] = blue & 0xff, at(*p, 1, 0)[1] = blue >> 8;
     auto d = p->toDisplay();
@@ -259,7 +259,8 @@ TEST(OBPictureExpansion, Rgba5551) {
 }
 
 TEST(OBPictureScale, AveragesCoveredArea) {
-    auto p = filled(kFormatGrayscale, 4, 4, [](int x, int y, int) { return (x / 2) * 100 + (y / 2) * 20 + (x % 2) * 2; });
+    auto p =
+        filled(kFormatGrayscale, 4, 4, [](int x, int y, int) { return (x / 2) * 100 + (y / 2) * 20 + (x % 2) * 2; });
     auto s = p->scaledCopy(2, 2);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->width(), 2);
@@ -275,7 +276,8 @@ TEST(OBPictureScale, AveragesCoveredArea) {
 }
 
 TEST(OBPictureScale, LargeShrinkEnlargeAndSameSize) {
-    auto wide = filled(kFormatRGBA, 100, 40, [](int x, int y, int c) { return c == 3 ? 255 : (y < 20 ? 200 : 10) + x % 2; });
+    auto wide =
+        filled(kFormatRGBA, 100, 40, [](int x, int y, int c) { return c == 3 ? 255 : (y < 20 ? 200 : 10) + x % 2; });
     auto s = wide->scaledCopy(3, 2);
     ASSERT_NE(s, nullptr);
     EXPECT_NEAR(at(*s, 1, 0)[0], 200, 1);

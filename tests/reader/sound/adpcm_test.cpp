@@ -12,16 +12,13 @@ namespace {
 
 using test::BitPacker;
 
-std::vector<std::int16_t> decode(const OFSound& sound, const std::vector<std::uint8_t>& bytes)
-{
+std::vector<std::int16_t> decode(const OFSound& sound, const std::vector<std::uint8_t>& bytes) {
     OFSoundBlock block;
     block.data = bytes;
     std::vector<std::int16_t> out;
     sound.decodeAdpcm(
         block,
-        [](void* context, std::int16_t sample) {
-            static_cast<std::vector<std::int16_t>*>(context)->push_back(sample);
-        },
+        [](void* context, std::int16_t sample) { static_cast<std::vector<std::int16_t>*>(context)->push_back(sample); },
         &out);
     return out;
 }
@@ -29,8 +26,7 @@ std::vector<std::int16_t> decode(const OFSound& sound, const std::vector<std::ui
 const OFSound kMono = test::makeSound(kSoundAdpcm, 0, true, false);
 const OFSound kStereo = test::makeSound(kSoundAdpcm, 0, true, true);
 
-TEST(Adpcm, TwoBitMonoFourByteBlockGivesFiveSamples)
-{
+TEST(Adpcm, TwoBitMonoFourByteBlockGivesFiveSamples) {
     // 2 + 22 + 4 x 2 = 32 bits exactly.
     BitPacker p;
     p.put(0, 2).put(1000, 16).put(0, 6).put(1, 2).put(3, 2).put(0, 2).put(2, 2);
@@ -40,8 +36,7 @@ TEST(Adpcm, TwoBitMonoFourByteBlockGivesFiveSamples)
     EXPECT_EQ(decode(kMono, p.bytes()), (std::vector<std::int16_t>{1000, 1010, 997, 1002, 997}));
 }
 
-TEST(Adpcm, ThreeBitCodesStopWhenTheNextCodeDoesNotFit)
-{
+TEST(Adpcm, ThreeBitCodesStopWhenTheNextCodeDoesNotFit) {
     // 2 + 22 + 3 x 3 = 33 bits in 5 bytes: two more codes from the zero
     // padding fit (39 bits), a third would need 42.
     BitPacker p;
@@ -49,12 +44,10 @@ TEST(Adpcm, ThreeBitCodesStopWhenTheNextCodeDoesNotFit)
     ASSERT_EQ(p.bytes().size(), 5u);
     // idx 9 step 17: +(17+8+4) -> -71, idx 13 (25); -(25+6) -> -102, idx 15 (31);
     // +(15+7) -> -80, idx 14 (28); +7 -> -73, idx 13 (25); +6 -> -67.
-    EXPECT_EQ(decode(kMono, p.bytes()),
-              (std::vector<std::int16_t>{-100, -71, -102, -80, -73, -67}));
+    EXPECT_EQ(decode(kMono, p.bytes()), (std::vector<std::int16_t>{-100, -71, -102, -80, -73, -67}));
 }
 
-TEST(Adpcm, FourBitCodesClampThePredictor)
-{
+TEST(Adpcm, FourBitCodesClampThePredictor) {
     // The 6-bit header index reaches 63 at most.
     BitPacker p;
     p.put(2, 2).put(32700, 16).put(63, 6).put(7, 4).put(15, 4).put(8, 4).put(9, 4);
@@ -62,8 +55,7 @@ TEST(Adpcm, FourBitCodesClampThePredictor)
     // -(6484+3242+1621+810) -> 20610, idx 79 (13899);
     // -(13899 >> 3 = 1737) -> 18873, idx 78 (12635);
     // -(12635 >> 2 = 3158, + 12635 >> 3 = 1579) -> 14136.
-    EXPECT_EQ(decode(kMono, p.bytes()),
-              (std::vector<std::int16_t>{32700, 32767, 20610, 18873, 14136}));
+    EXPECT_EQ(decode(kMono, p.bytes()), (std::vector<std::int16_t>{32700, 32767, 20610, 18873, 14136}));
 
     BitPacker q;
     q.put(2, 2).put(std::uint16_t(-32000), 16).put(60, 6).put(9, 4).put(0, 4);
@@ -81,8 +73,7 @@ TEST(Adpcm, FourBitCodesClampThePredictor)
     EXPECT_EQ(samples[6], 32767 - 4095 + 3724);
 }
 
-TEST(Adpcm, FiveBitCodes)
-{
+TEST(Adpcm, FiveBitCodes) {
     // 2 + 22 + 3 x 5 = 39 bits in 5 bytes; the last bit cannot hold a code.
     BitPacker p;
     p.put(3, 2).put(0, 16).put(0, 6).put(15, 5).put(25, 5).put(4, 5);
@@ -91,24 +82,20 @@ TEST(Adpcm, FiveBitCodes)
     EXPECT_EQ(decode(kMono, p.bytes()), (std::vector<std::int16_t>{0, 11, -29, -7}));
 }
 
-TEST(Adpcm, StereoInterleavesLeftThenRight)
-{
+TEST(Adpcm, StereoInterleavesLeftThenRight) {
     BitPacker p;
     p.put(0, 2).put(100, 16).put(0, 6).put(std::uint16_t(-200), 16).put(20, 6);
     p.put(1, 2).put(2, 2).put(2, 2).put(1, 2);  // L, R, L, R
     // 54 bits in 7 bytes: 2 bits left, a stereo step needs 4.
     // L step 7: +10 -> 110, idx 2 (9); -4 -> 106.
     // R step 50: -25 -> -225, idx 19 (45); +(45+22) -> -158.
-    EXPECT_EQ(decode(kStereo, p.bytes()),
-              (std::vector<std::int16_t>{100, -200, 110, -225, 106, -158}));
+    EXPECT_EQ(decode(kStereo, p.bytes()), (std::vector<std::int16_t>{100, -200, 110, -225, 106, -158}));
 }
 
-TEST(Adpcm, SampleFourThousandNinetySixStartsANewPacket)
-{
+TEST(Adpcm, SampleFourThousandNinetySixStartsANewPacket) {
     BitPacker p;
     p.put(0, 2).put(0, 16).put(0, 6);
-    for (int i = 0; i < 4095; ++i)
-        p.put(0, 2);  // +3 each at index 0
+    for (int i = 0; i < 4095; ++i) p.put(0, 2);  // +3 each at index 0
     p.put(std::uint16_t(-5000), 16).put(30, 6).put(1, 2).put(0, 2);
     const auto samples = decode(kMono, p.bytes());
     ASSERT_EQ(samples.size(), 4099u);
@@ -120,8 +107,7 @@ TEST(Adpcm, SampleFourThousandNinetySixStartsANewPacket)
     EXPECT_EQ(samples[4098], -4727);
 }
 
-TEST(Adpcm, BlockEndingInsideAPacketHeaderStopsBeforeIt)
-{
+TEST(Adpcm, BlockEndingInsideAPacketHeaderStopsBeforeIt) {
     // One full mono 2-bit packet takes 2 + 22 + 4095 x 2 = 8214 bits; 1028
     // bytes leave 10 bits, not enough for the next 22-bit header.
     std::vector<std::uint8_t> bytes(1028, 0x55);
@@ -133,10 +119,8 @@ TEST(Adpcm, BlockEndingInsideAPacketHeaderStopsBeforeIt)
     EXPECT_EQ(decode(kStereo, stereo).size(), 2u * 4095);
 }
 
-TEST(Adpcm, TinyBlocksAndClearedSampleSizeDeliverNothing)
-{
-    for (std::size_t n = 0; n <= 2; ++n)
-        EXPECT_TRUE(decode(kMono, std::vector<std::uint8_t>(n, 0xFF)).empty()) << n;
+TEST(Adpcm, TinyBlocksAndClearedSampleSizeDeliverNothing) {
+    for (std::size_t n = 0; n <= 2; ++n) EXPECT_TRUE(decode(kMono, std::vector<std::uint8_t>(n, 0xFF)).empty()) << n;
     EXPECT_EQ(decode(kMono, {0x00, 0x00, 0x00}).size(), 1u);  // 24 bits: header only
     EXPECT_TRUE(decode(kStereo, std::vector<std::uint8_t>(5, 0)).empty());
 
@@ -144,26 +128,21 @@ TEST(Adpcm, TinyBlocksAndClearedSampleSizeDeliverNothing)
     EXPECT_TRUE(decode(eightBit, std::vector<std::uint8_t>(64, 0)).empty());
 }
 
-TEST(Adpcm, DecodedBytesMatchTheDecoderForEveryBlockLength)
-{
+TEST(Adpcm, DecodedBytesMatchTheDecoderForEveryBlockLength) {
     // computeDuration counts without decoding; it must agree with the decoder
     // for every code size and layout, across packet boundaries.
     std::vector<std::size_t> lengths;
-    for (std::size_t n = 0; n < 48; ++n)
-        lengths.push_back(n);
+    for (std::size_t n = 0; n < 48; ++n) lengths.push_back(n);
     // Where one or two packets of each layout end (mono 2-bit 1026.5 bytes,
     // stereo 5-bit 5124 bytes, ...).
-    for (std::size_t edge : {1027u, 1538u, 2050u, 2053u, 2562u, 3077u, 4100u, 4101u, 5124u, 6154u,
-                             8201u, 10248u}) {
-        for (std::size_t n = edge - 3; n <= edge + 3; ++n)
-            lengths.push_back(n);
+    for (std::size_t edge : {1027u, 1538u, 2050u, 2053u, 2562u, 3077u, 4100u, 4101u, 5124u, 6154u, 8201u, 10248u}) {
+        for (std::size_t n = edge - 3; n <= edge + 3; ++n) lengths.push_back(n);
     }
     for (bool stereo : {false, true}) {
         for (std::uint8_t codeSize = 0; codeSize < 4; ++codeSize) {
             for (std::size_t n : lengths) {
                 std::vector<std::uint8_t> bytes(n, 0xA7);
-                if (n > 0)
-                    bytes[0] = std::uint8_t(codeSize << 6 | 0x2A);
+                if (n > 0) bytes[0] = std::uint8_t(codeSize << 6 | 0x2A);
                 OFSound sound = test::makeSound(kSoundAdpcm, 0, true, stereo);
                 test::addBlock(sound, bytes);
                 sound.computeDuration();

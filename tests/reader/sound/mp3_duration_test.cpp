@@ -13,8 +13,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // A frame with the given header bytes 1 and 2 and a zero body (no 0xFF).
-Bytes frame(std::uint8_t b1, std::uint8_t b2, std::size_t length)
-{
+Bytes frame(std::uint8_t b1, std::uint8_t b2, std::size_t length) {
     Bytes bytes(length, 0);
     bytes[0] = 0xFF;
     bytes[1] = b1;
@@ -26,28 +25,23 @@ Bytes frame(std::uint8_t b1, std::uint8_t b2, std::size_t length)
 // = 417 bytes, 417 x 8 / 128 = 26.06 ms.
 Bytes mpeg1Frame() { return frame(0xFB, 0x90, 417); }
 
-Bytes operator+(Bytes a, const Bytes& b)
-{
+Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-std::int32_t durationOf(const std::vector<Bytes>& blocks)
-{
+std::int32_t durationOf(const std::vector<Bytes>& blocks) {
     OFSound sound = test::makeSound(kSoundMp3, 3, true, false);
-    for (const auto& block : blocks)
-        test::addBlock(sound, block);
+    for (const auto& block : blocks) test::addBlock(sound, block);
     return sound.mp3Duration();
 }
 
-TEST(Mp3Duration, SumsWholeFramesOnly)
-{
+TEST(Mp3Duration, SumsWholeFramesOnly) {
     EXPECT_EQ(durationOf({mpeg1Frame()}), 26);
     EXPECT_EQ(durationOf({mpeg1Frame() + mpeg1Frame()}), 52);  // 52.125
     // The padding bit adds a byte: 418 bytes, 26.125 ms each.
     Bytes padded;
-    for (int i = 0; i < 8; ++i)
-        padded = padded + frame(0xFB, 0x92, 418);
+    for (int i = 0; i < 8; ++i) padded = padded + frame(0xFB, 0x92, 418);
     EXPECT_EQ(durationOf({padded}), 209);
     // A last frame running one byte past the data is not counted.
     Bytes cut = mpeg1Frame() + mpeg1Frame();
@@ -57,8 +51,7 @@ TEST(Mp3Duration, SumsWholeFramesOnly)
     EXPECT_EQ(durationOf({{0xFF}, {0xFB, 0x90}}), 0);
 }
 
-TEST(Mp3Duration, FrameLengthsByVersionAndLayer)
-{
+TEST(Mp3Duration, FrameLengthsByVersionAndLayer) {
     // MPEG-2 Layer III, 32 kbit/s, 16000 Hz: 72000 x 32 / 16000 = 144 bytes, 36 ms.
     EXPECT_EQ(durationOf({frame(0xF3, 0x48, 144) + frame(0xF3, 0x48, 144)}), 72);
     // MPEG-2.5 Layer III, 8 kbit/s, 8000 Hz, padded: 72 + 1 = 73 bytes, 73 ms.
@@ -71,13 +64,11 @@ TEST(Mp3Duration, FrameLengthsByVersionAndLayer)
     // MPEG-1 Layer I, 64 kbit/s, 32000 Hz: 12000 x 64 / 32000 = 24 slots of 4
     // bytes, 12 ms; padding adds one slot: 100 bytes, 12.5 ms.
     Bytes layer1;
-    for (int i = 0; i < 4; ++i)
-        layer1 = layer1 + frame(0xFF, 0x2A, 100);
+    for (int i = 0; i < 4; ++i) layer1 = layer1 + frame(0xFF, 0x2A, 100);
     EXPECT_EQ(durationOf({layer1 + frame(0xFF, 0x28, 96)}), 62);
 }
 
-TEST(Mp3Duration, SkipsGarbageAndInvalidHeaders)
-{
+TEST(Mp3Duration, SkipsGarbageAndInvalidHeaders) {
     // Garbage before the first header, including a 0xFF not followed by a
     // sync byte, is skipped byte by byte.
     EXPECT_EQ(durationOf({Bytes{0x00, 0x12, 0xFF, 0x1F, 0x37} + mpeg1Frame()}), 26);
@@ -93,23 +84,18 @@ TEST(Mp3Duration, SkipsGarbageAndInvalidHeaders)
     EXPECT_EQ(durationOf({Bytes{0xFF, 0xF9, 0x90, 0xFF} + mpeg1Frame()}), 26);
 }
 
-TEST(Mp3Duration, WalksAcrossBlockBoundaries)
-{
+TEST(Mp3Duration, WalksAcrossBlockBoundaries) {
     const Bytes two = mpeg1Frame() + mpeg1Frame();
     // Frame body split, and the second header split between blocks.
-    EXPECT_EQ(durationOf({Bytes(two.begin(), two.begin() + 200),
-                          Bytes(two.begin() + 200, two.begin() + 419),
+    EXPECT_EQ(durationOf({Bytes(two.begin(), two.begin() + 200), Bytes(two.begin() + 200, two.begin() + 419),
                           Bytes(two.begin() + 419, two.end())}),
               52);
     // Many tiny blocks.
     std::vector<Bytes> bytes;
-    for (std::uint8_t b : two)
-        bytes.push_back({b});
+    for (std::uint8_t b : two) bytes.push_back({b});
     EXPECT_EQ(durationOf(bytes), 52);
     // The frame length counts all blocks: the second frame one byte short.
-    EXPECT_EQ(durationOf({Bytes(two.begin(), two.begin() + 500),
-                          Bytes(two.begin() + 500, two.end() - 1)}),
-              26);
+    EXPECT_EQ(durationOf({Bytes(two.begin(), two.begin() + 500), Bytes(two.begin() + 500, two.end() - 1)}), 26);
 }
 
 }  // namespace

@@ -10,8 +10,7 @@
 namespace kestrel {
 namespace {
 
-TEST(SoundBlocks, AddBlockCopiesBytesAndSkipsEmptyBlocks)
-{
+TEST(SoundBlocks, AddBlockCopiesBytesAndSkipsEmptyBlocks) {
     OFSound sound;
     std::vector<std::uint8_t> bytes = {1, 2, 3};
     EXPECT_TRUE(sound.addBlock(bytes.data(), bytes.size()));
@@ -27,8 +26,7 @@ TEST(SoundBlocks, AddBlockCopiesBytesAndSkipsEmptyBlocks)
     EXPECT_EQ(sound.totalBytes(), 5);
 }
 
-TEST(SoundDuration, UncompressedByLayoutAndRate)
-{
+TEST(SoundDuration, UncompressedByLayoutAndRate) {
     struct Case {
         std::uint8_t rate;
         bool is16Bit;
@@ -37,10 +35,10 @@ TEST(SoundDuration, UncompressedByLayoutAndRate)
         std::int32_t ms;
     };
     const Case cases[] = {
-        {3, true, true, 44100, 250},  // 44100 / 2 / 2 / 44.1
-        {0, false, false, 5512, 999},  // 5512 / 5.5125 = 999.9
+        {3, true, true, 44100, 250},    // 44100 / 2 / 2 / 44.1
+        {0, false, false, 5512, 999},   // 5512 / 5.5125 = 999.9
         {1, true, false, 22050, 1000},  // 11025 / 11.025
-        {2, false, true, 4411, 100},  // 2205 / 22.05
+        {2, false, true, 4411, 100},    // 2205 / 22.05
         {2, true, true, 3, 0},
     };
     for (const auto& c : cases) {
@@ -54,19 +52,16 @@ TEST(SoundDuration, UncompressedByLayoutAndRate)
     }
 }
 
-TEST(SoundDuration, PcmDurationClampsInsteadOfOverflowing)
-{
+TEST(SoundDuration, PcmDurationClampsInsteadOfOverflowing) {
     const auto max = std::numeric_limits<std::int64_t>::max();
     EXPECT_EQ(pcmDurationMs(max, false, false, 0), std::numeric_limits<std::int32_t>::max());
     // Sizes beyond 32 bits: 48000 s of 44 kHz 16-bit stereo is 8.4 GB.
     EXPECT_EQ(pcmDurationMs(std::int64_t(4) * 44100 * 48000, true, true, 3), 48000000);
-    EXPECT_EQ(pcmDurationMs(std::int64_t(1) << 40, true, true, 3),
-              std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(pcmDurationMs(std::int64_t(1) << 40, true, true, 3), std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(pcmDurationMs(-5, false, false, 0), 0);
 }
 
-TEST(SoundDuration, AdpcmCountsDecodedSamples)
-{
+TEST(SoundDuration, AdpcmCountsDecodedSamples) {
     // Mono 2-bit block of 1030 bytes: one full packet (4096 samples), a
     // header and two codes: 4099 samples.
     std::vector<std::uint8_t> block(1030, 0);
@@ -85,8 +80,7 @@ TEST(SoundDuration, AdpcmCountsDecodedSamples)
     EXPECT_EQ(stereo.durationMs, 92);  // 4099 / 44.1 = 92.9
 }
 
-TEST(SoundDuration, AdpcmWithoutSixteenBitFlagIsEmpty)
-{
+TEST(SoundDuration, AdpcmWithoutSixteenBitFlagIsEmpty) {
     OFSound sound = test::makeSound(kSoundAdpcm, 0, false, false);
     test::addBlock(sound, std::vector<std::uint8_t>(1030, 0));
     sound.decodedBytes = 77;
@@ -94,8 +88,7 @@ TEST(SoundDuration, AdpcmWithoutSixteenBitFlagIsEmpty)
     EXPECT_EQ(sound.decodedBytes, 0);
 }
 
-TEST(SoundDuration, Mp3AndUnknownFormats)
-{
+TEST(SoundDuration, Mp3AndUnknownFormats) {
     std::vector<std::uint8_t> frame(417, 0);
     frame[0] = 0xFF;
     frame[1] = 0xFB;

@@ -12,13 +12,10 @@ namespace kestrel::test {
 // Packs values most significant bit first; the last byte is zero-padded.
 class BitPacker {
 public:
-    BitPacker& put(std::uint32_t value, int bits)
-    {
+    BitPacker& put(std::uint32_t value, int bits) {
         for (int i = bits - 1; i >= 0; --i) {
-            if (used_ % 8 == 0)
-                bytes_.push_back(0);
-            if ((value >> i) & 1)
-                bytes_.back() |= std::uint8_t(0x80 >> (used_ % 8));
+            if (used_ % 8 == 0) bytes_.push_back(0);
+            if ((value >> i) & 1) bytes_.back() |= std::uint8_t(0x80 >> (used_ % 8));
             ++used_;
         }
         return *this;
@@ -30,8 +27,7 @@ private:
     int used_ = 0;
 };
 
-inline OFSound makeSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool stereo)
-{
+inline OFSound makeSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool stereo) {
     OFSound sound;
     sound.format = format;
     sound.rate = rate;
@@ -40,8 +36,7 @@ inline OFSound makeSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, b
     return sound;
 }
 
-inline void addBlock(OFSound& sound, const std::vector<std::uint8_t>& bytes)
-{
+inline void addBlock(OFSound& sound, const std::vector<std::uint8_t>& bytes) {
     sound.addBlock(bytes.data(), bytes.size());
 }
 

@@ -17,11 +17,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint32_t le(const Bytes& b, std::size_t at, int width)
-{
+std::uint32_t le(const Bytes& b, std::size_t at, int width) {
     std::uint32_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = v << 8 | b.at(at + std::size_t(i));
+    for (int i = width - 1; i >= 0; --i) v = v << 8 | b.at(at + std::size_t(i));
     return v;
 }
 
@@ -31,16 +29,13 @@ struct Wav {
     Bytes pads;  // value of each pad byte found
     std::size_t fileSize = 0;
     // fmt fields: tag, channels, rate, bytes/s, align, bits, extra size
-    std::vector<std::uint32_t> format() const
-    {
+    std::vector<std::uint32_t> format() const {
         const Bytes& f = chunks.at("fmt ");
-        return {le(f, 0, 2),  le(f, 2, 2),  le(f, 4, 4), le(f, 8, 4),
-                le(f, 12, 2), le(f, 14, 2), le(f, 16, 2)};
+        return {le(f, 0, 2), le(f, 2, 2), le(f, 4, 4), le(f, 8, 4), le(f, 12, 2), le(f, 14, 2), le(f, 16, 2)};
     }
 };
 
-Wav readWav(const std::string& path)
-{
+Wav readWav(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Wav wav;
@@ -63,8 +58,7 @@ Wav readWav(const std::string& path)
         wav.ids.push_back(id);
         wav.chunks[id] = Bytes(b.begin() + long(at) + 8, b.begin() + long(end));
         at = end;
-        if ((size & 1) && at < b.size())
-            wav.pads.push_back(b[at++]);
+        if ((size & 1) && at < b.size()) wav.pads.push_back(b[at++]);
     }
     EXPECT_EQ(at, b.size());
     return wav;
@@ -75,13 +69,11 @@ protected:
     void TearDown() override { std::filesystem::remove(path_); }
     std::string path_ = (std::filesystem::path(::testing::TempDir()) /
                          ("kestrel-wav-" + std::to_string(::getpid()) + "-" +
-                          ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                          ".wav"))
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".wav"))
                             .string();
 };
 
-TEST_F(WavTest, UncompressedHeadersDataAndPadding)
-{
+TEST_F(WavTest, UncompressedHeadersDataAndPadding) {
     OFSound mono = test::makeSound(kSoundUncompressed, 0, false, false);
     test::addBlock(mono, {0x80, 0x81});
     test::addBlock(mono, {0x7F});
@@ -104,8 +96,7 @@ TEST_F(WavTest, UncompressedHeadersDataAndPadding)
     EXPECT_EQ(wav.fileSize, 54u);
 }
 
-TEST_F(WavTest, AdpcmBlocksAreDecodedEachOnItsOwn)
-{
+TEST_F(WavTest, AdpcmBlocksAreDecodedEachOnItsOwn) {
     // The five-sample block 1000, 1010, 997, 1002, 997 twice.
     test::BitPacker p;
     p.put(0, 2).put(1000, 16).put(0, 6).put(1, 2).put(3, 2).put(0, 2).put(2, 2);
@@ -128,14 +119,12 @@ TEST_F(WavTest, AdpcmBlocksAreDecodedEachOnItsOwn)
     EXPECT_EQ(wav.fileSize, 46u);
 }
 
-TEST_F(WavTest, LargeAdpcmSoundMatchesTheSampleDecoder)
-{
+TEST_F(WavTest, LargeAdpcmSoundMatchesTheSampleDecoder) {
     // Several hundred kilobytes of output: buffering must not lose or repeat
     // samples; negative samples check the byte order.
     OFSound sound = test::makeSound(kSoundAdpcm, 3, true, true);
     Bytes block(6000);
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = std::uint8_t(i * 151 + 7);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = std::uint8_t(i * 151 + 7);
     block[0] = 0xC0 | (block[0] & 0x3F);  // 5-bit codes
     for (int i = 0; i < 12; ++i) {
         block[1] = std::uint8_t(i * 37);
@@ -157,8 +146,7 @@ TEST_F(WavTest, LargeAdpcmSoundMatchesTheSampleDecoder)
     EXPECT_TRUE(readWav(path_).chunks["data"] == expected);
 }
 
-TEST_F(WavTest, FailuresAreReported)
-{
+TEST_F(WavTest, FailuresAreReported) {
     OFSound sound = test::makeSound(kSoundUncompressed, 0, false, false);
     test::addBlock(sound, Bytes(10, 0x80));
     EXPECT_FALSE(sound.writeWav((std::filesystem::path(path_) / "missing" / "x.wav").string()));
@@ -169,8 +157,7 @@ TEST_F(WavTest, FailuresAreReported)
     EXPECT_FALSE(mp3.writeWav(path_));
     EXPECT_FALSE(std::filesystem::exists(path_));
 
-    if (!std::filesystem::is_character_file("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
+    if (!std::filesystem::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
     OFSound tiny = test::makeSound(kSoundUncompressed, 0, false, false);
     test::addBlock(tiny, {1});  // fits the stream buffer: fails at flush
     EXPECT_FALSE(tiny.writeWav("/dev/full"));
