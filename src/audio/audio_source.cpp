@@ -64,16 +64,6 @@ const void* OBAudioMP3::GetFormat(std::int32_t& size) const {
 
 OFAudioMP3::OFAudioMP3(const OFSound* sound) : sound_(sound) {}
 
-std::int32_t OFAudioMP3::rateForCode(int code) {
-    switch (code) {
-        case 0: return 5500;
-        case 1: return 11025;
-        case 2: return 22050;
-        case 3: return 44100;
-        default: return 44100;
-    }
-}
-
 bool OFAudioMP3::Open() {
     std::lock_guard lock(mutex_);
     if (!sound_) return false;
@@ -81,7 +71,7 @@ bool OFAudioMP3::Open() {
     dataSize_ = std::int32_t(std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
     duration_ = sound_->mp3Duration();
     format_.channels = sound_->stereo ? 2 : 1;
-    format_.rate = rateForCode(sound_->rate);
+    format_.rate = std::int32_t(soundRateHz(sound_->rate));
     return true;
 }
 

@@ -94,9 +94,6 @@ public:
 
     void Detach();
 
-    // Sample rate for a SWF sound rate code (0..3); 44100 for anything else.
-    static std::int32_t rateForCode(int code);
-
 private:
     mutable std::mutex mutex_;  // guards sound_ and the read position
     const OFSound* sound_;

@@ -5,35 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "base/byte_order.h"
-
 namespace kestrel {
-
-namespace {}  // namespace
-
-std::array<std::uint8_t, 18> WaveFormat::bytes() const {
-    std::array<std::uint8_t, 18> out{};
-    putLe16(&out[0], formatTag);
-    putLe16(&out[2], channels);
-    putLe32(&out[4], samplesPerSec);
-    putLe32(&out[8], avgBytesPerSec);
-    putLe16(&out[12], blockAlign);
-    putLe16(&out[14], bitsPerSample);
-    putLe16(&out[16], cbSize);
-    return out;
-}
-
-WaveFormat WaveFormat::pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t cbSize) {
-    WaveFormat format;
-    format.formatTag = kWaveFormatPcm;
-    format.channels = channels;
-    format.samplesPerSec = rate;
-    format.bitsPerSample = bits;
-    format.blockAlign = std::uint16_t(bits * channels / 8);
-    format.avgBytesPerSec = std::uint32_t(format.blockAlign) * rate;
-    format.cbSize = cbSize;
-    return format;
-}
 
 std::unique_ptr<OBAudioBuffer> OBAudioBuffer::allocate(std::size_t capacity) {
     std::unique_ptr<OBAudioBuffer> buffer(new (std::nothrow) OBAudioBuffer);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "reader/sound/wave_format.h"
+
 namespace kestrel {
 
 // Result codes of every audio operation that can fail.
@@ -21,27 +23,6 @@ enum AudioResult : int {
 
 // Kind of an audio source; MP3 data is the only kind this program makes.
 inline constexpr int kAudioKindMp3 = 2;
-
-inline constexpr std::uint16_t kWaveFormatPcm = 1;
-
-// PCM format description, the 18 bytes of a classic wave format header.
-struct WaveFormat {
-    std::uint16_t formatTag = 0;
-    std::uint16_t channels = 0;
-    std::uint32_t samplesPerSec = 0;
-    std::uint32_t avgBytesPerSec = 0;
-    std::uint16_t blockAlign = 0;
-    std::uint16_t bitsPerSample = 0;
-    std::uint16_t cbSize = 0;
-
-    // Little-endian image of the 18 bytes, in field order.
-    std::array<std::uint8_t, 18> bytes() const;
-
-    // Tag 1 with block alignment and byte rate derived from the arguments.
-    static WaveFormat pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint16_t cbSize = 0);
-
-    friend bool operator==(const WaveFormat&, const WaveFormat&) = default;
-};
 
 // The format of an MP3 source: what GetFormat hands out (8 bytes).
 struct Mp3FormatDescriptor {

@@ -36,17 +36,16 @@ KSSoundPlayer::KSSoundPlayer() = default;
 KSSoundPlayer::~KSSoundPlayer() { Stop(); }
 
 WaveFormat KSSoundPlayer::pcmFormat(const OFSound& sound) {
-    return WaveFormat::pcm(sound.stereo ? 2 : 1, std::uint32_t(OFAudioMP3::rateForCode(sound.rate & 3)),
-                           sound.is16Bit ? 16 : 8, 18);
+    return WaveFormat::pcm(sound.stereo ? 2 : 1, soundRateHz(sound.rate), sound.is16Bit ? 16 : 8, 18);
 }
 
 bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier) {
     Stop();
     if (!sound) return false;
     switch (sound->format) {
-        case kSoundUncompressed:
-        case kSoundAdpcm: return playPcm(*sound, std::move(notifier));
-        case kSoundMp3: {
+        case SoundFormat::Uncompressed:
+        case SoundFormat::Adpcm: return playPcm(*sound, std::move(notifier));
+        case SoundFormat::Mp3: {
             auto manager = std::unique_ptr<OBAudioManager>(new (std::nothrow) OBAudioManager(notifier));
             if (!manager || !manager->Init() || !manager->Start()) return true;  // silent
             auto source = std::shared_ptr<OFAudioMP3>(new (std::nothrow) OFAudioMP3(sound));
@@ -57,17 +56,24 @@ bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier) {
             source_ = std::move(source);
             return true;
         }
-        default: return true;
+        case SoundFormat::UncompressedLE:
+        case SoundFormat::Nellymoser16k:
+        case SoundFormat::Nellymoser8k:
+        case SoundFormat::Nellymoser:
+        case SoundFormat::G711ALaw:
+        case SoundFormat::G711MuLaw:
+        case SoundFormat::Speex: return true;
     }
+    return true;  // a format code the file format does not define: silent
 }
 
 bool KSSoundPlayer::playPcm(const OFSound& sound, AudioNotifierPtr notifier) {
-    const std::int64_t size = sound.format == kSoundAdpcm ? sound.decodedBytes : sound.totalBytes();
+    const std::int64_t size = sound.format == SoundFormat::Adpcm ? sound.decodedBytes : sound.totalBytes();
     if (size < 0 || std::uint64_t(size) > std::numeric_limits<std::size_t>::max()) return false;
     AudioBufferPtr buffer = OBAudioBuffer::allocate(std::size_t(size));
     if (!buffer) return false;
 
-    if (sound.format == kSoundAdpcm) {
+    if (sound.format == SoundFormat::Adpcm) {
         SampleWriter writer{buffer->data(), buffer->capacity(), 0};
         for (const auto& block : sound.blocks) sound.decodeAdpcm(block, &writeSample, &writer);
         buffer->length = writer.used;

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "reader/file_io.h"
+#include "reader/swf_format.h"
 
 namespace fs = std::filesystem;
 
@@ -17,8 +18,7 @@ std::string swfSignature(const std::string& path) {
     if (!file.open(path)) return {};
     char head[3] = {};
     if (file.read(head, 3) != 3) return {};
-    if (head[1] != 'W' || head[2] != 'S') return {};
-    if (head[0] != 'F' && head[0] != 'C' && head[0] != 'Z') return {};
+    if (!compressionOf(reinterpret_cast<const std::uint8_t*>(head))) return {};
     return std::string(head, 3);
 }
 

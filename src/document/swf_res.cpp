@@ -83,7 +83,7 @@ WriteResult writeImage(const SWFImage& image, const std::string& path, const Wri
 WriteResult writeSound(const SWFSound& sound, const std::string& path) {
     const OFSound& payload = *sound.payload;
     bool ok = false;
-    if (payload.format == kSoundMp3) {
+    if (payload.format == SoundFormat::Mp3) {
         std::FILE* file = std::fopen(path.c_str(), "wb");
         if (!file) return CreateFailed;
         ok = true;
@@ -94,7 +94,7 @@ WriteResult writeSound(const SWFSound& sound, const std::string& path) {
             }
         }
         ok = closeChecked(file) && ok;
-    } else if (payload.format == kSoundUncompressed || payload.format == kSoundAdpcm) {
+    } else if (payload.format == SoundFormat::Uncompressed || payload.format == SoundFormat::Adpcm) {
         std::FILE* probe = std::fopen(path.c_str(), "wb");
         if (!probe) return CreateFailed;
         std::fclose(probe);
@@ -158,10 +158,16 @@ SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload
     memorySize = payload->totalBytes();
     memoryText = memoryTextFor(memorySize);
     switch (payload->format) {
-        case kSoundUncompressed: formatName = "WAV"; break;
-        case kSoundAdpcm: formatName = "WAV ADPCM"; break;
-        case kSoundMp3: formatName = "MP3"; break;
-        default: break;
+        case SoundFormat::Uncompressed: formatName = "WAV"; break;
+        case SoundFormat::Adpcm: formatName = "WAV ADPCM"; break;
+        case SoundFormat::Mp3: formatName = "MP3"; break;
+        case SoundFormat::UncompressedLE:
+        case SoundFormat::Nellymoser16k:
+        case SoundFormat::Nellymoser8k:
+        case SoundFormat::Nellymoser:
+        case SoundFormat::G711ALaw:
+        case SoundFormat::G711MuLaw:
+        case SoundFormat::Speex: break;
     }
     static const char* const kRates[] = {"5.5 kHz", "11 kHz", "22 kHz", "44 kHz"};
     const std::string rate = payload->rate < 4 ? kRates[payload->rate] : "";
@@ -174,7 +180,7 @@ SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload
     typeText = formatName + " " + rate + " " + channels + " " + bits;
 }
 
-std::string SWFSound::extension() const { return payload->format == kSoundMp3 ? ".mp3" : ".wav"; }
+std::string SWFSound::extension() const { return payload->format == SoundFormat::Mp3 ? ".mp3" : ".wav"; }
 
 std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture) {
     if (!picture.hasAlpha()) return nullptr;

@@ -1,6 +1,7 @@
 #include "reader/image_decode.h"
 
 #include "reader/embedded_image.h"
+#include "reader/swf_format.h"
 
 #include <algorithm>
 #include <climits>
@@ -462,12 +463,13 @@ void rotateArgbRow(std::uint8_t* row, std::size_t width) {
     }
 }
 
-bool inflateDirectColour(Inflater& inflater, OBPicture& picture, int format, bool withAlpha, std::size_t stride) {
+bool inflateDirectColour(Inflater& inflater, OBPicture& picture, LosslessFormat format, bool withAlpha,
+                         std::size_t stride) {
     const int width = picture.width();
     const int height = picture.height();
     const std::size_t w = std::size_t(width);
     const std::size_t pictureStride = std::size_t(picture.stride());
-    if (format == 5 && withAlpha) {
+    if (format == LosslessFormat::Rgb32 && withAlpha) {
         // Same pixel size and stride: inflate straight into the picture.
         for (int r = 0; r < height; ++r) {
             std::uint8_t* row = picture.row(height - 1 - r);
@@ -481,7 +483,7 @@ bool inflateDirectColour(Inflater& inflater, OBPicture& picture, int format, boo
     for (int r = 0; r < height; ++r) {
         if (!inflater.read(buffer.get(), stride)) return false;
         std::uint8_t* row = picture.row(height - 1 - r);
-        if (format == 4) {
+        if (format == LosslessFormat::Rgb15) {
             convert15BitRow(buffer.get(), row, w);
         } else {
             convertXrgbRow(buffer.get(), row, w);
@@ -583,7 +585,7 @@ DecodedImage decodeDefineBitsJpeg(std::span<std::uint8_t> body, bool withAlpha) 
 }
 
 DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool withAlpha) {
-    const int format = int(readField(body, 2, 1));
+    const auto format = LosslessFormat(readField(body, 2, 1));
     const int width = int(readField(body, 3, 2));
     const int height = int(readField(body, 5, 2));
     if (width == 0 || height == 0) return failed(2);
@@ -593,22 +595,22 @@ DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool w
     int pixelBytes = 0;
     int pictureFormat = 0;
     switch (format) {
-        case 3:
+        case LosslessFormat::Palette8:
             colours = int(readField(body, 7, 1)) + 1;
             headerBytes = 8;
             pixelBytes = 1;
             pictureFormat = kFormatIndexed;
             break;
-        case 4:
+        case LosslessFormat::Rgb15:
             pixelBytes = 2;
             pictureFormat = kFormatRGB;
             break;
-        case 5:
+        case LosslessFormat::Rgb32:
             pixelBytes = 4;
             pictureFormat = withAlpha ? kFormatRGBA : kFormatRGB;
             break;
-        default: return failed();
     }
+    if (pixelBytes == 0) return failed();  // a format byte the tag does not define
     const std::size_t stride = (std::size_t(width) * std::size_t(pixelBytes) + 3) & ~std::size_t(3);
 
     // Formats 3 and 5 with alpha inflate straight into the picture rows,
@@ -618,8 +620,9 @@ DecodedImage decodeDefineBitsLossless(std::span<const std::uint8_t> body, bool w
 
     Inflater inflater(tail(body, headerBytes));
     if (!inflater.start()) return failed();
-    const bool ok = format == 3 ? inflateIndexed(inflater, *picture, colours, withAlpha, stride)
-                                : inflateDirectColour(inflater, *picture, format, withAlpha, stride);
+    const bool ok = format == LosslessFormat::Palette8
+                        ? inflateIndexed(inflater, *picture, colours, withAlpha, stride)
+                        : inflateDirectColour(inflater, *picture, format, withAlpha, stride);
     if (!ok) return failed();
     DecodedImage result = decoded(std::move(picture));
     result.premultiplied = withAlpha;

@@ -10,27 +10,13 @@
 #include <new>
 #include <thread>
 
+#include "base/byte_order.h"
 #include "reader/file_io.h"
+#include "reader/swf_format.h"
 
 namespace kestrel {
 
 namespace {
-
-enum : std::uint16_t {
-    kTagEnd = 0,
-    kTagShowFrame = 1,
-    kTagDefineBits = 6,
-    kTagJpegTables = 8,
-    kTagDefineSound = 14,
-    kTagSoundStreamHead = 18,
-    kTagSoundStreamBlock = 19,
-    kTagDefineBitsLossless = 20,
-    kTagDefineBitsJpeg2 = 21,
-    kTagDefineBitsJpeg3 = 35,
-    kTagDefineBitsLossless2 = 36,
-    kTagDefineSprite = 39,
-    kTagSoundStreamHead2 = 45,
-};
 
 // Sprites inside sprites are not valid SWF, but files contain them; they are
 // followed only this deep so that a crafted chain cannot exhaust the stack.
@@ -225,14 +211,14 @@ bool SWFReader::parse(Source& source) {
         result_ = kReadDamaged;
         return false;
     }
-    const bool plain = header[0] == 'F';
-    if (!(plain || header[0] == 'C') || header[1] != 'W' || header[2] != 'S') {
+    const std::optional<Compression> compression = compressionOf(header);
+    if (!compression || *compression == Compression::Lzma) {
         result_ = kReadNotSwf;
         return false;
     }
+    const bool plain = *compression == Compression::None;
     version_ = header[3];
-    declaredLength_ = std::int32_t(std::uint32_t(header[4]) | std::uint32_t(header[5]) << 8 |
-                                   std::uint32_t(header[6]) << 16 | std::uint32_t(header[7]) << 24);
+    declaredLength_ = std::int32_t(getLe32(header + 4));
     if (declaredLength_ < 21) {
         result_ = kReadDamaged;
         return false;
@@ -332,24 +318,30 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
 }
 
 void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop) {
-    switch (tag.code) {
-        case kTagEnd: stop = true; break;
-        case kTagShowFrame:
+    switch (TagCode(tag.code)) {
+        case TagCode::End: stop = true; break;
+        case TagCode::ShowFrame:
             ++frame;
             if (reportProgress_ && progress_) progress_->setPosition(frame + 1);
             break;
-        case kTagDefineBits: handleDefineBits(frame, tag.length); break;
-        case kTagJpegTables: handleJpegTables(); break;
-        case kTagDefineSound: handleDefineSound(frame, tag.length); break;
-        case kTagSoundStreamHead:
-        case kTagSoundStreamHead2: handleSoundStreamHead(frame); break;
-        case kTagSoundStreamBlock: handleSoundStreamBlock(tag.length); break;
-        case kTagDefineBitsLossless: handleDefineBitsLossless(frame, tag.length, false); break;
-        case kTagDefineBitsJpeg2: handleDefineBitsJpeg(frame, tag.length, false); break;
-        case kTagDefineBitsJpeg3: handleDefineBitsJpeg(frame, tag.length, true); break;
-        case kTagDefineBitsLossless2: handleDefineBitsLossless(frame, tag.length, true); break;
-        case kTagDefineSprite: handleSprite(); break;
-        default: break;
+        case TagCode::DefineBits: handleDefineBits(frame, tag.length); break;
+        case TagCode::JpegTables: handleJpegTables(); break;
+        case TagCode::DefineSound: handleDefineSound(frame, tag.length); break;
+        case TagCode::SoundStreamHead:
+        case TagCode::SoundStreamHead2: handleSoundStreamHead(frame); break;
+        case TagCode::SoundStreamBlock: handleSoundStreamBlock(tag.length); break;
+        case TagCode::DefineBitsLossless: handleDefineBitsLossless(frame, tag.length, false); break;
+        case TagCode::DefineBitsJpeg2: handleDefineBitsJpeg(frame, tag.length, false); break;
+        case TagCode::DefineBitsJpeg3: handleDefineBitsJpeg(frame, tag.length, true); break;
+        case TagCode::DefineBitsLossless2: handleDefineBitsLossless(frame, tag.length, true); break;
+        case TagCode::DefineSprite: handleSprite(); break;
+        // Named but not read (yet): names, video, embedded data, JPEG4.
+        case TagCode::ExportAssets:
+        case TagCode::DefineVideoStream:
+        case TagCode::VideoFrame:
+        case TagCode::SymbolClass:
+        case TagCode::DefineBinaryData:
+        case TagCode::DefineBitsJpeg4: break;
     }
 }
 
@@ -412,7 +404,7 @@ void SWFReader::handleDefineBitsLossless(std::uint16_t frame, std::uint32_t leng
 // --- sounds ---------------------------------------------------------------
 
 bool SWFReader::addBlock(OFSound& sound, std::size_t n) {
-    if (sound.format == kSoundMp3) {
+    if (sound.format == SoundFormat::Mp3) {
         if (n < 2) return true;
         readU16();  // SeekSamples
         n -= 2;
@@ -433,8 +425,8 @@ void SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length) {
     if (length < 8) return;
     readU16();  // sound id
     auto sound = std::make_unique<OFSound>();
-    sound->format = std::uint8_t(readBits(4));
-    if (sound->format == kSoundUncompressedLE) return;
+    sound->format = SoundFormat(readBits(4));
+    if (sound->format == SoundFormat::UncompressedLE) return;
     sound->rate = sound->playbackRate = std::uint8_t(readBits(2));
     sound->is16Bit = sound->playback16Bit = readBits(1) != 0;
     sound->stereo = sound->playbackStereo = readBits(1) != 0;
@@ -450,8 +442,8 @@ void SWFReader::handleSoundStreamHead(std::uint16_t frame) {
     sound->playbackRate = std::uint8_t(readBits(2));
     sound->playback16Bit = readBits(1) != 0;
     sound->playbackStereo = readBits(1) != 0;
-    sound->format = std::uint8_t(readBits(4));
-    if (sound->format == kSoundUncompressedLE) return;
+    sound->format = SoundFormat(readBits(4));
+    if (sound->format == SoundFormat::UncompressedLE) return;
     sound->rate = std::uint8_t(readBits(2));
     sound->is16Bit = readBits(1) != 0;
     sound->stereo = readBits(1) != 0;
@@ -466,7 +458,7 @@ void SWFReader::handleSoundStreamBlock(std::uint32_t length) {
     if (pendingSounds_.empty()) return;
     OFSound& sound = *pendingSounds_.back();
     std::size_t n = length;
-    if (sound.format == kSoundMp3) {
+    if (sound.format == SoundFormat::Mp3) {
         readU16();  // sample count
         if (length < 2) return;
         n = length - 2;
@@ -487,7 +479,7 @@ std::uint16_t SWFReader::readU16() {
     bitCount_ = 0;
     const std::uint8_t* p = data_.get() + position_;
     position_ += 2;
-    return std::uint16_t(p[0] | p[1] << 8);
+    return getLe16(p);
 }
 
 std::uint32_t SWFReader::readU32() {
@@ -495,7 +487,7 @@ std::uint32_t SWFReader::readU32() {
     bitCount_ = 0;
     const std::uint8_t* p = data_.get() + position_;
     position_ += 4;
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    return getLe32(p);
 }
 
 std::size_t SWFReader::readBytes(std::size_t n, std::uint8_t* destination) {

@@ -98,7 +98,7 @@ Bytes noise8(std::size_t samples, std::uint32_t seed) {
     return bytes;
 }
 
-std::unique_ptr<OFSound> corpusSound(const std::string& file, int format, bool stream) {
+std::unique_ptr<OFSound> corpusSound(const std::string& file, SoundFormat format, bool stream) {
     RecordingSink sink;
     SWFReader reader(&sink);
     reader.read(corpusDir() + "/swf/" + file, nullptr);

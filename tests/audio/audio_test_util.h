@@ -65,7 +65,7 @@ Bytes noise16(std::size_t samples, std::uint32_t seed);
 Bytes noise8(std::size_t samples, std::uint32_t seed);
 
 // The first sound of the given format in a corpus file.
-std::unique_ptr<OFSound> corpusSound(const std::string& file, int format, bool stream);
+std::unique_ptr<OFSound> corpusSound(const std::string& file, SoundFormat format, bool stream);
 // A sound whose blocks are those of `sound`, `copies` times over.
 std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies);
 

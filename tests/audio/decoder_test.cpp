@@ -96,7 +96,7 @@ TEST(DecoderTest, BlockwiseDecodingEqualsTheWholeStream) {
     int growths = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        auto sound = test::corpusSound(c.file, kSoundMp3, c.stream);
+        auto sound = test::corpusSound(c.file, SoundFormat::Mp3, c.stream);
         ASSERT_NE(sound, nullptr);
         OFAudioMP3 source(sound.get());
         source.Open();
@@ -125,7 +125,7 @@ TEST(DecoderTest, BlockwiseDecodingEqualsTheWholeStream) {
 TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout) {
     // 11025 Hz mono frames declared as 22 kHz stereo: the PCM has the
     // declared rate and layout, so it plays at the right speed.
-    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, kSoundMp3, true);
+    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, SoundFormat::Mp3, true);
     ASSERT_NE(sound, nullptr);
     sound->rate = 2;
     sound->stereo = true;
@@ -142,7 +142,7 @@ TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout) {
 }
 
 TEST(DecoderTest, JunkAroundTheFramesCostsNoRealSample) {
-    auto real = test::corpusSound(test::kChildSwf, kSoundMp3, false);
+    auto real = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_NE(real, nullptr);
     OFSound sound = *real;
     std::vector<std::uint8_t> junk(5000);

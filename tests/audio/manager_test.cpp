@@ -208,7 +208,7 @@ TEST_F(ManagerPlayTest, Mp3SoundsReachTheDeviceComplete) {
         SCOPED_TRACE(c.file);
         const std::string file = dir.file("case" + std::to_string(index++) + ".raw");
         ::setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
-        auto sound = test::corpusSound(c.file, kSoundMp3, c.stream);
+        auto sound = test::corpusSound(c.file, SoundFormat::Mp3, c.stream);
         ASSERT_NE(sound, nullptr);
         OBAudioManager manager(notifier);
         ASSERT_TRUE(manager.Init());
@@ -223,7 +223,7 @@ TEST_F(ManagerPlayTest, Mp3SoundsReachTheDeviceComplete) {
 }
 
 TEST_F(ManagerPlayTest, PauseAndResumeLoseNothing) {
-    auto child = test::corpusSound(test::kChildSwf, kSoundMp3, false);
+    auto child = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_NE(child, nullptr);
     auto sound = test::repeated(*child, 3);  // three seconds: more than the device lead
     OBAudioManager manager(notifier);
@@ -245,7 +245,7 @@ TEST_F(ManagerPlayTest, PauseAndResumeLoseNothing) {
 }
 
 TEST_F(ManagerPlayTest, StopEndsOutputAtOnce) {
-    auto sound = test::corpusSound(test::kMysticSwf, kSoundMp3, true);  // 13 seconds
+    auto sound = test::corpusSound(test::kMysticSwf, SoundFormat::Mp3, true);  // 13 seconds
     ASSERT_NE(sound, nullptr);
     OBAudioManager manager(notifier);
     ASSERT_TRUE(manager.Init());
@@ -269,8 +269,8 @@ TEST_F(ManagerPlayTest, StopEndsOutputAtOnce) {
 }
 
 TEST_F(ManagerPlayTest, LaterPlaysReuseADeviceOfTheSameFormat) {
-    auto child = test::corpusSound(test::kChildSwf, kSoundMp3, false);
-    auto stereo = test::corpusSound(test::kStereoSwf, kSoundMp3, false);
+    auto child = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
+    auto stereo = test::corpusSound(test::kStereoSwf, SoundFormat::Mp3, false);
     ASSERT_TRUE(child && stereo);
     OBAudioManager manager(notifier);
     ASSERT_TRUE(manager.Init());
@@ -294,8 +294,8 @@ TEST_F(ManagerPlayTest, LaterPlaysReuseADeviceOfTheSameFormat) {
 }
 
 TEST_F(ManagerPlayTest, StopWhilePausedLetsTheNextPlayRun) {
-    auto longSound = test::corpusSound(test::kMysticSwf, kSoundMp3, true);
-    auto child = test::corpusSound(test::kChildSwf, kSoundMp3, false);
+    auto longSound = test::corpusSound(test::kMysticSwf, SoundFormat::Mp3, true);
+    auto child = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_TRUE(longSound && child);
     longSound->rate = 3;  // same device format as the next sound
     OBAudioManager manager(notifier);

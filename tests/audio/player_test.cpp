@@ -17,7 +17,7 @@ constexpr std::int32_t kMaxBufferMs = 1100;
 class PlayerPacingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        sound = test::corpusSound(test::kMysticSwf, kSoundMp3, true);
+        sound = test::corpusSound(test::kMysticSwf, SoundFormat::Mp3, true);
         ASSERT_NE(sound, nullptr);
         source = std::make_shared<OFAudioMP3>(sound.get());
         source->Open();
@@ -109,7 +109,7 @@ TEST(PlayerTest, StartFailsWithoutSourceOrDecoder) {
     EXPECT_EQ(player.outputFormat(), nullptr);
 
     OFSound sound;
-    sound.format = kSoundMp3;
+    sound.format = SoundFormat::Mp3;
     sound.rate = 0;  // 5500 Hz: no MPEG rate
     auto source = std::make_shared<OFAudioMP3>(&sound);
     source->Open();

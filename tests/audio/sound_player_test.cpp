@@ -14,7 +14,7 @@ namespace {
 
 using test::Bytes;
 
-OFSound pcmSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool stereo) {
+OFSound pcmSound(SoundFormat format, std::uint8_t rate, bool is16Bit, bool stereo) {
     OFSound sound;
     sound.format = format;
     sound.rate = rate;
@@ -35,7 +35,7 @@ using SoundPlayerTest = test::AudioTest;
 
 TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer) {
     {
-        OFSound sound = pcmSound(kSoundUncompressed, 2, true, true);
+        OFSound sound = pcmSound(SoundFormat::Uncompressed, 2, true, true);
         const Bytes signal = test::noise16(22050, 11);  // half a second of stereo
         addBlock(sound, Bytes(signal.begin(), signal.begin() + 30000));
         addBlock(sound, Bytes(signal.begin() + 30000, signal.end()));
@@ -51,7 +51,7 @@ TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer) {
     }
     {
         ::setenv("SDL_DISKAUDIOFILE", dir.file("eight.raw").c_str(), 1);
-        OFSound sound = pcmSound(kSoundUncompressed, 0, false, false);
+        OFSound sound = pcmSound(SoundFormat::Uncompressed, 0, false, false);
         const Bytes signal = test::noise8(2750, 12);
         addBlock(sound, signal);
         KSSoundPlayer player;
@@ -71,7 +71,7 @@ TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer) {
 }
 
 TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples) {
-    OFSound sound = pcmSound(kSoundAdpcm, 1, true, false);
+    OFSound sound = pcmSound(SoundFormat::Adpcm, 1, true, false);
     // Any bit string is valid SWF ADPCM: code size, packet headers, codes.
     addBlock(sound, test::noise8(3000, 21));
     addBlock(sound, test::noise8(1777, 22));
@@ -100,7 +100,7 @@ TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples) {
 }
 
 TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager) {
-    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, kSoundMp3, false);
+    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, SoundFormat::Mp3, false);
     ASSERT_NE(sound, nullptr);
     KSSoundPlayer player;
     ASSERT_TRUE(player.Play(sound.get(), notifier));
@@ -117,7 +117,7 @@ TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager) {
 TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
     KSSoundPlayer player;
     EXPECT_FALSE(player.Play(nullptr, notifier));
-    OFSound odd = pcmSound(5, 3, true, true);
+    OFSound odd = pcmSound(SoundFormat(5), 3, true, true);
     addBlock(odd, test::noise16(100, 1));
     EXPECT_TRUE(player.Play(&odd, notifier));
     EXPECT_EQ(player.waveOut(), nullptr);
@@ -126,12 +126,12 @@ TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
     // No device: uncompressed sounds report the failure, MP3 sounds run
     // their worker without output.
     ::setenv("SDL_DISKAUDIOFILE", (dir.path() + "/missing/device.raw").c_str(), 1);
-    OFSound pcm = pcmSound(kSoundUncompressed, 3, true, false);
+    OFSound pcm = pcmSound(SoundFormat::Uncompressed, 3, true, false);
     addBlock(pcm, test::noise16(100, 2));
     EXPECT_FALSE(player.Play(&pcm, notifier));
     EXPECT_EQ(player.waveOut(), nullptr);
 
-    auto mp3 = test::corpusSound(test::kChildSwf, kSoundMp3, false);
+    auto mp3 = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_NE(mp3, nullptr);
     EXPECT_TRUE(player.Play(mp3.get(), notifier));
     ASSERT_NE(player.manager(), nullptr);
@@ -143,9 +143,9 @@ TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
 }
 
 TEST_F(SoundPlayerTest, AHundredPreviewsLeaveNothingBehind) {
-    auto mp3 = test::corpusSound(test::kChildSwf, kSoundMp3, false);
+    auto mp3 = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_NE(mp3, nullptr);
-    OFSound pcm = pcmSound(kSoundUncompressed, 3, true, true);
+    OFSound pcm = pcmSound(SoundFormat::Uncompressed, 3, true, true);
     addBlock(pcm, test::noise16(44100, 3));
     const int threads = threadCount();
 

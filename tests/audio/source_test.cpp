@@ -12,7 +12,7 @@ namespace {
 // An MP3 sound whose bytes count up (mod 251) across all blocks.
 OFSound countingSound(const std::vector<std::size_t>& sizes, std::uint8_t rate = 3, bool stereo = false) {
     OFSound sound;
-    sound.format = kSoundMp3;
+    sound.format = SoundFormat::Mp3;
     sound.rate = rate;
     sound.stereo = stereo;
     sound.is16Bit = true;
@@ -63,7 +63,7 @@ TEST(OFAudioMP3Test, FormatComesFromTheSoundsFields) {
         EXPECT_EQ(source.GetDataSize(), 150);
         EXPECT_EQ(source.kind(), kAudioKindMp3);
     }
-    EXPECT_EQ(OFAudioMP3::rateForCode(7), 44100);
+    EXPECT_EQ(soundRateHz(7), 44100u);
 }
 
 TEST(OFAudioMP3Test, BlocksAreRecutIntoSourceBlocksWithStartAndEnd) {

@@ -566,7 +566,7 @@ void checkWavFile(const SWFSound& sound, const std::string& path) {
     ASSERT_EQ(wav.error, "");
     EXPECT_EQ(std::uint64_t(wav.riffSize) + 8, wav.fileSize) << "RIFF size";
     const int channels = s.stereo ? 2 : 1;
-    const int bits = s.format == kSoundAdpcm || s.is16Bit ? 16 : 8;
+    const int bits = s.format == SoundFormat::Adpcm || s.is16Bit ? 16 : 8;
     EXPECT_EQ(wav.fmtSize, 18u);
     EXPECT_EQ(wav.formatTag, 1);
     EXPECT_EQ(wav.channels, channels);
@@ -575,7 +575,7 @@ void checkWavFile(const SWFSound& sound, const std::string& path) {
     EXPECT_EQ(wav.blockAlign, channels * bits / 8);
     EXPECT_EQ(wav.byteRate, wav.sampleRate * wav.blockAlign);
 
-    if (s.format == kSoundUncompressed) {
+    if (s.format == SoundFormat::Uncompressed) {
         ByteVector blocks;
         for (const auto& b : s.blocks) blocks.insert(blocks.end(), b.data.begin(), b.data.end());
         EXPECT_EQ(wav.data.size(), blocks.size());
@@ -715,7 +715,7 @@ TEST_P(CorpusExtraction, WrittenFilesReadBack) {
         SCOPED_TRACE(describe(r));
         const std::string path = dir.file(o->doc.resourceFileName(i, r.number));
         const WriteResult written = writeResourceFile(r, path);
-        if (r.kind == kKindSound && asSound(r).payload->format > kSoundMp3) {
+        if (r.kind == kKindSound && asSound(r).payload->format > SoundFormat::Mp3) {
             EXPECT_EQ(written, WriteFailed) << "sound format " << int(asSound(r).payload->format);
             EXPECT_FALSE(fs::exists(path));
             continue;
@@ -726,7 +726,7 @@ TEST_P(CorpusExtraction, WrittenFilesReadBack) {
             checkImageFile(asImage(r), path, withCensus ? m.imageOf[std::size_t(i)] : nullptr,
                            withCensus ? &swf : nullptr);
             checkOriginalJpeg(asImage(r), path + ".orig.jpg");
-        } else if (asSound(r).payload->format == kSoundMp3) {
+        } else if (asSound(r).payload->format == SoundFormat::Mp3) {
             checkMp3File(asSound(r), path, withCensus ? m.soundOf[std::size_t(i)] : nullptr);
         } else {
             checkWavFile(asSound(r), path);

@@ -32,7 +32,7 @@ std::unique_ptr<OBPicture> rgbPicture(int w, int h, std::uint8_t seed) {
 
 std::unique_ptr<OFSound> pcmSound(std::uint16_t frame, std::size_t bytes) {
     auto s = std::make_unique<OFSound>();
-    s->format = kSoundUncompressed;
+    s->format = SoundFormat::Uncompressed;
     s->rate = 3;
     s->is16Bit = true;
     s->frame = frame;

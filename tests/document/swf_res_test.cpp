@@ -90,7 +90,7 @@ TEST(ImageRecord, PaletteTexts) {
 
 std::unique_ptr<OFSound> sound(int format, int rate, bool is16, bool stereo, std::size_t bytes) {
     auto s = std::make_unique<OFSound>();
-    s->format = std::uint8_t(format);
+    s->format = SoundFormat(format);
     s->rate = std::uint8_t(rate);
     s->is16Bit = is16;
     s->stereo = stereo;

@@ -259,7 +259,7 @@ TEST(SwfTagLoop, HandlersSeeZerosPastTheirTagAndTheLoopResumesAtTheDeclaredEnd) 
     ASSERT_EQ(sink.sounds.size(), 2u);
     EXPECT_EQ(markOf(*sink.sounds[0]), 5);
     const OFSound& stream = *sink.sounds[1];
-    EXPECT_EQ(stream.format, 0);
+    EXPECT_EQ(stream.format, SoundFormat::Uncompressed);
     EXPECT_EQ(stream.rate, 0);
     EXPECT_FALSE(stream.is16Bit);
     EXPECT_FALSE(stream.stereo);
@@ -378,7 +378,7 @@ TEST(SwfStreamSounds, Mp3BlocksLoseSampleCountAndSeekFields) {
     readBytes(SwfFile().tags(t).bytes(), sink);
     ASSERT_EQ(sink.sounds.size(), 1u);
     const OFSound& s = *sink.sounds[0];
-    EXPECT_EQ(s.format, kSoundMp3);
+    EXPECT_EQ(s.format, SoundFormat::Mp3);
     EXPECT_EQ(s.rate, 3);
     EXPECT_TRUE(s.is16Bit);
     ASSERT_EQ(s.blocks.size(), 2u);
@@ -397,7 +397,7 @@ TEST(SwfEventSounds, SkipRulesAndFields) {
     readBytes(SwfFile().tags(t).bytes(), sink);
     ASSERT_EQ(sink.sounds.size(), 2u);
     const OFSound& adpcm = *sink.sounds[0];
-    EXPECT_EQ(adpcm.format, kSoundAdpcm);
+    EXPECT_EQ(adpcm.format, SoundFormat::Adpcm);
     EXPECT_EQ(adpcm.rate, 2);
     EXPECT_TRUE(adpcm.is16Bit);
     EXPECT_TRUE(adpcm.stereo);

@@ -47,7 +47,7 @@ protected:
     KSListCtrl& list() { return *frame().listCtrl(); }
     const SWFDocument& doc() { return *frame().document(); }
     // A sound of the given format code (the n-th one of it).
-    int soundRow(int format, int nth = 0) {
+    int soundRow(SoundFormat format, int nth = 0) {
         for (int i = 0; i < doc().count(); ++i) {
             const auto* sound = dynamic_cast<const SWFSound*>(&doc().resource(i));
             if (sound && sound->payload->format == format && nth-- == 0) return i;
@@ -77,7 +77,7 @@ TEST_F(SoundPreview, PlacementIsCentredOnThePointerAndKeptOnTheScreen) {
 }
 
 TEST_F(SoundPreview, UncompressedSoundPlaysOnADeviceUntilAKeyCloses) {
-    const int row = soundRow(kSoundUncompressed);
+    const int row = soundRow(SoundFormat::Uncompressed);
     ASSERT_GE(row, 0);
     const std::int32_t duration = sound(row).durationMs;
     ASSERT_EQ(duration, 600);
@@ -107,7 +107,7 @@ TEST_F(SoundPreview, UncompressedSoundPlaysOnADeviceUntilAKeyCloses) {
 }
 
 TEST_F(SoundPreview, ClosesByItselfOnceTheDurationHasPassed) {
-    const int row = soundRow(kSoundAdpcm);
+    const int row = soundRow(SoundFormat::Adpcm);
     ASSERT_GE(row, 0);
     const std::int32_t duration = sound(row).durationMs;
     QString lastText;
@@ -128,7 +128,7 @@ TEST_F(SoundPreview, ClosesByItselfOnceTheDurationHasPassed) {
 
 TEST_F(SoundPreview, FinishedBuffersAreReleasedWhileTheWindowIsOpen) {
     ASSERT_TRUE(frame().openFile(extra_));
-    const int row = soundRow(kSoundUncompressed);
+    const int row = soundRow(SoundFormat::Uncompressed);
     ASSERT_GE(row, 0);
     ASSERT_GE(sound(row).durationMs, 390);
     bool released = false;
@@ -151,7 +151,7 @@ TEST_F(SoundPreview, FinishedBuffersAreReleasedWhileTheWindowIsOpen) {
 }
 
 TEST_F(SoundPreview, Mp3PlaysThroughTheManager) {
-    const int row = soundRow(kSoundMp3);
+    const int row = soundRow(SoundFormat::Mp3);
     ASSERT_GE(row, 0);
     const int before = threadCount();
     const test::ModalRun run = play(row, [&](KSViewSound& preview) {
@@ -170,7 +170,7 @@ TEST_F(SoundPreview, Mp3PlaysThroughTheManager) {
 
 TEST_F(SoundPreview, UnplayableSoundShowsAndClosesAfterItsZeroDuration) {
     ASSERT_TRUE(frame().openFile(extra_));
-    const int row = soundRow(6);
+    const int row = soundRow(SoundFormat::Nellymoser);
     ASSERT_GE(row, 0);
     ASSERT_EQ(sound(row).durationMs, 0);
     const test::ModalRun run = play(row, [&](KSViewSound& preview) {
@@ -187,7 +187,7 @@ TEST_F(SoundPreview, UnplayableSoundShowsAndClosesAfterItsZeroDuration) {
 TEST_F(SoundPreview, ThePlayButtonOfThePanelOpensIt) {
     frame().resize(900, 640);
     test::pump();
-    const int row = soundRow(kSoundAdpcm);
+    const int row = soundRow(SoundFormat::Adpcm);
     test::selectOnly(list(), row);
     KSPictView& panel = *frame().pictView();
     test::pump();
@@ -201,8 +201,9 @@ TEST_F(SoundPreview, ThePlayButtonOfThePanelOpensIt) {
 }
 
 TEST_F(SoundPreview, AHundredPreviewsLeaveNothingBehind) {
-    const std::vector<int> rows = {soundRow(kSoundUncompressed, 0), soundRow(kSoundUncompressed, 1),
-                                   soundRow(kSoundAdpcm), soundRow(kSoundMp3, 0), soundRow(kSoundMp3, 1)};
+    const std::vector<int> rows = {soundRow(SoundFormat::Uncompressed, 0), soundRow(SoundFormat::Uncompressed, 1),
+                                   soundRow(SoundFormat::Adpcm), soundRow(SoundFormat::Mp3, 0),
+                                   soundRow(SoundFormat::Mp3, 1)};
     for (int row : rows) ASSERT_GE(row, 0);
     auto once = [this](int row, int playMs) {
         return play(row, [playMs](KSViewSound& preview) {

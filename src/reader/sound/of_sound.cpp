@@ -8,6 +8,7 @@
 
 #include "reader/sound/adpcm.h"
 #include "reader/sound/riff_writer.h"
+#include "reader/sound/wave_format.h"
 
 #include "base/byte_order.h"
 
@@ -126,23 +127,10 @@ private:
 
 // ---- WAV writing -----------------------------------------------------------
 
-constexpr std::array<std::uint32_t, 4> kWavSampleRates = {5500, 11025, 22050, 44100};
-
 std::array<std::uint8_t, 18> wavFormat(const OFSound& sound) {
     const std::uint32_t channels = sound.stereo ? 2 : 1;
     const std::uint32_t bitsPerSample = sound.is16Bit ? 16 : 8;
-    const std::uint32_t blockAlign = bitsPerSample * channels / 8;
-    const std::uint32_t samplesPerSecond = kWavSampleRates[sound.rate & 3];
-
-    std::array<std::uint8_t, 18> fmt{};
-    putLe16(&fmt[0], 1);  // PCM
-    putLe16(&fmt[2], channels);
-    putLe32(&fmt[4], samplesPerSecond);
-    putLe32(&fmt[8], blockAlign * samplesPerSecond);
-    putLe16(&fmt[12], blockAlign);
-    putLe16(&fmt[14], bitsPerSample);
-    putLe16(&fmt[16], 18);
-    return fmt;
+    return WaveFormat::pcm(std::uint16_t(channels), soundRateHz(sound.rate), std::uint16_t(bitsPerSample), 18).bytes();
 }
 
 // Collects 16-bit little-endian samples and hands them to the writer in
@@ -195,7 +183,8 @@ bool writeWavFile(const OFSound& sound, const std::string& path) {
     const auto header = wavFormat(sound);
     bool good = writer.beginRiff("WAVE") && writer.beginChunk("fmt ") && writer.write(header) && writer.endChunk() &&
                 writer.beginChunk("data");
-    if (good) good = sound.format == kSoundAdpcm ? writeDecodedBlocks(sound, writer) : writeBlocks(sound, writer);
+    if (good)
+        good = sound.format == SoundFormat::Adpcm ? writeDecodedBlocks(sound, writer) : writeBlocks(sound, writer);
     good = good && writer.endChunk() && writer.endChunk();
     const bool closed = writer.close();
     return good && closed;
@@ -233,8 +222,8 @@ std::int64_t OFSound::totalBytes() const {
 std::int32_t OFSound::computeDuration() {
     std::int32_t ms = 0;
     switch (format) {
-        case kSoundUncompressed: ms = pcmDurationMs(totalBytes(), stereo, is16Bit, rate); break;
-        case kSoundAdpcm: {
+        case SoundFormat::Uncompressed: ms = pcmDurationMs(totalBytes(), stereo, is16Bit, rate); break;
+        case SoundFormat::Adpcm: {
             std::int64_t bytes = 0;
             if (is16Bit) {
                 for (const auto& block : blocks) bytes += std::int64_t(adpcm::sampleCount(bytesOf(block), stereo)) * 2;
@@ -243,8 +232,14 @@ std::int32_t OFSound::computeDuration() {
             ms = pcmDurationMs(bytes, stereo, is16Bit, rate);
             break;
         }
-        case kSoundMp3: ms = mp3Duration(); break;
-        default: break;
+        case SoundFormat::Mp3: ms = mp3Duration(); break;
+        case SoundFormat::UncompressedLE:
+        case SoundFormat::Nellymoser16k:
+        case SoundFormat::Nellymoser8k:
+        case SoundFormat::Nellymoser:
+        case SoundFormat::G711ALaw:
+        case SoundFormat::G711MuLaw:
+        case SoundFormat::Speex: break;
     }
     durationMs = ms;
     return ms;
@@ -293,7 +288,7 @@ void OFSound::decodeAdpcm(const OFSoundBlock& block, SampleSink sink, void* cont
 }
 
 bool OFSound::writeWav(const std::string& path) const {
-    if (format != kSoundUncompressed && format != kSoundAdpcm) return false;
+    if (format != SoundFormat::Uncompressed && format != SoundFormat::Adpcm) return false;
     return writeWavFile(*this, path);
 }
 

@@ -7,14 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace kestrel {
+#include "reader/swf_format.h"
 
-enum SoundFormat : int {
-    kSoundUncompressed = 0,
-    kSoundAdpcm = 1,
-    kSoundMp3 = 2,
-    kSoundUncompressedLE = 3,
-};
+namespace kestrel {
 
 struct OFSoundBlock {
     std::vector<std::uint8_t> data;
@@ -27,7 +22,7 @@ using SampleSink = void (*)(void* context, std::int16_t sample);
 class OFSound {
 public:
     std::uint16_t frame = 0;
-    std::uint8_t format = 0;
+    SoundFormat format = SoundFormat::Uncompressed;
     std::uint8_t playbackRate = 0;
     bool playback16Bit = false;
     bool playbackStereo = false;

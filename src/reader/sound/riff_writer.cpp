@@ -5,16 +5,11 @@
 #include <cstring>
 #include <limits>
 
+#include "base/byte_order.h"
+
 namespace kestrel {
 
 namespace {
-
-void putLe32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-    out[2] = std::uint8_t(value >> 16);
-    out[3] = std::uint8_t(value >> 24);
-}
 
 bool seekTo(std::FILE* file, std::uint64_t offset) {
     if (offset > std::uint64_t(std::numeric_limits<off_t>::max())) return false;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/byte_order.h"
 #include "document/swf_res.h"
 
 namespace kestrel {
@@ -21,10 +22,6 @@ const QString kStraightAlphaValue = QStringLiteral("Settings/StraightAlpha");
 
 void putLE(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
-}
-
-std::uint32_t getLE(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
 int letterValue(QChar c) {
@@ -43,11 +40,11 @@ std::vector<std::uint8_t> recordBytes(const SettingsRecord& r) {
 
 SettingsRecord recordFromBytes(const std::uint8_t* b) {
     SettingsRecord r;
-    r.version = std::int32_t(getLE(b));
-    r.viewMode = std::int32_t(getLE(b + 4));
-    r.sortKey = std::int32_t(getLE(b + 8));
-    r.statusBar = std::int32_t(getLE(b + 12));
-    r.toolbar = std::int32_t(getLE(b + 16));
+    r.version = std::int32_t(getLe32(b));
+    r.viewMode = std::int32_t(getLe32(b + 4));
+    r.sortKey = std::int32_t(getLe32(b + 8));
+    r.statusBar = std::int32_t(getLe32(b + 12));
+    r.toolbar = std::int32_t(getLe32(b + 16));
     return r;
 }
 
@@ -82,7 +79,7 @@ QString encodePrefs(const SettingsRecord& record) {
 std::optional<SettingsRecord> decodePrefs(const QString& text) {
     if (text.size() <= 7) return std::nullopt;
     const std::vector<std::uint8_t> bytes = bytesFromLetters(text);
-    const std::uint32_t length = getLE(bytes.data());
+    const std::uint32_t length = getLe32(bytes.data());
     if (length == 0 || length > kMaxPrefsLength) return std::nullopt;
     std::vector<std::uint8_t> out(length);
     uLongf produced = length;

@@ -23,8 +23,8 @@ std::vector<std::int16_t> decode(const OFSound& sound, const std::vector<std::ui
     return out;
 }
 
-const OFSound kMono = test::makeSound(kSoundAdpcm, 0, true, false);
-const OFSound kStereo = test::makeSound(kSoundAdpcm, 0, true, true);
+const OFSound kMono = test::makeSound(SoundFormat::Adpcm, 0, true, false);
+const OFSound kStereo = test::makeSound(SoundFormat::Adpcm, 0, true, true);
 
 TEST(Adpcm, TwoBitMonoFourByteBlockGivesFiveSamples) {
     // 2 + 22 + 4 x 2 = 32 bits exactly.
@@ -124,7 +124,7 @@ TEST(Adpcm, TinyBlocksAndClearedSampleSizeDeliverNothing) {
     EXPECT_EQ(decode(kMono, {0x00, 0x00, 0x00}).size(), 1u);  // 24 bits: header only
     EXPECT_TRUE(decode(kStereo, std::vector<std::uint8_t>(5, 0)).empty());
 
-    const OFSound eightBit = test::makeSound(kSoundAdpcm, 0, false, false);
+    const OFSound eightBit = test::makeSound(SoundFormat::Adpcm, 0, false, false);
     EXPECT_TRUE(decode(eightBit, std::vector<std::uint8_t>(64, 0)).empty());
 }
 
@@ -143,7 +143,7 @@ TEST(Adpcm, DecodedBytesMatchTheDecoderForEveryBlockLength) {
             for (std::size_t n : lengths) {
                 std::vector<std::uint8_t> bytes(n, 0xA7);
                 if (n > 0) bytes[0] = std::uint8_t(codeSize << 6 | 0x2A);
-                OFSound sound = test::makeSound(kSoundAdpcm, 0, true, stereo);
+                OFSound sound = test::makeSound(SoundFormat::Adpcm, 0, true, stereo);
                 test::addBlock(sound, bytes);
                 sound.computeDuration();
                 EXPECT_EQ(sound.decodedBytes, std::int64_t(decode(sound, bytes).size()) * 2)

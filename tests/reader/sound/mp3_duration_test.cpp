@@ -31,7 +31,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 std::int32_t durationOf(const std::vector<Bytes>& blocks) {
-    OFSound sound = test::makeSound(kSoundMp3, 3, true, false);
+    OFSound sound = test::makeSound(SoundFormat::Mp3, 3, true, false);
     for (const auto& block : blocks) test::addBlock(sound, block);
     return sound.mp3Duration();
 }

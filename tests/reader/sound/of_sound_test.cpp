@@ -42,7 +42,7 @@ TEST(SoundDuration, UncompressedByLayoutAndRate) {
         {2, true, true, 3, 0},
     };
     for (const auto& c : cases) {
-        OFSound sound = test::makeSound(kSoundUncompressed, c.rate, c.is16Bit, c.stereo);
+        OFSound sound = test::makeSound(SoundFormat::Uncompressed, c.rate, c.is16Bit, c.stereo);
         // Split over two blocks: the total is what counts.
         test::addBlock(sound, std::vector<std::uint8_t>(c.bytes / 3, 0x80));
         test::addBlock(sound, std::vector<std::uint8_t>(c.bytes - c.bytes / 3, 0x80));
@@ -65,13 +65,13 @@ TEST(SoundDuration, AdpcmCountsDecodedSamples) {
     // Mono 2-bit block of 1030 bytes: one full packet (4096 samples), a
     // header and two codes: 4099 samples.
     std::vector<std::uint8_t> block(1030, 0);
-    OFSound sound = test::makeSound(kSoundAdpcm, 0, true, false);
+    OFSound sound = test::makeSound(SoundFormat::Adpcm, 0, true, false);
     test::addBlock(sound, block);
     test::addBlock(sound, block);
     EXPECT_EQ(sound.computeDuration(), 1487);  // 8198 / 5.5125 = 1487.2
     EXPECT_EQ(sound.decodedBytes, 2 * 8198);
 
-    OFSound stereo = test::makeSound(kSoundAdpcm, 3, true, true);
+    OFSound stereo = test::makeSound(SoundFormat::Adpcm, 3, true, true);
     test::addBlock(stereo, std::vector<std::uint8_t>(2060, 0));
     // 2 + 44 + 4095 x 4 = 16426 bits per packet; 16480 - 16426 = 54 bits
     // hold a header and two steps: 4099 steps of two samples.
@@ -81,7 +81,7 @@ TEST(SoundDuration, AdpcmCountsDecodedSamples) {
 }
 
 TEST(SoundDuration, AdpcmWithoutSixteenBitFlagIsEmpty) {
-    OFSound sound = test::makeSound(kSoundAdpcm, 0, false, false);
+    OFSound sound = test::makeSound(SoundFormat::Adpcm, 0, false, false);
     test::addBlock(sound, std::vector<std::uint8_t>(1030, 0));
     sound.decodedBytes = 77;
     EXPECT_EQ(sound.computeDuration(), 0);
@@ -93,12 +93,12 @@ TEST(SoundDuration, Mp3AndUnknownFormats) {
     frame[0] = 0xFF;
     frame[1] = 0xFB;
     frame[2] = 0x90;
-    OFSound mp3 = test::makeSound(kSoundMp3, 3, true, false);
+    OFSound mp3 = test::makeSound(SoundFormat::Mp3, 3, true, false);
     test::addBlock(mp3, frame);
     EXPECT_EQ(mp3.computeDuration(), 26);
 
-    for (std::uint8_t format : {3, 6, 11}) {
-        OFSound other = test::makeSound(format, 3, true, false);
+    for (int format : {3, 6, 11}) {
+        OFSound other = test::makeSound(SoundFormat(format), 3, true, false);
         test::addBlock(other, std::vector<std::uint8_t>(44100, 0));
         other.durationMs = 5;
         EXPECT_EQ(other.computeDuration(), 0);

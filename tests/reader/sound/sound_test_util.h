@@ -27,7 +27,7 @@ private:
     int used_ = 0;
 };
 
-inline OFSound makeSound(std::uint8_t format, std::uint8_t rate, bool is16Bit, bool stereo) {
+inline OFSound makeSound(SoundFormat format, std::uint8_t rate, bool is16Bit, bool stereo) {
     OFSound sound;
     sound.format = format;
     sound.rate = rate;

@@ -74,7 +74,7 @@ protected:
 };
 
 TEST_F(WavTest, UncompressedHeadersDataAndPadding) {
-    OFSound mono = test::makeSound(kSoundUncompressed, 0, false, false);
+    OFSound mono = test::makeSound(SoundFormat::Uncompressed, 0, false, false);
     test::addBlock(mono, {0x80, 0x81});
     test::addBlock(mono, {0x7F});
     ASSERT_TRUE(mono.writeWav(path_));
@@ -85,7 +85,7 @@ TEST_F(WavTest, UncompressedHeadersDataAndPadding) {
     EXPECT_EQ(wav.pads, (Bytes{0}));
     EXPECT_EQ(wav.fileSize, 50u);  // 12 + (8 + 18) + (8 + 3 + 1): RIFF size counts the pad
 
-    OFSound stereo = test::makeSound(kSoundUncompressed, 3, true, true);
+    OFSound stereo = test::makeSound(SoundFormat::Uncompressed, 3, true, true);
     test::addBlock(stereo, {1, 2, 3, 4});
     test::addBlock(stereo, {5, 6, 7, 8});
     ASSERT_TRUE(stereo.writeWav(path_));  // replaces the file
@@ -100,7 +100,7 @@ TEST_F(WavTest, AdpcmBlocksAreDecodedEachOnItsOwn) {
     // The five-sample block 1000, 1010, 997, 1002, 997 twice.
     test::BitPacker p;
     p.put(0, 2).put(1000, 16).put(0, 6).put(1, 2).put(3, 2).put(0, 2).put(2, 2);
-    OFSound sound = test::makeSound(kSoundAdpcm, 2, true, false);
+    OFSound sound = test::makeSound(SoundFormat::Adpcm, 2, true, false);
     test::addBlock(sound, p.bytes());
     test::addBlock(sound, p.bytes());
     ASSERT_TRUE(sound.writeWav(path_));
@@ -122,7 +122,7 @@ TEST_F(WavTest, AdpcmBlocksAreDecodedEachOnItsOwn) {
 TEST_F(WavTest, LargeAdpcmSoundMatchesTheSampleDecoder) {
     // Several hundred kilobytes of output: buffering must not lose or repeat
     // samples; negative samples check the byte order.
-    OFSound sound = test::makeSound(kSoundAdpcm, 3, true, true);
+    OFSound sound = test::makeSound(SoundFormat::Adpcm, 3, true, true);
     Bytes block(6000);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = std::uint8_t(i * 151 + 7);
     block[0] = 0xC0 | (block[0] & 0x3F);  // 5-bit codes
@@ -147,24 +147,24 @@ TEST_F(WavTest, LargeAdpcmSoundMatchesTheSampleDecoder) {
 }
 
 TEST_F(WavTest, FailuresAreReported) {
-    OFSound sound = test::makeSound(kSoundUncompressed, 0, false, false);
+    OFSound sound = test::makeSound(SoundFormat::Uncompressed, 0, false, false);
     test::addBlock(sound, Bytes(10, 0x80));
     EXPECT_FALSE(sound.writeWav((std::filesystem::path(path_) / "missing" / "x.wav").string()));
 
     // Only formats 0 and 1 are written as WAV; no file is created otherwise.
-    OFSound mp3 = test::makeSound(kSoundMp3, 3, true, false);
+    OFSound mp3 = test::makeSound(SoundFormat::Mp3, 3, true, false);
     test::addBlock(mp3, Bytes(10, 0));
     EXPECT_FALSE(mp3.writeWav(path_));
     EXPECT_FALSE(std::filesystem::exists(path_));
 
     if (!std::filesystem::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    OFSound tiny = test::makeSound(kSoundUncompressed, 0, false, false);
+    OFSound tiny = test::makeSound(SoundFormat::Uncompressed, 0, false, false);
     test::addBlock(tiny, {1});  // fits the stream buffer: fails at flush
     EXPECT_FALSE(tiny.writeWav("/dev/full"));
-    OFSound large = test::makeSound(kSoundUncompressed, 0, false, false);
+    OFSound large = test::makeSound(SoundFormat::Uncompressed, 0, false, false);
     test::addBlock(large, Bytes(300000, 0x80));
     EXPECT_FALSE(large.writeWav("/dev/full"));
-    OFSound adpcm = test::makeSound(kSoundAdpcm, 0, true, false);
+    OFSound adpcm = test::makeSound(SoundFormat::Adpcm, 0, true, false);
     test::addBlock(adpcm, Bytes(100000, 0x00));
     EXPECT_FALSE(adpcm.writeWav("/dev/full"));
 }
