@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "reader/picture/ob_picture.h"
+#include "reader/problem.h"
 #include "reader/sound/of_sound.h"
 
 namespace kestrel {
@@ -43,6 +44,7 @@ public:
     std::string formatName;
     std::unique_ptr<OBPicture> thumbnail;
     std::int32_t number = 0;
+    std::vector<Problem> problems;  // what went wrong with this resource, if anything
 };
 
 class SWFImage final : public SWFRes {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "reader/picture/ob_picture.h"
@@ -19,6 +20,7 @@ struct DecodedImage {
     bool isJpeg = false;                 // decoded from JPEG data (not PNG/GIF/lossless)
     bool premultiplied = false;          // colours are stored multiplied by alpha
     std::vector<std::uint8_t> jpegData;  // the tag's JPEG as one clean file (JPEG only)
+    std::string reason;                  // why it failed, when code != 0
 };
 
 // The persistent decompressor that holds the tables of the last JPEGTables
