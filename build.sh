@@ -5,11 +5,15 @@
 #   ./build.sh test            install what is missing, build everything, run every test
 #   ./build.sh sanitize        core tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   ./build.sh fuzz [SECONDS]  each libFuzzer target for SECONDS (default 60), clang + ASan + UBSan
+#   ./build.sh package         Release build packed as kestrel_VERSION_ARCH.deb, checked with lintian
+#   ./build.sh check-format    fail when a tracked C++ file differs from what .clang-format gives
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev libmpg123-dev libsdl2-dev qt6-base-dev)
 TEST_PACKAGES=(libgtest-dev nlohmann-json3-dev libx11-dev libxtst6 xvfb xauth)
+PACKAGE_PACKAGES=(dpkg-dev lintian)
+FORMAT_PACKAGES=(clang-format git)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {
@@ -82,8 +86,31 @@ case "${1:-}" in
             tail -n 12 "$work/$target.log"
         done
         ;;
+    package)
+        install_missing "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+        # Debian's hardening flags, as a package built by dpkg-buildpackage gets them.
+        CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+            LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+            configure build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+            -DKESTREL_TESTS=OFF -DKESTREL_PACKAGE=ON
+        ninja -C build-package -j "$JOBS"
+        rm -f build-package/kestrel_*.deb
+        (cd build-package && cpack -G DEB >/dev/null)
+        deb=$(ls build-package/kestrel_*.deb)
+        rm -f kestrel_*.deb
+        cp "$deb" .
+        deb=$(basename "$deb")
+        # Errors fail the build; warnings are shown.
+        lintian --fail-on error "$deb"
+        echo "Built $deb; install it with: sudo apt install ./$deb"
+        ;;
+    check-format)
+        install_missing "${FORMAT_PACKAGES[@]}"
+        git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
+        echo "Every tracked C++ file is formatted."
+        ;;
     *)
-        sed -n '3,8p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '3,/^set /{/^#/p}' "$0" | sed 's/^# \{0,1\}//'
         exit 2
         ;;
 esac

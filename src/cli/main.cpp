@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/path.h"
@@ -74,14 +75,33 @@ int usageError(const std::string& what) {
 
 std::mutex outputMutex;
 
-// Messages of the core go to stderr.
+// Set once in main: whether stderr is a terminal. Only then may the line
+// control codes of the progress line be written; redirected, stderr gets
+// plain lines.
+bool stderrIsTerminal = false;
+
+// Clears a progress line a message is about to replace ("" off a terminal).
+const char* clearLine() { return stderrIsTerminal ? "\r\033[K" : ""; }
+
+// Messages of the core go to stderr. Warnings name the movie they are
+// about, since their text does not.
 class StderrMessages final : public MessageSink {
 public:
+    explicit StderrMessages(std::string file = {}) : file_(std::move(file)) {}
+
     MessageAnswer show(const std::string& text, MessageIcon icon, MessageButtons) override {
         std::lock_guard lock(outputMutex);
-        std::fprintf(stderr, "kestrel-cli: %s%s\n", icon == MessageIcon::Warning ? "warning: " : "", text.c_str());
+        if (icon == MessageIcon::Warning) {
+            const std::string about = file_.empty() ? std::string() : file_ + ": ";
+            std::fprintf(stderr, "%skestrel-cli: warning: %s%s\n", clearLine(), about.c_str(), text.c_str());
+        } else {
+            std::fprintf(stderr, "%skestrel-cli: %s\n", clearLine(), text.c_str());
+        }
         return MessageAnswer::Ok;
     }
+
+private:
+    std::string file_;
 };
 
 // A progress line on a terminal: "[n/total] name", rewritten in place.
@@ -257,15 +277,16 @@ int runList(int argc, char** argv) {
     if (!gatherInputs(common, inputs)) return 1;
     if (inputs.files.empty()) return usageError("no file given");
 
-    StderrMessages messages;
     JsonWriter out(stdout);
     const bool many = inputs.files.size() > 1 || common.recurse || !common.fileLists.empty();
     if (json && many) out.beginArray();
     int status = inputs.errors.empty() ? 0 : 1;
     for (const std::string& file : inputs.files) {
+        StderrMessages messages(file);
         SWFDocument doc;
         const bool usable = doc.readFile(absolutePath(file), nullptr, &messages);
-        if (!usable) status = 1;
+        // A movie read in part lists what it has but still fails the run.
+        if (!usable || doc.readResult() == kReadSomeFailed) status = 1;
         if (usable) doc.sort(sortKey);
         if (json) {
             writeDocumentJson(out, file, doc.readResult(), usable ? &doc : nullptr);
@@ -320,8 +341,8 @@ public:
             return OverwriteAnswer::No;
         }
         for (;;) {
-            std::fprintf(stderr,
-                         "\r\033[KThe file '%s' already exists. Overwrite? [y]es/[a]ll/[n]o/[c]ancel: ", path.c_str());
+            std::fprintf(stderr, "%sThe file '%s' already exists. Overwrite? [y]es/[a]ll/[n]o/[c]ancel: ", clearLine(),
+                         path.c_str());
             std::string line;
             if (!std::getline(std::cin, line)) return OverwriteAnswer::Cancel;
             switch (line.empty() ? 'y' : line[0]) {
@@ -344,7 +365,7 @@ public:
         const std::string question = text::kContinue;
         if (message.ends_with(question)) message.resize(message.size() - question.size());
         std::lock_guard lock(outputMutex);
-        std::fprintf(stderr, "\r\033[Kkestrel-cli: %s\n", oneLine(message).c_str());
+        std::fprintf(stderr, "%skestrel-cli: %s\n", clearLine(), oneLine(message).c_str());
         return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     }
 
@@ -376,16 +397,18 @@ struct Totals {
     std::atomic<int> skipped = 0;
     std::atomic<int> failed = 0;
     std::atomic<int> unusable = 0;
+    std::atomic<int> partlyRead = 0;  // read with resources that failed
 };
 
 void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options, CliExtractHost& host,
                 Totals& totals) {
-    StderrMessages messages;
+    StderrMessages messages(file);
     SWFDocument doc;
     if (!doc.readFile(absolutePath(file), nullptr, &messages)) {
         ++totals.unusable;
         return;
     }
+    if (doc.readResult() == kReadSomeFailed) ++totals.partlyRead;
     std::vector<int> indices;
     for (int i = 0; i < doc.count(); ++i) {
         const bool image = doc.resource(i).kind == kKindImage;
@@ -446,9 +469,8 @@ int runExtract(int argc, char** argv) {
     const std::vector<std::string> folders = options.perFileFolders
                                                  ? perFileFolders(inputs.files, base)
                                                  : std::vector<std::string>(inputs.files.size(), base);
-    const bool terminal = ::isatty(STDERR_FILENO);
-    CliExtractHost host(options.overwrite, terminal && ::isatty(STDIN_FILENO));
-    ProgressLine progress(int(inputs.files.size()), terminal);
+    CliExtractHost host(options.overwrite, stderrIsTerminal && ::isatty(STDIN_FILENO));
+    ProgressLine progress(int(inputs.files.size()), stderrIsTerminal);
     Totals totals;
 
     std::atomic<std::size_t> next = 0;
@@ -472,7 +494,11 @@ int runExtract(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-cli: %d movie%s could not be used\n", totals.unusable.load(),
                      totals.unusable == 1 ? "" : "s");
     }
-    const bool bad = totals.unusable > 0 || totals.failed > 0 || !inputs.errors.empty();
+    if (totals.partlyRead > 0) {
+        std::fprintf(stderr, "kestrel-cli: %d movie%s had resources that could not be read\n", totals.partlyRead.load(),
+                     totals.partlyRead == 1 ? "" : "s");
+    }
+    const bool bad = totals.unusable > 0 || totals.partlyRead > 0 || totals.failed > 0 || !inputs.errors.empty();
     return bad ? 1 : 0;
 }
 
@@ -517,6 +543,7 @@ int runFind(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    stderrIsTerminal = ::isatty(STDERR_FILENO);
     if (argc < 2) return usageError("no command given");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {

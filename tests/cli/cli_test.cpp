@@ -1,5 +1,8 @@
 // Runs the kestrel-cli binary as a user would and checks what it prints.
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -213,6 +216,100 @@ TEST(CliHelp, HelpAndVersion) {
     EXPECT_NE(help.out.find("--per-file-folders"), std::string::npos);
     CliRun version = runCli("--version");
     EXPECT_EQ(version.out.rfind("kestrel-cli ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// A good image, an image whose pixel data is not a zlib stream, and a
+// sound: the movie reads with "some resources failed".
+Bytes partlyBrokenMovie() {
+    Tags t;
+    t.tag(kTagDefineBitsLossless2, losslessBody(1, 5, 1, 1, deflate(argbRows({0x102030FF}))))
+        .tag(kTagDefineBitsLossless2, losslessBody(2, 5, 2, 2, Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x01}))
+        .tag(kTagDefineSound, defineSoundBody(3, 0, 1, false, false, 4, {1, 2, 3, 4}))
+        .end();
+    return SwfFile().compressed().tags(t).bytes();
+}
+
+TEST(CliExitStatus, MovieReadInPartFailsListAndExtract) {
+    TempDir dir;
+    const std::string movie = dir.write("part.swf", partlyBrokenMovie());
+
+    const CliRun list = runCli("list " + movie);
+    EXPECT_EQ(list.status, 1);
+    EXPECT_NE(list.out.find("2 resources"), std::string::npos) << list.out;  // what could be read is listed
+    EXPECT_NE(list.err.find("warning: " + movie + ": Errors occurred while reading some resources."), std::string::npos)
+        << list.err;
+
+    const CliRun json = runCli("list --json " + movie);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_NE(json.out.find("\"result\":3"), std::string::npos) << json.out;
+
+    const CliRun extract = runCli("extract -o " + dir.file("out") + " " + movie);
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_EQ(extract.out, "2 written, 0 skipped, 0 failed\n");
+    EXPECT_NE(extract.err.find("1 movie had resources that could not be read"), std::string::npos) << extract.err;
+
+    // The good movie beside it does not change the outcome, and alone it passes.
+    const std::string good = dir.write("good.swf", smallMovie(1));
+    EXPECT_EQ(runCli("list " + good + " " + movie).status, 1);
+    EXPECT_EQ(runCli("list " + good).status, 0);
+    EXPECT_EQ(runCli("extract --overwrite -o " + dir.file("out") + " " + good).status, 0);
+}
+
+// Runs kestrel-cli with stderr on a pseudo-terminal; returns what it wrote there.
+std::string stderrOnTerminal(const std::string& args) {
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(master);
+        ::dup2(slave, STDERR_FILENO);
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::execl("/bin/sh", "sh", "-c", (std::string(KESTREL_CLI) + " " + args).c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(slave);
+    std::string out;
+    std::array<char, 4096> buffer{};
+    ssize_t n;
+    while ((n = ::read(master, buffer.data(), buffer.size())) > 0) out.append(buffer.data(), std::size_t(n));
+    ::close(master);
+    ::waitpid(child, nullptr, 0);
+    return out;
+}
+
+TEST(CliLog, LineControlCodesOnlyOnATerminal) {
+    TempDir dir;
+    const std::string part = dir.write("part.swf", partlyBrokenMovie());
+    const std::string good = dir.write("good.swf", smallMovie(1));
+    const std::string bad = dir.write("bad.swf", {'F', 'W', 'S', 1, 2});
+    dir.write("in-the-way", {'x'});
+    // Every kind of message: a warning while reading, an unusable movie, a
+    // skipped file, an output folder that cannot be made, the totals.
+    const std::string inputs = " " + part + " " + good + " " + bad;
+    ASSERT_EQ(runCli("extract -o " + dir.file("out") + " " + good).status, 0);
+    const CliRun logged = runCli("extract --jobs 1 -o " + dir.file("out") + inputs + " </dev/null");
+    const CliRun blocked = runCli("extract --jobs 1 -o " + dir.file("in-the-way/out") + inputs);
+    for (const CliRun& run : {logged, blocked}) {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\033'), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.back(), '\n');
+    }
+    EXPECT_NE(logged.err.find("good-1.png exists, skipped"), std::string::npos) << logged.err;
+    EXPECT_NE(blocked.err.find("in-the-way"), std::string::npos) << blocked.err;
+
+    // On a terminal the progress line is drawn and rewritten in place.
+    const std::string shown = stderrOnTerminal("extract --overwrite --jobs 1 -o " + dir.file("tty") + inputs);
+    EXPECT_NE(shown.find("\r\033[K[1/3] "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\033[Kkestrel-cli: warning: " + part), std::string::npos) << shown;
 }
 
 }  // namespace
