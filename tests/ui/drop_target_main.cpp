@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 #include <cstdio>
 #include <memory>
 
@@ -80,8 +81,8 @@ protected:
         const Qt::DropAction action = drag->exec(Qt::CopyAction);
         std::printf(action == Qt::CopyAction ? "copied\n" : "refused\n");
         std::fflush(stdout);
-        // The target asks for the data once the drop has returned here.
-        QTimer::singleShot(2000, qApp, &QCoreApplication::quit);
+        // The target asks for the data once the drop has returned here, so
+        // this program stays until the test ends it.
     }
 
 private:
@@ -104,11 +105,16 @@ int main(int argc, char** argv) {
         window = std::make_unique<Target>(args.at(1));
     window->setGeometry(args.at(at).toInt(), args.at(at + 1).toInt(), 320, 320);
     window->show();
-    QTimer::singleShot(300, window.get(), [&window] {
+    // Ready once the window is on the screen, however long that takes.
+    QTimer exposed;
+    QObject::connect(&exposed, &QTimer::timeout, [&window, &exposed] {
+        if (!window->windowHandle() || !window->windowHandle()->isExposed()) return;
+        exposed.stop();
         const QRect r(window->mapToGlobal(QPoint(0, 0)), window->size());
         std::printf("ready %d %d %d %d\n", r.x(), r.y(), r.width(), r.height());
         std::fflush(stdout);
     });
+    exposed.start(10);
     // Never outlive a test that went wrong.
     QTimer::singleShot(60000, qApp, [] { QCoreApplication::exit(3); });
     return QApplication::exec();

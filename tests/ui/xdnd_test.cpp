@@ -92,7 +92,8 @@ protected:
         frame().action(kCmdDetails)->trigger();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame()));
         ASSERT_TRUE(frame().document());
-        QTest::qWait(200);
+        // The pointer goes where the window is once it has the focus.
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frame(), 10000));
         QObject::connect(&list(), &KSListCtrl::dragRequested, [this] { ++drags_; });
     }
     void TearDown() override {
@@ -195,7 +196,7 @@ TEST_F(RealDrag, DroppingOnTheProgramItselfWritesNothing) {
             input.release();
         },
         [] { return true; }));
-    QTest::qWait(300);
+    // The drag's own loop has ended when the script is through.
     ASSERT_EQ(drags_, 1);
     EXPECT_TRUE(entries(DragOutFolder::path()).isEmpty());
     ASSERT_TRUE(frame().document());
@@ -221,7 +222,6 @@ TEST_F(RealDrag, EscapeCancelsTheDrag) {
             input.release();
         },
         [] { return true; }));
-    QTest::qWait(500);
     ASSERT_EQ(drags_, 1);
     EXPECT_EQ(target_.state(), QProcess::Running);  // nothing was dropped on it
     EXPECT_TRUE(entries(received.path()).isEmpty());
@@ -236,6 +236,7 @@ TEST_F(RealDrag, AMovieDroppedOnTheListFromAnotherProgramOpens) {
     ASSERT_TRUE(source.isValid());
     const QPoint onList = rowOnScreen(rowOf(kKindImage, 3));
 
+    QByteArray said;
     const bool ok = play(
         [&](FakeInput& input) {
             input.moveTo(source.center().x(), source.center().y());
@@ -243,9 +244,12 @@ TEST_F(RealDrag, AMovieDroppedOnTheListFromAnotherProgramOpens) {
             glide(input, source.center(), onList);
             input.release();
         },
-        [&] { return target_.state() == QProcess::NotRunning && frame().childView()->path() == other; });
+        [&] {
+            said += target_.readAllStandardOutput();
+            return said.contains('\n') && frame().childView()->path() == other;
+        });
     EXPECT_TRUE(ok);
-    EXPECT_EQ(QString::fromLocal8Bit(target_.readAllStandardOutput()), QStringLiteral("copied\n"));
+    EXPECT_EQ(QString::fromLocal8Bit(said), QStringLiteral("copied\n"));
     ASSERT_TRUE(frame().document());
     EXPECT_EQ(frame().childView()->path(), other);
     EXPECT_EQ(drags_, 0);
