@@ -225,12 +225,9 @@ TEST_F(SoundPreview, AHundredPreviewsLeaveNothingBehind) {
     };
     // The threads that outlive a preview: none but what the libraries set
     // up once for good in a first round.
-    const auto settledThreads = [] {
-        EXPECT_TRUE(waitFor([] { return OBAudioManager::liveWorkers() == 0; }));
-        return threadCount();
-    };
     for (int row : rows) once(row, true);
-    const int threads = settledThreads();
+    EXPECT_TRUE(waitFor([] { return OBAudioManager::liveWorkers() == 0; }));
+    const int threads = threadCount();
     for (int i = 0; i < 100; ++i) {
         const test::ModalRun run = once(rows[std::size_t(i) % rows.size()], i % 3 == 0);
         ASSERT_TRUE(run.opened) << i;
