@@ -8,8 +8,8 @@
 //   ui_drop_target --source FILE X Y
 //
 // Output: "ready X Y W H" once the window is on screen (its rectangle in
-// screen coordinates), then "file NAME" per copied file and "done", or
-// "empty" for a drop without files; with --source, "copied" or "refused"
+// screen coordinates), "over" once a drag of files is over it, then "file
+// NAME" per copied file and "done", or "empty" for a drop without files; with --source, "copied" or "refused"
 // when the drag is over.
 #include <QApplication>
 #include <QDir>
@@ -44,7 +44,13 @@ protected:
         if (event->mimeData()->hasFormat(QStringLiteral("text/uri-list"))) event->acceptProposedAction();
     }
     void dragMoveEvent(QDragMoveEvent* event) override {
-        if (event->mimeData()->hasFormat(QStringLiteral("text/uri-list"))) event->acceptProposedAction();
+        if (!event->mimeData()->hasFormat(QStringLiteral("text/uri-list"))) return;
+        event->acceptProposedAction();
+        if (!over_) {
+            over_ = true;
+            std::printf("over\n");
+            std::fflush(stdout);
+        }
     }
     void dropEvent(QDropEvent* event) override {
         const QList<QUrl> urls = event->mimeData()->urls();
@@ -65,6 +71,7 @@ protected:
 
 private:
     QString folder_;
+    bool over_ = false;
 };
 
 // Drags one file out on the first press.
