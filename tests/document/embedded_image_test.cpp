@@ -64,7 +64,7 @@ std::vector<Embedded> jpeg2Payloads(const Bytes& file) {
     return out;
 }
 
-TEST(EmbeddedImages, PngAndGifInJpegTagsDecodeAsLosslessBitmaps) {
+TEST(EmbeddedImagesInARealMovie, PngAndGifInJpegTagsDecodeAsLosslessBitmaps) {
     const std::string path = dataFile("define-bits-jpeg2.swf");
     const std::vector<Embedded> tags = jpeg2Payloads(readAll(path));
     std::vector<std::pair<int, int>> expected;
