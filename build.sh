@@ -70,8 +70,8 @@ case "${1:-}" in
         work=$(mktemp -d)
         trap 'rm -rf "$work"' EXIT
         seeds=("$work/seeds")
-        corpus=../shared/corpus/swf
-        build-fuzz/fuzz/make-fuzz-seeds "$work/seeds" samples/*.swf $( [ -d "$corpus" ] && echo "$corpus"/* )
+        corpus=${KESTREL_CORPUS_DIR:-../shared/corpus}/swf
+        build-fuzz/fuzz/make-fuzz-seeds "$work/seeds" samples/*.swf tests/data/*.swf $( [ -d "$corpus" ] && echo "$corpus"/* )
         for target in fuzz_read fuzz_write; do
             mkdir -p "$work/$target"
             echo "== $target for ${seconds}s"

@@ -98,17 +98,39 @@ Bytes noise8(std::size_t samples, std::uint32_t seed) {
     return bytes;
 }
 
-std::unique_ptr<OFSound> corpusSound(const std::string& file, SoundFormat format, bool stream) {
+namespace {
+
+std::unique_ptr<OFSound> firstSound(const std::string& path, SoundFormat format, bool stream) {
     RecordingSink sink;
     SWFReader reader(&sink);
-    reader.read(corpusDir() + "/swf/" + file, nullptr);
+    reader.read(path, nullptr);
     for (auto& sound : sink.sounds) {
         // An event sound is one block, a stream sound one block per frame.
         if (sound->format == format && !sound->blocks.empty() && (sound->blocks.size() > 1) == stream)
             return std::move(sound);
     }
-    ADD_FAILURE() << "no such sound in corpus file " << file;
+    ADD_FAILURE() << "no such sound in " << path;
     return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<OFSound> fixtureSound(const std::string& file, SoundFormat format, bool stream) {
+    return firstSound(dataFile(file), format, stream);
+}
+
+std::unique_ptr<OFSound> stereoMp3Sound() {
+    const Bytes mp3 = readAll(dataFile("stereo-vbr.mp3"));
+    EXPECT_FALSE(mp3.empty()) << "fixture stereo-vbr.mp3 missing";
+    OFSound decoded;
+    decoded.blocks.push_back(OFSoundBlock{mp3});
+    const auto samples = std::uint32_t(referenceMp3(decoded, 2, 44100).size() / 4);
+    swfbuilder::Tags tags;
+    tags.tag(swfbuilder::kTagDefineSound, swfbuilder::defineSoundBody(1, SoundFormat::Mp3, 3, true, true, samples,
+                                                                      swfbuilder::Writer().u16(0).bytes(mp3).take()));
+    tags.showFrame().end();
+    const TempDir dir;
+    return firstSound(dir.write("stereo.swf", swfbuilder::SwfFile().tags(tags).bytes()), SoundFormat::Mp3, false);
 }
 
 std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies) {

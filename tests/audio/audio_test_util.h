@@ -1,5 +1,5 @@
 // Helpers of the audio tests: the SDL disk device as the sound card, real
-// MP3 sounds from the corpus, a reference decode, and comparisons that
+// MP3 sounds from the fixture movies under tests/data, a reference decode, and comparisons that
 // allow the silence a device adds when its queue runs dry but catch lost,
 // repeated or reordered samples.
 #pragma once
@@ -64,8 +64,11 @@ std::vector<std::uint8_t> nonSilent8(const Bytes& raw);
 Bytes noise16(std::size_t samples, std::uint32_t seed);
 Bytes noise8(std::size_t samples, std::uint32_t seed);
 
-// The first sound of the given format in a corpus file.
-std::unique_ptr<OFSound> corpusSound(const std::string& file, SoundFormat format, bool stream);
+// The first sound of the given format in a fixture movie (tests/data).
+std::unique_ptr<OFSound> fixtureSound(const std::string& file, SoundFormat format, bool stream);
+// A 44.1 kHz stereo MP3 event sound of variable bit rate: the fixture
+// stereo-vbr.mp3 in the DefineSound tag of a movie built for the test.
+std::unique_ptr<OFSound> stereoMp3Sound();
 // A sound whose blocks are those of `sound`, `copies` times over.
 std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies);
 
@@ -73,11 +76,10 @@ std::unique_ptr<OFSound> repeated(const OFSound& sound, int copies);
 // 16-bit PCM of the given layout.
 Bytes referenceMp3(const OFSound& sound, int channels, long rate);
 
-inline constexpr const char* kChildSwf =
-    "ruffle__tests__tests__swfs__avm1__depth_replacement_audio_unloading__child.swf";
-inline constexpr const char* kGfxTestSoundsSwf =
-    "jindrapetrik__jpexs-decompiler__libsrc__ffdec_lib__testdata__gfx__test_sounds.swf";
-inline constexpr const char* kMysticSwf = "hsazzad__Flash-Portfolio__mystic09.swf";
-inline constexpr const char* kStereoSwf = "GdGohan__web-sonic-flash-promotional-archive__2006__swf__se.swf";
+// MP3 44.1 kHz mono event sound of one second, 64 kbit/s.
+inline constexpr const char* kChildSwf = "mp3-event-44k-mono.swf";
+// MP3 11025 Hz mono at 16 kbit/s: event sounds (the first is 37 frames of
+// 576 samples) and a stream sound of 400 frames (about 21 seconds).
+inline constexpr const char* kCakeSwf = "cakegame9.swf";
 
 }  // namespace kestrel::test

@@ -100,7 +100,7 @@ TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples) {
 }
 
 TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager) {
-    auto sound = test::corpusSound(test::kGfxTestSoundsSwf, SoundFormat::Mp3, false);
+    auto sound = test::fixtureSound(test::kCakeSwf, SoundFormat::Mp3, false);
     ASSERT_NE(sound, nullptr);
     KSSoundPlayer player;
     ASSERT_TRUE(player.Play(sound.get(), notifier));
@@ -131,7 +131,7 @@ TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
     EXPECT_FALSE(player.Play(&pcm, notifier));
     EXPECT_EQ(player.waveOut(), nullptr);
 
-    auto mp3 = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
+    auto mp3 = test::fixtureSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_NE(mp3, nullptr);
     EXPECT_TRUE(player.Play(mp3.get(), notifier));
     ASSERT_NE(player.manager(), nullptr);
@@ -143,7 +143,7 @@ TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
 }
 
 TEST_F(SoundPlayerTest, AHundredPreviewsLeaveNothingBehind) {
-    auto mp3 = test::corpusSound(test::kChildSwf, SoundFormat::Mp3, false);
+    auto mp3 = test::fixtureSound(test::kChildSwf, SoundFormat::Mp3, false);
     ASSERT_NE(mp3, nullptr);
     OFSound pcm = pcmSound(SoundFormat::Uncompressed, 3, true, true);
     addBlock(pcm, test::noise16(44100, 3));

@@ -2,6 +2,10 @@
 // the records the reading rules imply (order, frames, sizes, formats,
 // numbering, result code), then every record is written out and the file
 // is read back with independent decoders.
+//
+// The corpus is not part of the source tree (see test::corpusDir()). Without
+// it the parameterized suites have no instances and CorpusFiles reports one
+// skip that names the folder it looked in.
 
 #include <png.h>
 
@@ -251,8 +255,11 @@ TEST_P(CorpusListing, RecordsMatchCensus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusListing, testing::ValuesIn(corpusFiles()), testName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusListing);
 
 TEST(CorpusFiles, EverySwfHasACensus) {
+    if (!fs::is_directory(test::corpusDir() + "/swf"))
+        GTEST_SKIP() << "no corpus at " << test::corpusDir() << " (set KESTREL_CORPUS_DIR to its folder)";
     const auto files = corpusFiles();
     ASSERT_FALSE(files.empty()) << "no SWF files under " << test::corpusDir() << "/swf";
     for (const std::string& name : files) EXPECT_TRUE(fs::exists(censusPath(name))) << name;
@@ -666,34 +673,6 @@ void checkOriginalJpeg(const SWFImage& image, const std::string& path) {
     fs::remove(path, ec);
 }
 
-// PNG and GIF files inside JPEG tags decode like lossless bitmaps.
-TEST(CorpusEmbeddedImages, PngAndGifInJpegTags) {
-    const std::string name = "ruffle-rs__ruffle__tests__tests__swfs__visual__define_bits_jpeg2__test.swf";
-    if (!fs::exists(swfPath(name))) GTEST_SKIP() << "corpus file missing";
-    const auto o = open(name);
-    ASSERT_TRUE(o->usable);
-    const auto& resources = o->census["resources"];
-    int checked = 0;
-    int index = 0;
-    for (const auto& entry : resources) {
-        if (entry.value("kind", "") != "image") continue;
-        const std::string format = entry.value("image_format", "");
-        const bool cmyk = format == "jpeg" && entry["jpeg"].value("components", 0) == 4;
-        if (cmyk) continue;  // refused, as CMYK JPEG is
-        ASSERT_LT(index, o->doc.count());
-        const auto& image = asImage(o->doc.resource(index++));
-        EXPECT_EQ(image.payload->width(), entry.value("width", -1));
-        EXPECT_EQ(image.payload->height(), entry.value("height", -1));
-        if (format == "png" || format == "gif") {
-            EXPECT_FALSE(image.isJpeg);
-            EXPECT_EQ(image.formatName, "PNG");
-            EXPECT_EQ(image.extension(), ".png");
-            ++checked;
-        }
-    }
-    EXPECT_EQ(checked, 15);  // 2 GIF and 13 PNG payloads
-}
-
 // --- Extraction -----------------------------------------------------------------
 
 class CorpusExtraction : public testing::TestWithParam<std::string> {};
@@ -737,6 +716,7 @@ TEST_P(CorpusExtraction, WrittenFilesReadBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusExtraction, testing::ValuesIn(filesWithResources()), testName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusExtraction);
 
 }  // namespace
 }  // namespace kestrel::corpus

@@ -1,11 +1,13 @@
 // Helpers shared by the tests: temporary files and folders, a sink that
-// records what the reader hands over, corpus location.
+// records what the reader hands over, the fixture movies and the corpus
+// location.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -74,6 +76,15 @@ public:
     std::string order;
 };
 
-inline std::string corpusDir() { return KESTREL_CORPUS_DIR; }
+// A file of the small fixture set committed under tests/data.
+inline std::string dataFile(const std::string& name) { return std::string(KESTREL_TEST_DATA_DIR "/") + name; }
+
+// The shared corpus of real movies: $KESTREL_CORPUS_DIR when set (CI points
+// it elsewhere to run without the corpus), else the folder beside the
+// source tree. Only the whole-corpus suite needs it.
+inline std::string corpusDir() {
+    const char* dir = std::getenv("KESTREL_CORPUS_DIR");
+    return dir && *dir ? std::string(dir) : std::string(KESTREL_DEFAULT_CORPUS_DIR);
+}
 
 }  // namespace kestrel::test

@@ -8,8 +8,8 @@
 //   ui_drop_target --source FILE X Y
 //
 // Output: "ready X Y W H" once the window is on screen (its rectangle in
-// screen coordinates), then "file NAME" per copied file and "done", or
-// "empty" for a drop without files; with --source, "copied" or "refused"
+// screen coordinates), "over" once a drag of files is over it, then "file
+// NAME" per copied file and "done", or "empty" for a drop without files; with --source, "copied" or "refused"
 // when the drag is over.
 #include <QApplication>
 #include <QDir>
@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 #include <cstdio>
 #include <memory>
 
@@ -43,7 +44,13 @@ protected:
         if (event->mimeData()->hasFormat(QStringLiteral("text/uri-list"))) event->acceptProposedAction();
     }
     void dragMoveEvent(QDragMoveEvent* event) override {
-        if (event->mimeData()->hasFormat(QStringLiteral("text/uri-list"))) event->acceptProposedAction();
+        if (!event->mimeData()->hasFormat(QStringLiteral("text/uri-list"))) return;
+        event->acceptProposedAction();
+        if (!over_) {
+            over_ = true;
+            std::printf("over\n");
+            std::fflush(stdout);
+        }
     }
     void dropEvent(QDropEvent* event) override {
         const QList<QUrl> urls = event->mimeData()->urls();
@@ -64,6 +71,7 @@ protected:
 
 private:
     QString folder_;
+    bool over_ = false;
 };
 
 // Drags one file out on the first press.
@@ -80,8 +88,8 @@ protected:
         const Qt::DropAction action = drag->exec(Qt::CopyAction);
         std::printf(action == Qt::CopyAction ? "copied\n" : "refused\n");
         std::fflush(stdout);
-        // The target asks for the data once the drop has returned here.
-        QTimer::singleShot(2000, qApp, &QCoreApplication::quit);
+        // The target asks for the data once the drop has returned here, so
+        // this program stays until the test ends it.
     }
 
 private:
@@ -104,11 +112,16 @@ int main(int argc, char** argv) {
         window = std::make_unique<Target>(args.at(1));
     window->setGeometry(args.at(at).toInt(), args.at(at + 1).toInt(), 320, 320);
     window->show();
-    QTimer::singleShot(300, window.get(), [&window] {
+    // Ready once the window is on the screen, however long that takes.
+    QTimer exposed;
+    QObject::connect(&exposed, &QTimer::timeout, [&window, &exposed] {
+        if (!window->windowHandle() || !window->windowHandle()->isExposed()) return;
+        exposed.stop();
         const QRect r(window->mapToGlobal(QPoint(0, 0)), window->size());
         std::printf("ready %d %d %d %d\n", r.x(), r.y(), r.width(), r.height());
         std::fflush(stdout);
     });
+    exposed.start(10);
     // Never outlive a test that went wrong.
     QTimer::singleShot(60000, qApp, [] { QCoreApplication::exit(3); });
     return QApplication::exec();

@@ -52,13 +52,19 @@ struct ModalRun {
 // closed and reported.
 template <class Preview>
 ModalRun runPreview(const std::function<void()>& trigger, const std::function<void(Preview&)>& inside,
-                    int watchdogMs = 10000) {
+                    int watchdogMs = 30000) {
     ModalRun run;
-    QTimer::singleShot(0, [&run, &inside] {
+    // Looks for the preview on every turn of the event loop until it shows,
+    // whenever that is.
+    QTimer finder;
+    QObject::connect(&finder, &QTimer::timeout, [&run, &inside, &finder] {
         auto* preview = qobject_cast<Preview*>(QApplication::activePopupWidget());
-        run.opened = preview != nullptr;
-        if (preview && inside) inside(*preview);
+        if (!preview || !preview->isVisible()) return;
+        finder.stop();
+        run.opened = true;
+        if (inside) inside(*preview);
     });
+    finder.start(0);
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [&run] {

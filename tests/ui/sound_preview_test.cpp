@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <thread>
 
+#include "audio/audio_manager.h"
 #include "audio/wave_out.h"
 #include "document/swf_document.h"
 #include "preview_test_support.h"
@@ -55,12 +56,12 @@ protected:
         return -1;
     }
     const SWFSound& sound(int row) { return static_cast<const SWFSound&>(doc().resource(row)); }
-    test::ModalRun play(int row, const std::function<void(KSViewSound&)>& inside, int watchdogMs = 10000) {
+    test::ModalRun play(int row, const std::function<void(KSViewSound&)>& inside, int watchdogMs = 30000) {
         test::selectOnly(list(), row);
         return test::runPreview<KSViewSound>([this] { frame().onCommand(kCmdView); }, inside, watchdogMs);
     }
-    // Lets the event loop run for `ms` milliseconds.
-    static void wait(int ms) { QTest::qWait(ms); }
+    // Lets the event loop run until `done` holds; false after ten seconds.
+    static bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 10000); }
 
     test::TempDir dir_;
     QString extra_;
@@ -91,17 +92,21 @@ TEST_F(SoundPreview, UncompressedSoundPlaysOnADeviceUntilAKeyCloses) {
         const QFontMetrics metrics(QFont(QStringLiteral("Verdana"), 18, QFont::Bold));
         EXPECT_EQ(preview.width(), metrics.horizontalAdvance(QStringLiteral("00:00.6 - 00:00.6")) + 10 + 43 +
                                        2 * preview_art::kDialogFrame);
-        wait(150);
+        // The display moves on by itself.
+        EXPECT_TRUE(waitFor([&] { return preview.timeText() != QStringLiteral("00:00.0 - 00:00.6"); }));
         const QString text = preview.timeText();
         EXPECT_TRUE(text.startsWith(QStringLiteral("00:00."))) << text.toStdString();
         EXPECT_TRUE(text.endsWith(QStringLiteral(" - 00:00.6"))) << text.toStdString();
         EXPECT_NE(text, QStringLiteral("00:00.0 - 00:00.6"));
         test::saveScreenShot("sound-preview");
+        // Closed by the key, not by the clock: still open before it, gone
+        // right after.
+        EXPECT_TRUE(preview.isVisible());
         QTest::keyClick(preview.windowHandle(), Qt::Key_Space);
+        EXPECT_FALSE(preview.isVisible());
     });
     EXPECT_TRUE(run.opened);
     EXPECT_FALSE(run.timedOut);
-    EXPECT_LT(run.elapsedMs, duration + 100);  // closed by the key, not by the clock
     EXPECT_EQ(OBAudioWaveOut::openDevices(), 0);
     EXPECT_EQ(PendingBufferCount(), 0u);
 }
@@ -113,10 +118,8 @@ TEST_F(SoundPreview, ClosesByItselfOnceTheDurationHasPassed) {
     QString lastText;
     const test::ModalRun run = play(row, [&](KSViewSound& preview) {
         ASSERT_TRUE(preview.player()->waveOut());
-        // Keeps reading the display until the window goes.
-        auto* poll = new QTimer(&preview);
-        QObject::connect(poll, &QTimer::timeout, [&lastText, &preview] { lastText = preview.timeText(); });
-        poll->start(20);
+        // Reads the display as the window goes.
+        QObject::connect(&preview, &QDialog::finished, [&lastText, &preview] { lastText = preview.timeText(); });
     });
     EXPECT_TRUE(run.opened);
     EXPECT_FALSE(run.timedOut);
@@ -158,7 +161,9 @@ TEST_F(SoundPreview, Mp3PlaysThroughTheManager) {
         ASSERT_TRUE(preview.player()->manager());
         EXPECT_EQ(preview.player()->waveOut(), nullptr);
         EXPECT_GT(threadCount(), before);  // the worker
-        wait(50);
+        // Plays for a moment: the worker has taken the play command.
+        const OBAudioManager& manager = *preview.player()->manager();
+        EXPECT_TRUE(waitFor([&] { return manager.handledCommands() >= 1; }));
         // Left click anywhere closes.
         QWindow* window = preview.parentWidget()->windowHandle();
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
@@ -205,24 +210,34 @@ TEST_F(SoundPreview, AHundredPreviewsLeaveNothingBehind) {
                                    soundRow(SoundFormat::Adpcm), soundRow(SoundFormat::Mp3, 0),
                                    soundRow(SoundFormat::Mp3, 1)};
     for (int row : rows) ASSERT_GE(row, 0);
-    auto once = [this](int row, int playMs) {
-        return play(row, [playMs](KSViewSound& preview) {
-            QTimer::singleShot(playMs, &preview, [&preview] { QTest::keyClick(&preview, Qt::Key_Escape); });
+    // Closed by a key at once, or once the sound has reached the device
+    // (an MP3 worker has taken its play command).
+    auto once = [this](int row, bool played) {
+        return play(row, [played](KSViewSound& preview) {
+            if (played) {
+                const KSSoundPlayer& player = *preview.player();
+                EXPECT_TRUE(waitFor([&] {
+                    return (player.waveOut() && player.waveOut()->isOpen()) ||
+                           (player.manager() && player.manager()->handledCommands() >= 1);
+                }));
+            }
+            QTest::keyClick(&preview, Qt::Key_Escape);
         });
     };
-    // First round: whatever the libraries set up once for good.
-    for (int row : rows) once(row, 20);
-    wait(50);
+    // The threads that outlive a preview: none but what the libraries set
+    // up once for good in a first round.
+    for (int row : rows) once(row, true);
+    EXPECT_TRUE(waitFor([] { return OBAudioManager::liveWorkers() == 0; }));
     const int threads = threadCount();
     for (int i = 0; i < 100; ++i) {
-        const test::ModalRun run = once(rows[std::size_t(i) % rows.size()], i % 3 == 0 ? 60 : 5);
+        const test::ModalRun run = once(rows[std::size_t(i) % rows.size()], i % 3 == 0);
         ASSERT_TRUE(run.opened) << i;
         ASSERT_FALSE(run.timedOut) << i;
         ASSERT_EQ(OBAudioWaveOut::openDevices(), 0) << i;
         ASSERT_EQ(PendingBufferCount(), 0u) << i;
     }
-    wait(50);
-    EXPECT_EQ(threadCount(), threads);
+    EXPECT_TRUE(waitFor([&] { return OBAudioManager::liveWorkers() == 0 && threadCount() == threads; }))
+        << threadCount() << " threads, " << threads << " before";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "test_support.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui_test_support.h"
@@ -37,7 +38,18 @@ void clearStoredSettings() {
 
 QString demoFile() { return QStringLiteral(KESTREL_SOURCE_DIR "/samples/demo.swf"); }
 
-QString corpusFile(const char* name) { return QStringLiteral(KESTREL_CORPUS_DIR "/swf/") + QString::fromLatin1(name); }
+QString fixtureFile(const char* name) { return QString::fromStdString(dataFile(name)); }
+
+QStringList realMovies() {
+    QStringList paths{demoFile()};
+    const QDir fixtures(QString::fromStdString(dataFile("")));
+    const QDir corpus(QString::fromStdString(corpusDir() + "/swf"));
+    for (const QDir& dir : {fixtures, corpus}) {
+        for (const QString& name : dir.entryList({QStringLiteral("*.swf")}, QDir::Files, QDir::Name))
+            paths.append(dir.filePath(name));
+    }
+    return paths;
+}
 
 void pump() {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();

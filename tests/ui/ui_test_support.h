@@ -49,7 +49,11 @@ UrlRecorder& openedUrls();
 void clearStoredSettings();
 
 QString demoFile();
-QString corpusFile(const char* name);
+// A movie of the fixture set under tests/data.
+QString fixtureFile(const char* name);
+// Every real movie there is: the demo, the fixture set and, when it is
+// there, the shared corpus.
+QStringList realMovies();
 
 // Fixture: clean settings, empty logs, and helpers to run the program.
 class UiTest : public ::testing::Test {

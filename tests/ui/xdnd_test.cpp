@@ -63,6 +63,18 @@ void glide(FakeInput& input, QPoint from, QPoint to, int steps = 30) {
     }
 }
 
+// In the input script's thread: true once `done` holds, polling until a
+// generous deadline, so that the script goes on only once the programs
+// have caught up with the input so far.
+bool inputWaitsFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 // Runs the input script in a thread and keeps the event loop going until
 // it and `until` are done.
 bool play(const std::function<void(FakeInput&)>& script, const std::function<bool()>& until, int timeoutMs = 30000) {
@@ -92,7 +104,8 @@ protected:
         frame().action(kCmdDetails)->trigger();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame()));
         ASSERT_TRUE(frame().document());
-        QTest::qWait(200);
+        // The pointer goes where the window is once it has the focus.
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frame(), 10000));
         QObject::connect(&list(), &KSListCtrl::dragRequested, [this] { ++drags_; });
     }
     void TearDown() override {
@@ -150,18 +163,28 @@ TEST_F(RealDrag, TwoResourcesReachAnotherProgramAsFiles) {
     const QPoint from = rowOnScreen(image);
     const QPoint to = target.center();
 
+    // The target's report, read as it comes (also while the drag's own
+    // loop runs); the button is released only once the target has seen
+    // the drag over it.
+    QByteArray said;
+    std::atomic<bool> over{false};
+    QObject::connect(&target_, &QProcess::readyReadStandardOutput, [&] {
+        said += target_.readAllStandardOutput();
+        over = said.contains("over\n");
+    });
     const bool ok = play(
         [&](FakeInput& input) {
             input.moveTo(from.x(), from.y());
             input.press();
             glide(input, from, to);
+            EXPECT_TRUE(inputWaitsFor([&] { return over.load(); })) << "the target never saw the drag";
             input.release();
         },
         [&] { return target_.state() == QProcess::NotRunning; });
     ASSERT_EQ(drags_, 1);
     ASSERT_TRUE(ok) << "the drop never ended";
-    const QString report = QString::fromLocal8Bit(target_.readAllStandardOutput());
-    EXPECT_EQ(report, QStringLiteral("file demo-1.jpg\nfile demo-1.wav\ndone\n"));
+    said += target_.readAllStandardOutput();
+    EXPECT_EQ(QString::fromLocal8Bit(said), QStringLiteral("over\nfile demo-1.jpg\nfile demo-1.wav\ndone\n"));
 
     EXPECT_EQ(entries(received.path()), (QStringList{QStringLiteral("demo-1.jpg"), QStringLiteral("demo-1.wav")}));
     test::TempDir reference;
@@ -195,7 +218,7 @@ TEST_F(RealDrag, DroppingOnTheProgramItselfWritesNothing) {
             input.release();
         },
         [] { return true; }));
-    QTest::qWait(300);
+    // The drag's own loop has ended when the script is through.
     ASSERT_EQ(drags_, 1);
     EXPECT_TRUE(entries(DragOutFolder::path()).isEmpty());
     ASSERT_TRUE(frame().document());
@@ -221,7 +244,6 @@ TEST_F(RealDrag, EscapeCancelsTheDrag) {
             input.release();
         },
         [] { return true; }));
-    QTest::qWait(500);
     ASSERT_EQ(drags_, 1);
     EXPECT_EQ(target_.state(), QProcess::Running);  // nothing was dropped on it
     EXPECT_TRUE(entries(received.path()).isEmpty());
@@ -236,6 +258,7 @@ TEST_F(RealDrag, AMovieDroppedOnTheListFromAnotherProgramOpens) {
     ASSERT_TRUE(source.isValid());
     const QPoint onList = rowOnScreen(rowOf(kKindImage, 3));
 
+    QByteArray said;
     const bool ok = play(
         [&](FakeInput& input) {
             input.moveTo(source.center().x(), source.center().y());
@@ -243,9 +266,12 @@ TEST_F(RealDrag, AMovieDroppedOnTheListFromAnotherProgramOpens) {
             glide(input, source.center(), onList);
             input.release();
         },
-        [&] { return target_.state() == QProcess::NotRunning && frame().childView()->path() == other; });
+        [&] {
+            said += target_.readAllStandardOutput();
+            return said.contains('\n') && frame().childView()->path() == other;
+        });
     EXPECT_TRUE(ok);
-    EXPECT_EQ(QString::fromLocal8Bit(target_.readAllStandardOutput()), QStringLiteral("copied\n"));
+    EXPECT_EQ(QString::fromLocal8Bit(said), QStringLiteral("copied\n"));
     ASSERT_TRUE(frame().document());
     EXPECT_EQ(frame().childView()->path(), other);
     EXPECT_EQ(drags_, 0);
