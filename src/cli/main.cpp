@@ -174,6 +174,19 @@ bool gatherInputs(const CommonOptions& common, InputList& inputs) {
 
 // --- list ---------------------------------------------------------------------
 
+void writeProblemsJson(JsonWriter& json, const std::vector<Problem>& problems) {
+    json.key("problems");
+    json.beginArray();
+    for (const Problem& p : problems) {
+        json.beginObject();
+        json.field("tag", int(p.tag));
+        json.field("offset", std::int64_t(p.offset));
+        json.field("reason", p.reason);
+        json.endObject();
+    }
+    json.endArray();
+}
+
 void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     const SWFRes& r = doc.resource(index);
     json.beginObject();
@@ -191,6 +204,13 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     json.field("formatName", r.formatName);
     json.field("extension", r.extension());
     json.field("fileName", doc.resourceFileName(index, r.number));
+    json.field("tag", int(r.tag));
+    if (r.characterId >= 0)
+        json.field("characterId", r.characterId);
+    else
+        json.nullField("characterId");
+    json.field("timeline", int(r.timeline));
+    writeProblemsJson(json, r.problems);
     if (r.kind == kKindImage) {
         const auto& image = static_cast<const SWFImage&>(r);
         json.field("width", image.payload->width());
@@ -210,15 +230,20 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     json.endObject();
 }
 
-void writeDocumentJson(JsonWriter& json, const std::string& file, int result, const SWFDocument* doc) {
+// The document's records are written when `usable`; its problems and the
+// recovered body length either way.
+void writeDocumentJson(JsonWriter& json, const std::string& file, const SWFDocument& doc, bool usable) {
+    const int result = doc.readResult();
     json.beginObject();
     json.field("file", file);
     json.field("result", result);
     json.field("message", readerMessage(result, file));
+    if (doc.compressed()) json.field("recoveredBodyBytes", std::int64_t(doc.bodyBytes()));
+    writeProblemsJson(json, doc.problems());
     json.key("resources");
     json.beginArray();
-    if (doc) {
-        for (int i = 0; i < doc->count(); ++i) writeRecordJson(json, *doc, i);
+    if (usable) {
+        for (int i = 0; i < doc.count(); ++i) writeRecordJson(json, doc, i);
     }
     json.endArray();
     json.endObject();
@@ -265,10 +290,11 @@ int runList(int argc, char** argv) {
     for (const std::string& file : inputs.files) {
         SWFDocument doc;
         const bool usable = doc.readFile(absolutePath(file), nullptr, &messages);
-        if (!usable) status = 1;
+        // A damaged movie lists what precedes the damage, and still fails.
+        if (!usable || doc.readResult() == kReadDamaged) status = 1;
         if (usable) doc.sort(sortKey);
         if (json) {
-            writeDocumentJson(out, file, doc.readResult(), usable ? &doc : nullptr);
+            writeDocumentJson(out, file, doc, usable);
         } else if (usable) {
             printDocumentText(file, doc);
         }
@@ -376,6 +402,7 @@ struct Totals {
     std::atomic<int> skipped = 0;
     std::atomic<int> failed = 0;
     std::atomic<int> unusable = 0;
+    std::atomic<int> damaged = 0;  // read in part: what precedes the damage is extracted
 };
 
 void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options, CliExtractHost& host,
@@ -386,6 +413,7 @@ void extractOne(const std::string& file, const std::string& folder, const Extrac
         ++totals.unusable;
         return;
     }
+    if (doc.readResult() == kReadDamaged) ++totals.damaged;
     std::vector<int> indices;
     for (int i = 0; i < doc.count(); ++i) {
         const bool image = doc.resource(i).kind == kKindImage;
@@ -472,7 +500,7 @@ int runExtract(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-cli: %d movie%s could not be used\n", totals.unusable.load(),
                      totals.unusable == 1 ? "" : "s");
     }
-    const bool bad = totals.unusable > 0 || totals.failed > 0 || !inputs.errors.empty();
+    const bool bad = totals.unusable > 0 || totals.damaged > 0 || totals.failed > 0 || !inputs.errors.empty();
     return bad ? 1 : 0;
 }
 
