@@ -142,7 +142,7 @@ bool SWFReader::parse(ByteSource& source) {
     const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(declaredLength_) - 8, available));
     data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
     if (!data_) {
-        result_ = kReadOutOfMemory;
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
         return false;
     }
     std::memcpy(data_.get(), header, kHeaderBytes);
@@ -173,7 +173,7 @@ bool SWFReader::decodeBody(Compression compression, ByteSource& source, const st
 
     data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
     if (!data_) {
-        result_ = kReadOutOfMemory;
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
         return false;
     }
     std::memcpy(data_.get(), header, kHeaderBytes);
@@ -182,7 +182,7 @@ bool SWFReader::decodeBody(Compression compression, ByteSource& source, const st
     const std::unique_ptr<BodyDecoder> decoder =
         BodyDecoder::create(compression, extra, expected, source, available, data_.get() + kHeaderBytes, room);
     if (!decoder || !decoder->start()) {
-        result_ = kReadOutOfMemory;
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body decoder"});
         return false;
     }
     decoder_ = decoder.get();
@@ -192,7 +192,9 @@ bool SWFReader::decodeBody(Compression compression, ByteSource& source, const st
     size_ = limit_ = kHeaderBytes + body.produced;
     switch (body.outcome) {
         case BodyOutcome::Complete: break;
-        case BodyOutcome::NoMemory: result_ = kReadOutOfMemory; return false;
+        case BodyOutcome::NoMemory:
+            report(0, kHeaderBytes + body.produced, {kReadOutOfMemory, body.reason});
+            return false;
         case BodyOutcome::CutShort:
         case BodyOutcome::Corrupt:
         case BodyOutcome::TooLong: report(0, kHeaderBytes + body.produced, TagStatus::stop(body.reason)); return false;

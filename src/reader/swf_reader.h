@@ -68,7 +68,9 @@ public:
 // reaches (the result code it gives the read). The tag loop adds the tag
 // code and the file offset and keeps it as a Problem.
 struct TagStatus {
-    int code = 0;  // kReadOk, kReadSomeFailed (this tag's resource is lost), kReadDamaged (the read stops)
+    // kReadOk, kReadSomeFailed (this tag's resource is lost), kReadDamaged
+    // (the read stops), kReadOutOfMemory (the read stops for want of memory)
+    int code = 0;
     std::string reason;
 
     static TagStatus ok() { return {}; }

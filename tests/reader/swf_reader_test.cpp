@@ -505,6 +505,77 @@ TEST(SwfStreamSounds, Mp3BlocksLoseSampleCountAndSeekFields) {
     EXPECT_EQ(s.blocks[1].data, (Bytes{0xFF, 0xFB, 0x90}));
 }
 
+// --- problems and origins -----------------------------------------------------
+
+TEST(SwfProblems, EachFailedTagIsNamedWithItsOffsetAndWhy) {
+    // A DefineBits before any JPEGTables, then, inside a sprite, a lossless
+    // bitmap whose pixels do not inflate; a good sound between them.
+    Tags inner;
+    inner.tag(kTagDefineBitsLossless, losslessBody(9, 5, 4, 4, {1, 2, 3, 4, 5, 6})).showFrame().end();
+    Tags t;
+    t.tag(kTagDefineBits, defineBitsBody(1, {0xFF, 0xD8, 0xFF, 0xD9}))
+        .tag(kTagDefineSound, markedSound(5))
+        .sprite(40, 1, inner)
+        .end();
+    const Bytes file = SwfFile().tags(t).bytes();
+    // Offsets: the first tag follows the frame fields; the sprite's first
+    // tag follows the sprite's 6-byte header (2 + id + frame count).
+    const std::size_t first = SwfFile().body({}).bytes().size();
+    Tags upToSprite;
+    upToSprite.tag(kTagDefineBits, defineBitsBody(1, {0xFF, 0xD8, 0xFF, 0xD9})).tag(kTagDefineSound, markedSound(5));
+    const std::size_t inSprite = SwfFile().tags(upToSprite).bytes().size() + 6;
+
+    RecordingSink sink;
+    SWFReader reader(&sink);
+    EXPECT_TRUE(reader.readMemory(file, nullptr));
+    EXPECT_EQ(reader.result(), kReadSomeFailed);
+    EXPECT_EQ(marks(sink), (std::vector<int>{5}));
+    ASSERT_EQ(reader.problems().size(), 2u);
+    EXPECT_EQ(reader.problems()[0].tag, 6);
+    EXPECT_EQ(reader.problems()[0].offset, first);
+    EXPECT_EQ(reader.problems()[0].reason, "no usable JPEGTables before DefineBits");
+    EXPECT_EQ(reader.problems()[1].tag, 20);
+    EXPECT_EQ(reader.problems()[1].offset, inSprite);
+    EXPECT_FALSE(reader.problems()[1].reason.empty());
+    EXPECT_FALSE(reader.compressed());
+}
+
+TEST(SwfProblems, ResourcesKnowTheirTagCharacterAndTimeline) {
+    Tags inner;
+    inner.tag(kTagSoundStreamHead2, soundStreamHeadBody(0, 1, false, false, 4))
+        .tag(kTagSoundStreamBlock, Bytes(4, 1))
+        .tag(kTagDefineSound, defineSoundBody(77, 0, 1, false, false, 1, {2}))
+        .showFrame()
+        .end();
+    Tags t;
+    t.tag(kTagDefineBitsLossless2, losslessBody(12, 5, 1, 1, deflate(Bytes(4, 0xFF))))
+        .sprite(50, 1, inner)
+        .tag(kTagSoundStreamHead, soundStreamHeadBody(0, 1, false, false, 4))
+        .tag(kTagSoundStreamBlock, Bytes(4, 3))
+        .end();
+    RecordingSink sink;
+    SWFReader reader(&sink);
+    ASSERT_TRUE(reader.readMemory(SwfFile().compressed().tags(t).bytes(), nullptr));
+    ASSERT_EQ(sink.images.size(), 1u);
+    const ResourceOrigin& image = sink.images[0].extras.origin;
+    EXPECT_EQ(image.tag, 36);
+    EXPECT_EQ(image.characterId, 12);
+    EXPECT_EQ(image.timeline, 0);
+    EXPECT_EQ(image.offset, SwfFile().body({}).bytes().size());
+    // The sprite's event sound, its stream (at the sprite's end), then the
+    // main timeline's stream.
+    ASSERT_EQ(sink.soundOrigins.size(), 3u);
+    EXPECT_EQ(sink.soundOrigins[0].tag, 14);
+    EXPECT_EQ(sink.soundOrigins[0].characterId, 77);
+    EXPECT_EQ(sink.soundOrigins[0].timeline, 50);
+    EXPECT_EQ(sink.soundOrigins[1].tag, 45);
+    EXPECT_EQ(sink.soundOrigins[1].characterId, -1);
+    EXPECT_EQ(sink.soundOrigins[1].timeline, 50);
+    EXPECT_EQ(sink.soundOrigins[2].tag, 18);
+    EXPECT_EQ(sink.soundOrigins[2].timeline, 0);
+    for (const ResourceOrigin& o : sink.soundOrigins) EXPECT_TRUE(o.problems.empty());
+}
+
 TEST(SwfEventSounds, SkipRulesAndFields) {
     Tags t;
     t.tag(kTagDefineSound, Bytes(7, 0))                                         // shorter than 8
