@@ -86,6 +86,12 @@ TEST(CliList, DamagedMovieListsWhatPrecedesTheDamage) {
     const CliRun text = runCli("list " + dir.file("cut.swf"));
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.out.find("2 resources"), std::string::npos) << text.out;
+
+    // Extraction writes what was recovered and still fails.
+    const CliRun extract = runCli("extract -o " + dir.file("out") + " " + dir.file("cut.swf"));
+    EXPECT_EQ(extract.status, 1) << extract.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/cut-1.wav")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/cut-2.wav")));
 }
 
 TEST(CliList, SortAndSeveralFilesWithOneBad) {
