@@ -81,7 +81,7 @@ class LzmaBody final : public BodyDecoder {
 public:
     LzmaBody(const std::uint8_t* header, std::size_t expected, ByteSource& source, std::int64_t inputBytes,
              std::uint8_t* output, std::size_t room)
-        : BodyDecoder(source, inputBytes, output, room) {
+        : BodyDecoder(source, inputBytes, output, room), expected_(expected) {
         std::copy(header + 4, header + 9, alone_);
         // The dictionary never needs to be larger than the output it can
         // reach back into; a crafted dictionary size would otherwise make
@@ -123,6 +123,10 @@ private:
             if (rc == LZMA_OK && ls.avail_out > 0) continue;  // liblzma says LZMA_BUF_ERROR when stuck
             if (rc == LZMA_MEM_ERROR || rc == LZMA_MEMLIMIT_ERROR) {
                 result = ended(BodyOutcome::NoMemory, 0, "out of memory for LZMA");
+            } else if (rc == LZMA_DATA_ERROR && ls.total_out == expected_) {
+                // The declared length is reached and the stream goes on
+                // with something other than its end marker.
+                result = ended(BodyOutcome::TooLong, 0, "body longer than declared");
             } else if (rc == LZMA_DATA_ERROR || rc == LZMA_FORMAT_ERROR || rc == LZMA_OPTIONS_ERROR) {
                 result = ended(BodyOutcome::Corrupt, 0,
                                rc == LZMA_DATA_ERROR ? "LZMA stream corrupt" : "LZMA properties invalid");
@@ -139,6 +143,7 @@ private:
     }
 
     std::uint8_t alone_[13] = {};  // properties, dictionary size, uncompressed size
+    std::size_t expected_;
 };
 
 }  // namespace

@@ -203,9 +203,10 @@ TEST(SwfCompressed, CorruptOrOverlongBodiesKeepWhatPrecedesTheDamage) {
         EXPECT_EQ(s.marks, movie.within(trueLength - 11 - 8));
         ASSERT_EQ(s.problems.size(), 1u);
     }
-    const Salvage zlibLong =
-        readSalvage(SwfFile().compressed().tags(movie.tags).declaredLength(trueLength - 11).bytes());
-    EXPECT_EQ(zlibLong.problems.at(0).reason, "body longer than declared");
+    for (SwfFile file : {SwfFile().compressed(), SwfFile().lzma()}) {
+        EXPECT_EQ(readSalvage(file.tags(movie.tags).declaredLength(trueLength - 11).bytes()).problems.at(0).reason,
+                  "body longer than declared");
+    }
 }
 
 TEST(SwfCompressed, LzmaHeaderIsCheckedAndItsDictionaryIsNotTrusted) {
