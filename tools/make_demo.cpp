@@ -1,7 +1,7 @@
-// Writes Kestrel's bundled demo movie: one of every bitmap tag and sound
+// Writes Kestrel's bundled demo movies: one of every bitmap tag and sound
 // format Kestrel reads, on the main timeline and inside a sprite.
 //
-//   make-demo OUT.swf
+//   make-demo OUT.swf [OUT-LZMA.swf]   (samples/demo.swf, samples/demo-lzma.swf)
 //
 // The output is deterministic, so the committed samples/demo.swf can be
 // checked against a fresh build of it.
@@ -209,11 +209,20 @@ Bytes mp3Silence(int frames) {
     return out;
 }
 
+bool writeFile(const char* path, const Bytes& bytes) {
+    std::FILE* out = std::fopen(path, "wb");
+    if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fclose(out) != 0) {
+        std::fprintf(stderr, "make-demo: cannot write %s\n", path);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-demo OUT.swf\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make-demo OUT.swf [OUT-LZMA.swf]\n");
         return 2;
     }
     const int w = 96, h = 64;
@@ -261,11 +270,13 @@ int main(int argc, char** argv) {
         .showFrame()
         .end();
 
+    // The same movie twice: zlib-compressed (CWS) and LZMA-compressed (ZWS).
+    // LZMA needs version 13 or later to play.
     const Bytes file = SwfFile().version(10).frames(3).stage(w * 4, h * 4).compressed().tags(t).bytes();
-    std::FILE* out = std::fopen(argv[1], "wb");
-    if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() || std::fclose(out) != 0) {
-        std::fprintf(stderr, "make-demo: cannot write %s\n", argv[1]);
-        return 1;
+    if (!writeFile(argv[1], file)) return 1;
+    if (argc == 3) {
+        const Bytes lzma = SwfFile().version(13).frames(3).stage(w * 4, h * 4).lzma().tags(t).bytes();
+        if (lzma.size() <= 17 || !writeFile(argv[2], lzma)) return 1;
     }
     return 0;
 }

@@ -49,6 +49,11 @@ public:
         value();
         std::fputs(v ? "true" : "false", out_);
     }
+    void nullField(std::string_view k) {
+        key(k);
+        value();
+        std::fputs("null", out_);
+    }
     void field(std::string_view k, int v) { field(k, std::int64_t(v)); }
     void field(std::string_view k, std::int64_t v) {
         key(k);

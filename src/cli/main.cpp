@@ -194,6 +194,19 @@ bool gatherInputs(const CommonOptions& common, InputList& inputs) {
 
 // --- list ---------------------------------------------------------------------
 
+void writeProblemsJson(JsonWriter& json, const std::vector<Problem>& problems) {
+    json.key("problems");
+    json.beginArray();
+    for (const Problem& p : problems) {
+        json.beginObject();
+        json.field("tag", int(p.tag));
+        json.field("offset", std::int64_t(p.offset));
+        json.field("reason", p.reason);
+        json.endObject();
+    }
+    json.endArray();
+}
+
 void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     const SWFRes& r = doc.resource(index);
     json.beginObject();
@@ -211,6 +224,13 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     json.field("formatName", r.formatName);
     json.field("extension", r.extension());
     json.field("fileName", doc.resourceFileName(index, r.number));
+    json.field("tag", int(r.tag));
+    if (r.characterId >= 0)
+        json.field("characterId", r.characterId);
+    else
+        json.nullField("characterId");
+    json.field("timeline", int(r.timeline));
+    writeProblemsJson(json, r.problems);
     if (r.kind == kKindImage) {
         const auto& image = static_cast<const SWFImage&>(r);
         json.field("width", image.payload->width());
@@ -230,15 +250,20 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     json.endObject();
 }
 
-void writeDocumentJson(JsonWriter& json, const std::string& file, int result, const SWFDocument* doc) {
+// The document's records are written when `usable`; its problems and the
+// recovered body length either way.
+void writeDocumentJson(JsonWriter& json, const std::string& file, const SWFDocument& doc, bool usable) {
+    const int result = doc.readResult();
     json.beginObject();
     json.field("file", file);
     json.field("result", result);
     json.field("message", readerMessage(result, file));
+    if (doc.compressed()) json.field("recoveredBodyBytes", std::int64_t(doc.bodyBytes()));
+    writeProblemsJson(json, doc.problems());
     json.key("resources");
     json.beginArray();
-    if (doc) {
-        for (int i = 0; i < doc->count(); ++i) writeRecordJson(json, *doc, i);
+    if (usable) {
+        for (int i = 0; i < doc.count(); ++i) writeRecordJson(json, doc, i);
     }
     json.endArray();
     json.endObject();
@@ -285,11 +310,11 @@ int runList(int argc, char** argv) {
         StderrMessages messages(file);
         SWFDocument doc;
         const bool usable = doc.readFile(absolutePath(file), nullptr, &messages);
-        // A movie read in part lists what it has but still fails the run.
-        if (!usable || doc.readResult() == kReadSomeFailed) status = 1;
+        // A movie read in part or damaged lists what it has but still fails the run.
+        if (!usable || doc.readResult() == kReadSomeFailed || doc.readResult() == kReadDamaged) status = 1;
         if (usable) doc.sort(sortKey);
         if (json) {
-            writeDocumentJson(out, file, doc.readResult(), usable ? &doc : nullptr);
+            writeDocumentJson(out, file, doc, usable);
         } else if (usable) {
             printDocumentText(file, doc);
         }
@@ -398,6 +423,7 @@ struct Totals {
     std::atomic<int> failed = 0;
     std::atomic<int> unusable = 0;
     std::atomic<int> partlyRead = 0;  // read with resources that failed
+    std::atomic<int> damaged = 0;  // read in part: what precedes the damage is extracted
 };
 
 void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options, CliExtractHost& host,
@@ -409,6 +435,7 @@ void extractOne(const std::string& file, const std::string& folder, const Extrac
         return;
     }
     if (doc.readResult() == kReadSomeFailed) ++totals.partlyRead;
+    if (doc.readResult() == kReadDamaged) ++totals.damaged;
     std::vector<int> indices;
     for (int i = 0; i < doc.count(); ++i) {
         const bool image = doc.resource(i).kind == kKindImage;
@@ -498,7 +525,7 @@ int runExtract(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-cli: %d movie%s had resources that could not be read\n", totals.partlyRead.load(),
                      totals.partlyRead == 1 ? "" : "s");
     }
-    const bool bad = totals.unusable > 0 || totals.partlyRead > 0 || totals.failed > 0 || !inputs.errors.empty();
+    const bool bad = totals.unusable > 0 || totals.partlyRead > 0 || totals.damaged > 0 || totals.failed > 0 || !inputs.errors.empty();
     return bad ? 1 : 0;
 }
 

@@ -1,10 +1,12 @@
 #include "document/swf_document.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
 #include "base/memory_budget.h"
 #include "base/path.h"
+#include "reader/swf_format.h"
 
 namespace kestrel {
 
@@ -26,24 +28,53 @@ std::string readerMessage(int result, const std::string& path) {
     }
 }
 
+std::string problemText(const Problem& problem) {
+    std::string where;
+    if (problem.tag == 0) {
+        where = problem.offset < 8 ? "Header" : "Body";
+    } else if (const char* name = tagName(TagCode(problem.tag))) {
+        where = std::string(name) + " (tag " + std::to_string(problem.tag) + ")";
+    } else {
+        where = "Tag " + std::to_string(problem.tag);
+    }
+    return where + " at offset " + std::to_string(problem.offset) + ": " + problem.reason;
+}
+
+std::string messageWithProblems(const std::string& message, const std::vector<Problem>& problems, std::size_t most) {
+    std::string out = message;
+    const std::size_t shown = std::min(problems.size(), most);
+    for (std::size_t i = 0; i < shown; ++i) out += "\n  " + problemText(problems[i]);
+    if (problems.size() > shown) out += "\n  ... and " + std::to_string(problems.size() - shown) + " more";
+    return out;
+}
+
 bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages) {
     path_ = path;
     {
         SWFReader reader(this);
         reader.read(path, progress);
         readResult_ = reader.result();
+        compressed_ = reader.compressed();
+        bodyBytes_ = reader.bodyBytes();
+        // Refusals for memory were noted while reading; keep file order.
+        try {
+            problems_.insert(problems_.end(), reader.problems().begin(), reader.problems().end());
+            std::stable_sort(problems_.begin(), problems_.end(),
+                             [](const Problem& a, const Problem& b) { return a.offset < b.offset; });
+        } catch (const std::bad_alloc&) {}
     }
     // Pictures refused for want of memory are resources that failed.
     if (readResult_ == kReadOk && refusedForMemory_) readResult_ = kReadSomeFailed;
-    const std::string message = readerMessage(readResult_, path);
-    if (readResult_ != kReadOk && readResult_ != kReadSomeFailed) {
-        // Whatever was read before the stop is discarded with the document.
+    const std::string message = messageWithProblems(readerMessage(readResult_, path), problems_);
+    // A damaged movie keeps what was found before the damage.
+    const bool salvaged = readResult_ == kReadDamaged && !resources_.empty();
+    if (readResult_ != kReadOk && readResult_ != kReadSomeFailed && !salvaged) {
         resources_.clear();
         if (messages) messages->show(message, MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
-    if (readResult_ == kReadSomeFailed && messages) {
-        messages->show(message, MessageIcon::Warning, MessageButtons::Ok);
+    if (readResult_ != kReadOk && messages) {
+        messages->show(message, salvaged ? MessageIcon::Error : MessageIcon::Warning, MessageButtons::Ok);
     }
     numberRecords();
     return true;
@@ -70,11 +101,18 @@ void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> pictu
     const std::int64_t bytes = std::int64_t(picture->stride()) * picture->height();
     if (!MemoryBudget::charge(bytes)) {
         refusedForMemory_ = true;
+        try {
+            problems_.push_back({extras.origin.tag, extras.origin.offset, "not enough memory for the picture"});
+        } catch (const std::bad_alloc&) {}
         return;
     }
     try {
         auto image = std::make_unique<SWFImage>(frame, std::move(picture), isJpeg, bodyLength);
         image->chargedBytes = bytes;
+        image->tag = extras.origin.tag;
+        image->characterId = extras.origin.characterId;
+        image->timeline = extras.origin.timeline;
+        image->problems = std::move(extras.origin.problems);
         image->premultiplied = extras.premultiplied;
         image->originalJpeg = std::move(extras.jpegData);
         addResource(std::move(image));
@@ -83,10 +121,15 @@ void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> pictu
     }
 }
 
-void SWFDocument::addSound(std::unique_ptr<OFSound> sound) {
+void SWFDocument::addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin) {
     if (!sound || sound->blocks.empty()) return;
     try {
-        addResource(std::make_unique<SWFSound>(std::move(sound)));
+        auto record = std::make_unique<SWFSound>(std::move(sound));
+        record->tag = origin.tag;
+        record->characterId = origin.characterId;
+        record->timeline = origin.timeline;
+        record->problems = std::move(origin.problems);
+        addResource(std::move(record));
     } catch (const std::bad_alloc&) {}
 }
 

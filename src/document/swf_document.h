@@ -19,7 +19,9 @@ public:
     SWFDocument& operator=(const SWFDocument&) = delete;
 
     // Reads the file; shows the reader's message through `messages` (may be
-    // null) and returns true when the document is usable.
+    // null) and returns true when the document is usable: read in full or
+    // in part (result 0 or 3), or damaged (result 2) with resources found
+    // before the damage, which stay listed.
     bool readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages);
 
     // Appends a record; false (and the record is dropped) when the array
@@ -32,6 +34,13 @@ public:
     const std::string& path() const { return path_; }
     // The reader's result code of the last readFile.
     int readResult() const { return readResult_; }
+    // What went wrong in the last readFile, in file order: failed tags,
+    // pictures refused for memory, a body that could not be decoded.
+    const std::vector<Problem>& problems() const { return problems_; }
+    // Whether the movie's body is compressed, and how many of its bytes
+    // (after the 8-byte header) were recovered to read tags from.
+    bool compressed() const { return compressed_; }
+    std::size_t bodyBytes() const { return bodyBytes_; }
 
     // Sorts by key: magnitude 1 type, 2 frame, 3 memory size, 4 dimension;
     // negative descends. 0 or a magnitude above 5 does nothing.
@@ -43,7 +52,7 @@ public:
     // ResourceSink
     void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg, std::uint32_t bodyLength,
                   ImageExtras extras = {}) override;
-    void addSound(std::unique_ptr<OFSound> sound) override;
+    void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) override;
 
 private:
     void numberRecords();
@@ -52,9 +61,23 @@ private:
     std::string path_;
     int readResult_ = 0;
     bool refusedForMemory_ = false;
+    std::vector<Problem> problems_;
+    bool compressed_ = false;
+    std::size_t bodyBytes_ = 0;
 };
 
 // The message the reader's result code gives, empty for 0.
 std::string readerMessage(int result, const std::string& path);
+
+// One line for a problem: "DefineBitsJPEG2 (tag 21) at offset 1234: JPEG:
+// bogus Huffman table", "Body at offset 5000: zlib stream cut short"
+// ("Header" for offsets within the 8-byte header, "Tag N" for tags Kestrel
+// does not name).
+std::string problemText(const Problem& problem);
+
+// The reader's message followed by the problems, one a line; the lines
+// stop after `most`, with a count of the rest.
+std::string messageWithProblems(const std::string& message, const std::vector<Problem>& problems,
+                                std::size_t most = 20);
 
 }  // namespace kestrel

@@ -44,6 +44,9 @@ public:
     std::string formatName;
     std::unique_ptr<OBPicture> thumbnail;
     std::int32_t number = 0;
+    std::uint16_t tag = 0;          // code of the defining tag (a stream sound's head)
+    std::int32_t characterId = -1;  // the tag's character id; -1 when it has none (stream sounds)
+    std::uint16_t timeline = 0;     // 0 for the main timeline, else the id of the sprite holding the tag
     std::vector<Problem> problems;  // what went wrong with this resource, if anything
 };
 

@@ -1,14 +1,8 @@
 #include "reader/swf_reader.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #include "base/byte_order.h"
 #include "reader/file_io.h"
@@ -27,16 +21,7 @@ constexpr std::size_t kMinBodyBytes = 20;
 
 }  // namespace
 
-// Where the file's bytes come from: a file on disk or a buffer.
-class SWFReader::Source {
-public:
-    virtual ~Source() = default;
-    virtual std::int64_t read(void* destination, std::int64_t n) = 0;
-    // Bytes between the current position and the end.
-    virtual std::int64_t remaining() = 0;
-};
-
-class SWFReader::FileSource final : public Source {
+class SWFReader::FileSource final : public ByteSource {
 public:
     explicit FileSource(InputFile& file) : file_(file) {}
     std::int64_t read(void* destination, std::int64_t n) override { return file_.read(destination, n); }
@@ -51,7 +36,7 @@ private:
     InputFile& file_;
 };
 
-class SWFReader::MemorySource final : public Source {
+class SWFReader::MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::int64_t read(void* destination, std::int64_t n) override {
@@ -102,171 +87,123 @@ void SWFReader::setDataForTesting(std::vector<std::uint8_t> bytes) {
     bitCount_ = 0;
 }
 
-// A CWS body inflated on its own thread while the tag loop walks what is
-// already there. The loop waits only when it needs bytes not yet produced;
-// the outcome of the whole stream (complete, cut off, corrupt, too long) is
-// known when the thread ends, and decides the result as before.
-class SWFReader::Inflation {
-public:
-    // Body bytes are read from the source in pieces of this size.
-    static constexpr std::size_t kChunk = std::size_t{256} << 10;
-
-    Inflation(Source& source, std::int64_t length, std::uint8_t* output, std::size_t room)
-        : source_(source), length_(length), output_(output), room_(room) {}
-    ~Inflation() { finish(); }
-
-    // False when the thread could not be started.
-    bool start() {
-        try {
-            thread_ = std::thread([this] { run(); });
-        } catch (...) {
-            return false;
-        }
-        return true;
-    }
-
-    // Waits until `want` body bytes exist or the stream has ended; the
-    // number of body bytes that exist now.
-    std::size_t wait(std::size_t want) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return done_ || produced_ >= want; });
-        return produced_;
-    }
-
-    // Joins the thread; the body length of a complete stream, else 0.
-    // `noMemory` tells whether the input buffer could not be had.
-    std::size_t finish() {
-        if (thread_.joinable()) thread_.join();
-        return complete_ ? produced_ : 0;
-    }
-    bool noMemory() const { return noMemory_; }
-
-private:
-    void publish(std::size_t produced, bool done) {
-        std::lock_guard lock(mutex_);
-        produced_ = produced;
-        done_ = done;
-        changed_.notify_all();
-    }
-
-    void run() {
-        std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
-        z_stream zs{};
-        if (!chunk || inflateInit(&zs) != Z_OK) {
-            noMemory_ = !chunk;
-            publish(0, true);
-            return;
-        }
-        zs.next_out = output_;
-        zs.avail_out = uInt(std::min<std::size_t>(room_, UINT_MAX));
-        std::int64_t left = length_;
-        for (;;) {
-            if (zs.avail_in == 0) {
-                const std::int64_t got =
-                    left > 0 ? source_.read(chunk.get(), std::min<std::int64_t>(left, std::int64_t(kChunk))) : 0;
-                if (got <= 0) break;  // the data ends before the stream does
-                left -= got;
-                zs.next_in = chunk.get();
-                zs.avail_in = uInt(got);
-            }
-            const int rc = inflate(&zs, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) {
-                complete_ = true;
-                break;
-            }
-            // Z_BUF_ERROR with all input used means "more input"; with input
-            // left the room is full while the stream goes on. Anything else
-            // but Z_OK is a corrupt stream.
-            if (rc != Z_OK && !(rc == Z_BUF_ERROR && zs.avail_in == 0)) break;
-            publish(std::size_t(zs.total_out), false);
-        }
-        const std::size_t total = std::size_t(zs.total_out);
-        inflateEnd(&zs);
-        publish(total, true);
-    }
-
-    Source& source_;
-    std::int64_t length_;
-    std::uint8_t* output_;
-    std::size_t room_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t produced_ = 0;
-    bool done_ = false;
-    bool complete_ = false;  // written by the thread before its last publish
-    bool noMemory_ = false;
-};
-
 std::size_t SWFReader::dataEnd(std::size_t want) {
-    if (!inflation_ || spriteDepth_ > 0) return limit_;
-    const std::size_t body = inflation_->wait(want > kHeaderBytes ? want - kHeaderBytes : 0);
+    if (!decoder_ || spriteDepth_ > 0) return limit_;
+    const std::size_t body = decoder_->wait(want > kHeaderBytes ? want - kHeaderBytes : 0);
     limit_ = kHeaderBytes + body;
     return limit_;
 }
 
-bool SWFReader::parse(Source& source) {
+void SWFReader::report(std::uint16_t tag, std::uint64_t offset, const TagStatus& status) {
+    if (status.isOk()) return;
+    try {
+        problems_.push_back({tag, offset, status.reason});
+    } catch (const std::bad_alloc&) {}
+    // A stop (2) or want of memory (4) outranks a failed resource (3).
+    if (status.code == kReadSomeFailed) {
+        if (result_ == kReadOk) result_ = kReadSomeFailed;
+    } else if (result_ == kReadOk || result_ == kReadSomeFailed) {
+        result_ = status.code;
+    }
+}
+
+ResourceOrigin SWFReader::origin(std::int32_t characterId) const {
+    ResourceOrigin o;
+    o.tag = tagCode_;
+    o.characterId = characterId;
+    o.timeline = timeline_;
+    o.offset = tagOffset_;
+    return o;
+}
+
+bool SWFReader::parse(ByteSource& source) {
     std::uint8_t header[kHeaderBytes];
     if (source.read(header, kHeaderBytes) < std::int64_t(kHeaderBytes)) {
-        result_ = kReadDamaged;
+        report(0, 0, TagStatus::stop("header cut short"));
         return false;
     }
     const std::optional<Compression> compression = compressionOf(header);
-    if (!compression || *compression == Compression::Lzma) {
+    if (!compression) {
         result_ = kReadNotSwf;
         return false;
     }
-    const bool plain = *compression == Compression::None;
+    compressed_ = *compression != Compression::None;
     version_ = header[3];
     declaredLength_ = std::int32_t(getLe32(header + 4));
     if (declaredLength_ < 21) {
-        result_ = kReadDamaged;
+        report(0, 4, TagStatus::stop("declared length out of range"));
         return false;
     }
+    if (*compression != Compression::None) return decodeBody(*compression, source, header);
 
-    // Room for the body: the declared length, but never more than the data
-    // present could fill (the plain body is the rest of the file; zlib
-    // inflates at most about 1032 bytes per input byte). A short file that
-    // declares gigabytes thus allocates only what it can use.
-    const bool compressed = !plain;
+    // A plain body is the rest of the file, but never more than declared; a
+    // short file that declares gigabytes thus allocates only what it has.
     const std::int64_t available = std::max<std::int64_t>(source.remaining(), 0);
-    const std::int64_t most = compressed ? available * 1032 + 1024 : available;
-    const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(declaredLength_) - 8, most));
-
+    const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(declaredLength_) - 8, available));
     data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
     if (!data_) {
-        result_ = kReadOutOfMemory;
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
         return false;
     }
     std::memcpy(data_.get(), header, kHeaderBytes);
-
     position_ = kHeaderBytes;
-    if (plain) {
-        const std::int64_t n = source.read(data_.get() + kHeaderBytes, std::int64_t(room));
-        size_ = limit_ = kHeaderBytes + std::size_t(std::max<std::int64_t>(n, 0));
-        return walk();
-    }
+    const std::int64_t n = source.read(data_.get() + kHeaderBytes, std::int64_t(room));
+    size_ = limit_ = kHeaderBytes + std::size_t(std::max<std::int64_t>(n, 0));
+    return walk();
+}
 
-    Inflation inflation(source, available, data_.get() + kHeaderBytes, room);
-    if (!inflation.start()) {
-        result_ = kReadOutOfMemory;
+// A compressed body is decoded on its own thread while the tag loop walks
+// what is already there. However the stream ends, the tags in the part
+// that was decoded are read as those of a plain file that is shorter than
+// declared, and a stream that does not end cleanly makes the result 2.
+bool SWFReader::decodeBody(Compression compression, ByteSource& source, const std::uint8_t* header) {
+    std::uint8_t extra[16] = {};
+    const std::size_t extraBytes = BodyDecoder::extraHeaderBytes(compression);
+    if (source.read(extra, std::int64_t(extraBytes)) < std::int64_t(extraBytes)) {
+        report(0, kHeaderBytes, TagStatus::stop("compression header cut short"));
         return false;
     }
-    inflation_ = &inflation;
-    const bool walked = walk();
-    const std::size_t n = inflation.finish();
-    inflation_ = nullptr;
-    if (inflation.noMemory()) {
-        result_ = kReadOutOfMemory;
+    // Room for the body: the declared length, but never more than the data
+    // present could fill, so that a short file that declares gigabytes
+    // allocates only what it can use.
+    const std::int64_t available = std::max<std::int64_t>(source.remaining(), 0);
+    const std::size_t expected = std::size_t(declaredLength_) - kHeaderBytes;
+    const std::size_t room =
+        std::size_t(std::min<std::int64_t>(std::int64_t(expected), BodyDecoder::outputBound(compression, available)));
+
+    data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
+    if (!data_) {
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
         return false;
     }
-    // A body that is cut off, corrupt or longer than declared spoils the
-    // whole file, whatever the walk already found.
-    if (n < kMinBodyBytes) {
-        result_ = kReadDamaged;
+    std::memcpy(data_.get(), header, kHeaderBytes);
+    position_ = kHeaderBytes;
+
+    const std::unique_ptr<BodyDecoder> decoder =
+        BodyDecoder::create(compression, extra, expected, source, available, data_.get() + kHeaderBytes, room);
+    if (!decoder || !decoder->start()) {
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body decoder"});
         return false;
     }
-    return walked;
+    decoder_ = decoder.get();
+    walk();
+    const BodyResult body = decoder->finish();
+    decoder_ = nullptr;
+    size_ = limit_ = kHeaderBytes + body.produced;
+    switch (body.outcome) {
+        case BodyOutcome::Complete: break;
+        case BodyOutcome::NoMemory:
+            report(0, kHeaderBytes + body.produced, {kReadOutOfMemory, body.reason});
+            return false;
+        case BodyOutcome::CutShort:
+        case BodyOutcome::Corrupt:
+        case BodyOutcome::TooLong: report(0, kHeaderBytes + body.produced, TagStatus::stop(body.reason)); return false;
+    }
+    if (body.produced < kMinBodyBytes) {
+        report(0, kHeaderBytes + body.produced, TagStatus::stop("body too short"));
+        return false;
+    }
+    return result_ == kReadOk || result_ == kReadSomeFailed;
 }
 
 // The header fields after the signature, then the main timeline.
@@ -274,7 +211,8 @@ bool SWFReader::walk() {
     // The frame RECT, rate and count take at most 21 bytes.
     const std::size_t end = dataEnd(kHeaderBytes + 32);
     if (end - kHeaderBytes < kMinBodyBytes) {
-        if (!inflation_) result_ = kReadDamaged;
+        // A compressed body reports this once its decoder is done.
+        if (!decoder_) report(0, end, TagStatus::stop("body too short"));
         return false;
     }
     readRect();
@@ -297,44 +235,48 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
     while (!stop && position_ + 2 <= (end = dataEnd(position_ + 6))) {
         const std::size_t start = position_;
         const TagHeader tag = readTagHeader();
+        tagCode_ = tag.code;
+        tagOffset_ = start;
+        tagBody_ = position_;
         // Measured from the tag's header, as files in the wild expect.
         if (std::uint64_t(start) + tag.length > (end = dataEnd(start + tag.length))) break;
         const std::uint64_t next = std::uint64_t(position_) + tag.length;
         end = dataEnd(std::size_t(next));
         limit_ = std::size_t(std::min<std::uint64_t>(next, end));
-        dispatch(tag, frame, stop);
+        const TagStatus status = dispatch(tag, frame, stop);
         limit_ = end;
+        report(tag.code, start, status);
         if (result_ != kReadOk && result_ != kReadSomeFailed) return false;
         position_ = std::size_t(next);
         bitCount_ = 0;
         if (frame > frameLimit) break;
     }
     while (pendingSounds_.size() > soundsAtEntry) {
-        std::unique_ptr<OFSound> sound = std::move(pendingSounds_.back());
+        PendingSound pending = std::move(pendingSounds_.back());
         pendingSounds_.pop_back();
-        sink_->addSound(std::move(sound));
+        sink_->addSound(std::move(pending.sound), std::move(pending.origin));
     }
     return true;
 }
 
-void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop) {
+TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop) {
     switch (TagCode(tag.code)) {
         case TagCode::End: stop = true; break;
         case TagCode::ShowFrame:
             ++frame;
             if (reportProgress_ && progress_) progress_->setPosition(frame + 1);
             break;
-        case TagCode::DefineBits: handleDefineBits(frame, tag.length); break;
-        case TagCode::JpegTables: handleJpegTables(); break;
-        case TagCode::DefineSound: handleDefineSound(frame, tag.length); break;
+        case TagCode::DefineBits: return handleDefineBits(frame, tag.length);
+        case TagCode::JpegTables: return handleJpegTables();
+        case TagCode::DefineSound: return handleDefineSound(frame, tag.length);
         case TagCode::SoundStreamHead:
-        case TagCode::SoundStreamHead2: handleSoundStreamHead(frame); break;
-        case TagCode::SoundStreamBlock: handleSoundStreamBlock(tag.length); break;
-        case TagCode::DefineBitsLossless: handleDefineBitsLossless(frame, tag.length, false); break;
-        case TagCode::DefineBitsJpeg2: handleDefineBitsJpeg(frame, tag.length, false); break;
-        case TagCode::DefineBitsJpeg3: handleDefineBitsJpeg(frame, tag.length, true); break;
-        case TagCode::DefineBitsLossless2: handleDefineBitsLossless(frame, tag.length, true); break;
-        case TagCode::DefineSprite: handleSprite(); break;
+        case TagCode::SoundStreamHead2: return handleSoundStreamHead(frame);
+        case TagCode::SoundStreamBlock: return handleSoundStreamBlock(tag.length);
+        case TagCode::DefineBitsLossless: return handleDefineBitsLossless(frame, tag.length, false);
+        case TagCode::DefineBitsJpeg2: return handleDefineBitsJpeg(frame, tag.length, false);
+        case TagCode::DefineBitsJpeg3: return handleDefineBitsJpeg(frame, tag.length, true);
+        case TagCode::DefineBitsLossless2: return handleDefineBitsLossless(frame, tag.length, true);
+        case TagCode::DefineSprite: return handleSprite();
         // Named but not read (yet): names, video, embedded data, JPEG4.
         case TagCode::ExportAssets:
         case TagCode::DefineVideoStream:
@@ -343,6 +285,7 @@ void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop)
         case TagCode::DefineBinaryData:
         case TagCode::DefineBitsJpeg4: break;
     }
+    return TagStatus::ok();
 }
 
 std::span<std::uint8_t> SWFReader::body() {
@@ -350,55 +293,61 @@ std::span<std::uint8_t> SWFReader::body() {
     return {data_.get() + position_, limit_ - position_};
 }
 
-void SWFReader::handleSprite() {
-    if (spriteDepth_ >= kMaxSpriteDepth) return;
-    readU16();  // sprite id
+TagStatus SWFReader::handleSprite() {
+    if (spriteDepth_ >= kMaxSpriteDepth) return TagStatus::ok();
+    const std::uint16_t id = readU16();
     const std::uint16_t frames = readU16();
     const bool saved = reportProgress_;
+    const std::uint16_t outer = timeline_;
     reportProgress_ = false;
+    timeline_ = id;
     ++spriteDepth_;
     const bool ok = tagLoop(frames);
     --spriteDepth_;
+    timeline_ = outer;
     if (ok) reportProgress_ = saved;
+    // The sprite's own tags have reported their problems.
+    return TagStatus::ok();
 }
 
 // --- images ---------------------------------------------------------------
 
-void SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length) {
+TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length) {
     if (decoded.code != 0 || !decoded.picture) {
-        result_ = decoded.code == kReadDamaged ? kReadDamaged : kReadSomeFailed;
-        return;
+        std::string reason = decoded.reason.empty() ? "image could not be decoded" : std::move(decoded.reason);
+        return decoded.code == kReadDamaged ? TagStatus::stop(std::move(reason)) : TagStatus::failed(std::move(reason));
     }
     ImageExtras extras;
     extras.premultiplied = decoded.premultiplied;
     extras.jpegData = std::move(decoded.jpegData);
+    // Every bitmap tag starts with its character id.
+    extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
+    return TagStatus::ok();
 }
 
-void SWFReader::handleJpegTables() {
+TagStatus SWFReader::handleJpegTables() {
     if (!tablesDecoder_) {
         tablesDecoder_ = std::make_unique<JpegTablesDecoder>();
     }
     if (!tablesDecoder_->ok() || !tablesDecoder_->loadTables(body())) {
         tablesDecoder_.reset();
-        result_ = kReadSomeFailed;
+        return TagStatus::failed("JPEG tables could not be read");
     }
+    return TagStatus::ok();
 }
 
-void SWFReader::handleDefineBits(std::uint16_t frame, std::uint32_t length) {
-    if (!tablesDecoder_) {
-        result_ = kReadSomeFailed;
-        return;
-    }
-    handOver(tablesDecoder_->decodeDefineBits(body()), frame, length);
+TagStatus SWFReader::handleDefineBits(std::uint16_t frame, std::uint32_t length) {
+    if (!tablesDecoder_) return TagStatus::failed("no usable JPEGTables before DefineBits");
+    return handOver(tablesDecoder_->decodeDefineBits(body()), frame, length);
 }
 
-void SWFReader::handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
-    handOver(decodeDefineBitsJpeg(body(), withAlpha), frame, length);
+TagStatus SWFReader::handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
+    return handOver(decodeDefineBitsJpeg(body(), withAlpha), frame, length);
 }
 
-void SWFReader::handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
-    handOver(decodeDefineBitsLossless(body(), withAlpha), frame, length);
+TagStatus SWFReader::handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
+    return handOver(decodeDefineBitsLossless(body(), withAlpha), frame, length);
 }
 
 // --- sounds ---------------------------------------------------------------
@@ -421,49 +370,62 @@ bool SWFReader::addBlock(OFSound& sound, std::size_t n) {
     return true;
 }
 
-void SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length) {
-    if (length < 8) return;
-    readU16();  // sound id
+TagStatus SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length) {
+    if (length < 8) return TagStatus::ok();
+    const std::uint16_t id = readU16();
     auto sound = std::make_unique<OFSound>();
     sound->format = SoundFormat(readBits(4));
-    if (sound->format == SoundFormat::UncompressedLE) return;
+    if (sound->format == SoundFormat::UncompressedLE) return TagStatus::ok();
     sound->rate = sound->playbackRate = std::uint8_t(readBits(2));
     sound->is16Bit = sound->playback16Bit = readBits(1) != 0;
     sound->stereo = sound->playbackStereo = readBits(1) != 0;
     readU32();  // sample count
     sound->frame = frame;
-    if (!addBlock(*sound, length - 7)) return;
-    sink_->addSound(std::move(sound));
+    if (!addBlock(*sound, length - 7)) return TagStatus::failed("out of memory for the sound data");
+    sink_->addSound(std::move(sound), origin(id));
+    return TagStatus::ok();
 }
 
-void SWFReader::handleSoundStreamHead(std::uint16_t frame) {
+TagStatus SWFReader::handleSoundStreamHead(std::uint16_t frame) {
     auto sound = std::make_unique<OFSound>();
     readBits(4);  // reserved
     sound->playbackRate = std::uint8_t(readBits(2));
     sound->playback16Bit = readBits(1) != 0;
     sound->playbackStereo = readBits(1) != 0;
     sound->format = SoundFormat(readBits(4));
-    if (sound->format == SoundFormat::UncompressedLE) return;
+    if (sound->format == SoundFormat::UncompressedLE) return TagStatus::ok();
     sound->rate = std::uint8_t(readBits(2));
     sound->is16Bit = readBits(1) != 0;
     sound->stereo = readBits(1) != 0;
     readU16();  // average sample count
     sound->frame = frame;
     try {
-        pendingSounds_.push_back(std::move(sound));
-    } catch (const std::bad_alloc&) {}
+        pendingSounds_.push_back({std::move(sound), origin(-1)});
+    } catch (const std::bad_alloc&) {
+        return TagStatus::failed("out of memory for the stream sound");
+    }
+    return TagStatus::ok();
 }
 
-void SWFReader::handleSoundStreamBlock(std::uint32_t length) {
-    if (pendingSounds_.empty()) return;
-    OFSound& sound = *pendingSounds_.back();
+TagStatus SWFReader::handleSoundStreamBlock(std::uint32_t length) {
+    if (pendingSounds_.empty()) return TagStatus::ok();
+    PendingSound& pending = pendingSounds_.back();
+    OFSound& sound = *pending.sound;
     std::size_t n = length;
     if (sound.format == SoundFormat::Mp3) {
         readU16();  // sample count
-        if (length < 2) return;
+        if (length < 2) return TagStatus::ok();
         n = length - 2;
     }
-    if (n > 0) addBlock(sound, n);
+    if (n > 0 && !addBlock(sound, n)) {
+        // The sound stays listed without this block; it says so itself.
+        TagStatus status = TagStatus::failed("out of memory for a stream block");
+        try {
+            pending.origin.problems.push_back({tagCode_, tagOffset_, status.reason});
+        } catch (const std::bad_alloc&) {}
+        return status;
+    }
+    return TagStatus::ok();
 }
 
 // --- primitives -----------------------------------------------------------

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "reader/body_decoder.h"
 #include "reader/image_decode.h"
 #include "reader/picture/ob_picture.h"
+#include "reader/problem.h"
 #include "reader/sound/of_sound.h"
 
 namespace kestrel {
@@ -33,15 +35,25 @@ public:
     virtual void setPosition(int position) = 0;
 };
 
+// Where a resource was defined.
+struct ResourceOrigin {
+    std::uint16_t tag = 0;          // code of the defining tag (the head of a stream sound)
+    std::int32_t characterId = -1;  // -1 when the tag has none (stream sounds)
+    std::uint16_t timeline = 0;     // 0 for the main timeline, else the sprite's id
+    std::uint64_t offset = 0;       // of the tag header in the uncompressed file image
+    std::vector<Problem> problems;  // what went wrong with this resource while it was read
+};
+
 // What an image brings besides its picture.
 struct ImageExtras {
     bool premultiplied = false;          // colours stored multiplied by alpha
     std::vector<std::uint8_t> jpegData;  // the tag's JPEG as one file (JPEG images only)
+    ResourceOrigin origin;
 };
 
 // Receives every decoded resource, in reading order. A compressed body is
-// inflated while its tags are read, so a read that ends with code 2 may have
-// handed over resources first; the caller discards them with the file.
+// decoded while its tags are read, so a read that ends with code 2 may have
+// handed over resources first: those precede the damage and stay valid.
 class ResourceSink {
 public:
     virtual ~ResourceSink() = default;
@@ -49,7 +61,22 @@ public:
                           std::uint32_t bodyLength, ImageExtras extras = {}) = 0;
     // Called when a sound is complete (event sounds at once, stream sounds
     // when their timeline ends). Sounds without data are passed too.
-    virtual void addSound(std::unique_ptr<OFSound> sound) = 0;
+    virtual void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) = 0;
+};
+
+// What a tag handler reports: success, or why it failed and how far that
+// reaches (the result code it gives the read). The tag loop adds the tag
+// code and the file offset and keeps it as a Problem.
+struct TagStatus {
+    // kReadOk, kReadSomeFailed (this tag's resource is lost), kReadDamaged
+    // (the read stops), kReadOutOfMemory (the read stops for want of memory)
+    int code = 0;
+    std::string reason;
+
+    static TagStatus ok() { return {}; }
+    static TagStatus failed(std::string why) { return {kReadSomeFailed, std::move(why)}; }
+    static TagStatus stop(std::string why) { return {kReadDamaged, std::move(why)}; }
+    bool isOk() const { return code == 0; }
 };
 
 struct SwfRect {
@@ -75,6 +102,13 @@ public:
     bool readMemory(std::span<const std::uint8_t> file, ReaderProgress* progress);
 
     int result() const { return result_; }
+    // Every failure of the read, in the order met: a tag that failed, or
+    // the body (tag 0) when it could not be decoded to its end.
+    const std::vector<Problem>& problems() const { return problems_; }
+    // Whether the body was compressed ("CWS" or "ZWS"), and how many body
+    // bytes (after the 8-byte header) the tags could be read from.
+    bool compressed() const { return compressed_; }
+    std::size_t bodyBytes() const { return size_ > kHeaderSize ? size_ - kHeaderSize : 0; }
     int version() const { return version_; }
     std::int32_t declaredLength() const { return declaredLength_; }
     float frameRate() const { return frameRate_; }
@@ -96,31 +130,40 @@ public:
     std::size_t position() const { return position_; }
 
 private:
-    class Source;
+    static constexpr std::size_t kHeaderSize = 8;
+
     class FileSource;
     class MemorySource;
 
-    class Inflation;
-
-    bool parse(Source& source);
+    bool parse(ByteSource& source);
+    bool decodeBody(Compression compression, ByteSource& source, const std::uint8_t* header);
+    // Keeps a failure as a Problem and raises the result to its code.
+    void report(std::uint16_t tag, std::uint64_t offset, const TagStatus& status);
+    ResourceOrigin origin(std::int32_t characterId) const;
     bool walk();
     // End of the data the tag loop may use now, after waiting until it
     // reaches `want` or the body is complete.
     std::size_t dataEnd(std::size_t want);
     bool tagLoop(std::uint16_t frameLimit);
-    void dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop);
+    TagStatus dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop);
     std::span<std::uint8_t> body();
 
-    void handleSprite();
-    void handleJpegTables();
-    void handleDefineBits(std::uint16_t frame, std::uint32_t length);
-    void handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha);
-    void handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha);
-    void handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length);
-    void handleDefineSound(std::uint16_t frame, std::uint32_t length);
-    void handleSoundStreamHead(std::uint16_t frame);
-    void handleSoundStreamBlock(std::uint32_t length);
+    TagStatus handleSprite();
+    TagStatus handleJpegTables();
+    TagStatus handleDefineBits(std::uint16_t frame, std::uint32_t length);
+    TagStatus handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha);
+    TagStatus handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha);
+    TagStatus handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length);
+    TagStatus handleDefineSound(std::uint16_t frame, std::uint32_t length);
+    TagStatus handleSoundStreamHead(std::uint16_t frame);
+    TagStatus handleSoundStreamBlock(std::uint32_t length);
     bool addBlock(OFSound& sound, std::size_t n);
+
+    // A stream sound waiting for the end of its timeline.
+    struct PendingSound {
+        std::unique_ptr<OFSound> sound;
+        ResourceOrigin origin;
+    };
 
     ResourceSink* sink_;
     int version_ = 0;
@@ -136,10 +179,16 @@ private:
     std::uint16_t frameCount_ = 0;
     bool reportProgress_ = true;
     ReaderProgress* progress_ = nullptr;
-    std::vector<std::unique_ptr<OFSound>> pendingSounds_;
+    std::vector<PendingSound> pendingSounds_;
     int spriteDepth_ = 0;
+    std::uint16_t timeline_ = 0;   // id of the sprite being read, 0 on the main timeline
+    std::uint16_t tagCode_ = 0;    // the tag being dispatched
+    std::uint64_t tagOffset_ = 0;  // and the offset of its header
+    std::size_t tagBody_ = 0;      // and of its body
     int result_ = kReadOk;
-    Inflation* inflation_ = nullptr;  // a CWS body still being inflated, or null
+    std::vector<Problem> problems_;
+    bool compressed_ = false;
+    BodyDecoder* decoder_ = nullptr;  // a compressed body still being decoded, or null
 };
 
 }  // namespace kestrel

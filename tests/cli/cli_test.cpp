@@ -36,21 +36,25 @@ CliRun runCli(const std::string& args) {
     return run;
 }
 
-Bytes soundFile() {
+Tags soundTags() {
     Tags t;
     t.tag(kTagDefineSound, defineSoundBody(1, 0, 3, true, true, 1, Bytes(44100, 1)))
         .showFrame()
         .tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 1, Bytes(11025, 1)))
         .end();
-    return SwfFile().frames(2).compressed().tags(t).bytes();
+    return t;
 }
+
+Bytes soundFile() { return SwfFile().frames(2).compressed().tags(soundTags()).bytes(); }
 
 TEST(CliList, JsonOfOneFile) {
     TempDir dir;
     const std::string path = dir.write("movie.swf", soundFile());
     const CliRun run = runCli("list --json " + path);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("{\"file\":\"" + path + "\",\"result\":0,\"message\":\"\",\"resources\":[{"),
+    const std::size_t body = SwfFile().frames(2).tags(soundTags()).bytes().size() - 8;
+    EXPECT_NE(run.out.find("{\"file\":\"" + path + "\",\"result\":0,\"message\":\"\",\"recoveredBodyBytes\":" +
+                           std::to_string(body) + ",\"problems\":[],\"resources\":[{"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("\"kind\":\"sound\",\"number\":1,\"typeText\":\"WAV 44 kHz Stereo 16 bits\",\"frame\":1"),
@@ -58,7 +62,39 @@ TEST(CliList, JsonOfOneFile) {
     EXPECT_NE(run.out.find("\"durationMs\":250"), std::string::npos);
     EXPECT_NE(run.out.find("\"fileName\":\"movie-2.wav\""), std::string::npos);
     EXPECT_NE(run.out.find("\"blockCount\":1"), std::string::npos);
+    EXPECT_NE(run.out.find("\"tag\":14,\"characterId\":2,\"timeline\":0,\"problems\":[]"), std::string::npos);
     EXPECT_EQ(run.out.front(), '{');
+}
+
+TEST(CliList, DamagedMovieListsWhatPrecedesTheDamage) {
+    TempDir dir;
+    Tags t;
+    t.tag(kTagDefineSound, defineSoundBody(1, 0, 1, false, false, 1, Bytes(3000, 1)));
+    t.tag(kTagSoundStreamHead, soundStreamHeadBody(0, 1, false, false, 4)).tag(kTagSoundStreamBlock, Bytes(40, 2));
+    for (int i = 0; i < 40; ++i) t.tag(777, Bytes(500, std::uint8_t(i * 37)));
+    t.end();
+    Bytes file = SwfFile().lzma().tags(t).bytes();
+    file.resize(file.size() * 3 / 4);
+    const CliRun run = runCli("list --json " + dir.write("cut.swf", file));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("\"result\":2,"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"problems\":[{\"tag\":0,\"offset\":"), std::string::npos);
+    EXPECT_NE(run.out.find(",\"reason\":\"LZMA stream cut short\"}]"), std::string::npos);
+    EXPECT_NE(run.out.find("\"recoveredBodyBytes\":"), std::string::npos);
+    // Both sounds precede the cut; the stream sound has no character id.
+    EXPECT_NE(run.out.find("\"tag\":14,\"characterId\":1,\"timeline\":0"), std::string::npos);
+    EXPECT_NE(run.out.find("\"tag\":18,\"characterId\":null,\"timeline\":0"), std::string::npos);
+    EXPECT_NE(run.err.find("damaged.\n  Body at offset "), std::string::npos) << run.err;
+
+    const CliRun text = runCli("list " + dir.file("cut.swf"));
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.out.find("2 resources"), std::string::npos) << text.out;
+
+    // Extraction writes what was recovered and still fails.
+    const CliRun extract = runCli("extract -o " + dir.file("out") + " " + dir.file("cut.swf"));
+    EXPECT_EQ(extract.status, 1) << extract.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/cut-1.wav")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/cut-2.wav")));
 }
 
 TEST(CliList, SortAndSeveralFilesWithOneBad) {
@@ -68,7 +104,8 @@ TEST(CliList, SortAndSeveralFilesWithOneBad) {
     const CliRun run = runCli("list --json --sort -2 " + bad + " " + good);
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.out.front(), '[');
-    EXPECT_NE(run.out.find("\"result\":5,\"message\":\"The file " + bad + " is not a SWF file\",\"resources\":[]"),
+    EXPECT_NE(run.out.find("\"result\":5,\"message\":\"The file " + bad +
+                           " is not a SWF file\",\"problems\":[],\"resources\":[]"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.err.find("is not a SWF file"), std::string::npos);
@@ -100,12 +137,29 @@ TEST(CliList, TextListing) {
 namespace kestrel::test {
 namespace {
 
-TEST(DemoMovie, CommittedFileIsWhatTheToolWrites) {
+TEST(DemoMovie, CommittedFilesAreWhatTheToolWrites) {
     TempDir dir;
     const std::string fresh = dir.file("demo.swf");
-    ASSERT_EQ(std::system((std::string(KESTREL_MAKE_DEMO) + " " + fresh).c_str()), 0);
+    const std::string freshLzma = dir.file("demo-lzma.swf");
+    ASSERT_EQ(std::system((std::string(KESTREL_MAKE_DEMO) + " " + fresh + " " + freshLzma).c_str()), 0);
     EXPECT_EQ(readAll(fresh), readAll(std::string(KESTREL_SOURCE_DIR) + "/samples/demo.swf"))
         << "samples/demo.swf is stale: rebuild it with make-demo";
+    const Bytes lzma = readAll(freshLzma);
+    EXPECT_EQ(lzma, readAll(std::string(KESTREL_SOURCE_DIR) + "/samples/demo-lzma.swf"))
+        << "samples/demo-lzma.swf is stale: rebuild it with make-demo";
+    ASSERT_GT(lzma.size(), 17u);
+    EXPECT_EQ(std::string(lzma.begin(), lzma.begin() + 3), "ZWS");
+}
+
+TEST(DemoMovie, LzmaSampleListsAsThePlainOne) {
+    const std::string samples = std::string(KESTREL_SOURCE_DIR) + "/samples/";
+    const CliRun zlib = runCli("list --json " + samples + "demo.swf");
+    const CliRun lzma = runCli("list --json " + samples + "demo-lzma.swf");
+    ASSERT_EQ(lzma.status, 0) << lzma.err;
+    std::string renamed = lzma.out;
+    for (std::size_t at; (at = renamed.find("demo-lzma")) != std::string::npos;) renamed.replace(at, 9, "demo");
+    EXPECT_EQ(renamed, zlib.out);
+    EXPECT_NE(zlib.out.find("\"resources\":[{"), std::string::npos);
 }
 
 TEST(DemoMovie, HoldsEveryKindKestrelReads) {

@@ -26,12 +26,14 @@ bool truthy(const Json& j, const char* key) {
     return false;
 }
 
-// Decides the read from the 8 header bytes and the body size alone.
+bool isCompressed(const std::string& signature) { return signature == "CWS" || signature == "ZWS"; }
+
+// Decides the read from the header bytes and the body size alone.
 std::optional<int> headerOutcome(const Json& census) {
     const std::int64_t size = get<std::int64_t>(census, "size", 0);
     if (size < 8) return 2;
     const std::string signature = get<std::string>(census, "signature", "");
-    if (signature != "FWS" && signature != "CWS") return 5;
+    if (signature != "FWS" && !isCompressed(signature)) return 5;
     const auto declared = std::int32_t(std::uint32_t(get<std::int64_t>(census, "declared_length", 0)));
     if (declared < 21) return 2;
     const std::int64_t actual = get<std::int64_t>(census, "actual_length", 0);
@@ -39,8 +41,12 @@ std::optional<int> headerOutcome(const Json& census) {
         if (std::min<std::int64_t>(declared, size) - 8 < 20) return 2;
         return std::nullopt;
     }
-    // A zlib body that needs more room than declared is refused as a whole.
-    if (actual > declared || actual - 8 < 20) return 2;
+    // ZWS keeps 9 more header bytes: compressed length, LZMA properties.
+    if (signature == "ZWS" && size < 17) return 2;
+    // A compressed body that does not reach the frame fields gives nothing
+    // to read. A longer one that goes on past the declared length is read
+    // up to it, then the result is 2: that is left to the records.
+    if (std::min<std::int64_t>(actual, declared) - 8 < 20) return 2;
     return std::nullopt;
 }
 
@@ -208,6 +214,9 @@ Json loadCensus(const std::string& path) {
 Expectation expectationFor(const Json& census) {
     Expectation out;
     out.headerResult = headerOutcome(census);
+    const std::string signature = get<std::string>(census, "signature", "");
+    out.damagedBody = isCompressed(signature) &&
+                      get<std::int64_t>(census, "actual_length", 0) != get<std::int64_t>(census, "declared_length", 0);
     out.looseReason = looseReason(census);
     out.strict = out.looseReason.empty();
     if (has(census, "resources")) {

@@ -51,6 +51,9 @@ struct Expectation {
     bool certainFailure = false;
     // The file holds a lossless bitmap of size 0 somewhere (loose files).
     bool hasZeroSizeBitmap = false;
+    // A compressed body whose length differs from the declared one: the
+    // read may end with code 2, keeping the records found before.
+    bool damagedBody = false;
 
     std::vector<ExpectedImage> images;
     std::vector<ExpectedSound> sounds;

@@ -1,6 +1,7 @@
 #include "readback.h"
 
 #include <jpeglib.h>
+#include <lzma.h>
 #include <mpg123.h>
 #include <png.h>
 #include <zlib.h>
@@ -337,8 +338,35 @@ ByteVector inflateUpTo(const std::uint8_t* data, std::size_t size, std::size_t l
     return out;
 }
 
+// A ZWS body: 4-byte compressed length and 5 LZMA property bytes after the
+// header, then raw LZMA1 data, decoded here with a raw-filter decoder up to
+// the declared length.
+ByteVector unpackLzma(const ByteVector& file) {
+    ByteVector out(file.begin(), file.begin() + 8);
+    if (file.size() < 17) return out;
+    const std::size_t declared = std::size_t(file[4]) | std::size_t(file[5]) << 8 | std::size_t(file[6]) << 16 |
+                                 std::size_t(file[7]) << 24;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (declared < 8 || lzma_properties_decode(&filters[0], nullptr, file.data() + 12, 5) != LZMA_OK) return out;
+    lzma_stream ls = LZMA_STREAM_INIT;
+    if (lzma_raw_decoder(&ls, filters) == LZMA_OK) {
+        out.resize(std::min<std::size_t>(declared, std::size_t(1) << 31));
+        ls.next_in = file.data() + 17;
+        ls.avail_in = file.size() - 17;
+        ls.next_out = out.data() + 8;
+        ls.avail_out = out.size() - 8;
+        lzma_ret rc = LZMA_OK;
+        while (rc == LZMA_OK && ls.avail_out > 0) rc = lzma_code(&ls, LZMA_FINISH);
+        out.resize(8 + std::size_t(ls.total_out));
+    }
+    lzma_end(&ls);
+    std::free(filters[0].options);
+    return out;
+}
+
 ByteVector uncompressedSwf(const std::string& path) {
     ByteVector file = readFileBytes(path);
+    if (file.size() >= 8 && file[0] == 'Z') return unpackLzma(file);
     if (file.size() < 8 || file[0] != 'C') return file;
     ByteVector out(file.begin(), file.begin() + 8);
     bool complete = false;

@@ -64,7 +64,8 @@ struct Mp3Decode {
 Mp3Decode decodeMp3(const ByteVector& bytes);
 
 // The uncompressed file image (8 header bytes, then the body, inflated for
-// a zlib-compressed file), as far as it could be obtained.
+// a zlib-compressed file, LZMA-decoded for a ZWS file), as far as it could
+// be obtained.
 ByteVector uncompressedSwf(const std::string& path);
 
 // Inflates a zlib stream into at most `limit` bytes; `complete` tells

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "base/memory_budget.h"
@@ -140,7 +141,7 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
         .tag(kTagDefineBitsLossless, losslessBody(1, 9, 1, 1, deflate(Bytes(4, 0))))
         .end();
     Bytes notSwf = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0};
-    // Many resources, then a compressed body cut short: none of them stays.
+    // Many resources, then a compressed body cut short: those before the cut stay.
     Tags many;
     for (int i = 0; i < 200; ++i) many.tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 3, Bytes(300, i)));
     many.end();
@@ -151,22 +152,27 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
         std::string path;
         bool usable;
         int result;
-        std::string message;
+        std::string message;  // the problem lines follow it
         MessageIcon icon;
         int records;
+        std::string problems;
     };
+    const std::string damaged = "Unable to read the SWF file. It may be truncated or damaged.";
     const std::string notSwfPath = dir.write("pic.swf", notSwf);
     const std::string missing = dir.file("missing.swf");
     const Case cases[] = {
-        {dir.write("good.swf", SwfFile().tags(good).bytes()), true, kReadOk, "", MessageIcon::Error, 1},
-        {missing, false, kReadCannotOpen, "Unable to open file " + missing, MessageIcon::Error, 0},
-        {dir.write("zero.swf", SwfFile().tags(zeroWidth).bytes()), false, kReadDamaged,
-         "Unable to read the SWF file. It may be truncated or damaged.", MessageIcon::Error, 0},
+        {dir.write("good.swf", SwfFile().tags(good).bytes()), true, kReadOk, "", MessageIcon::Error, 1, ""},
+        {missing, false, kReadCannotOpen, "Unable to open file " + missing, MessageIcon::Error, 0, ""},
+        {dir.write("zero.swf", SwfFile().tags(zeroWidth).bytes()), true, kReadDamaged, damaged, MessageIcon::Error, 1,
+         "\n  DefineBitsLossless (tag 20) at offset 33: image could not be decoded"},
         {dir.write("some.swf", SwfFile().tags(someFailed).bytes()), true, kReadSomeFailed,
-         "Errors occurred while reading some resources.", MessageIcon::Warning, 1},
-        {notSwfPath, false, kReadNotSwf, "The file " + notSwfPath + " is not a SWF file", MessageIcon::Error, 0},
-        {dir.write("cut.swf", cut), false, kReadDamaged, "Unable to read the SWF file. It may be truncated or damaged.",
-         MessageIcon::Error, 0},
+         "Errors occurred while reading some resources.", MessageIcon::Warning, 1,
+         "\n  DefineBitsLossless (tag 20) at offset 33: image could not be decoded"},
+        {notSwfPath, false, kReadNotSwf, "The file " + notSwfPath + " is not a SWF file", MessageIcon::Error, 0, ""},
+        {dir.write("cut.swf", cut), true, kReadDamaged, damaged, MessageIcon::Error, 199,
+         "\n  Body at offset BODY: zlib stream cut short"},
+        {dir.write("short.swf", Bytes(cut.begin(), cut.begin() + 20)), false, kReadDamaged, damaged, MessageIcon::Error,
+         0, "\n  Body at offset BODY: zlib stream cut short"},
     };
     for (const Case& c : cases) {
         SWFDocument doc;
@@ -176,19 +182,63 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
         EXPECT_EQ(doc.count(), c.records) << c.path;
         if (c.message.empty()) {
             EXPECT_TRUE(messages.shown.empty());
+            EXPECT_TRUE(doc.problems().empty());
         } else {
+            std::string problems = c.problems;
+            if (const auto at = problems.find("BODY"); at != std::string::npos)
+                problems.replace(at, 4, std::to_string(8 + doc.bodyBytes()));
             ASSERT_EQ(messages.shown.size(), 1u) << c.path;
-            EXPECT_EQ(messages.shown[0].text, c.message);
+            EXPECT_EQ(messages.shown[0].text, c.message + problems);
             EXPECT_EQ(messages.shown[0].icon, c.icon);
         }
     }
+}
+
+TEST(SwfDocumentRead, ProblemLinesAndOrigins) {
+    EXPECT_EQ(problemText({0, 4, "declared length out of range"}), "Header at offset 4: declared length out of range");
+    EXPECT_EQ(problemText({77, 900, "x"}), "Tag 77 at offset 900: x");
+    std::vector<Problem> many(25, Problem{35, 10, "JPEG: bogus Huffman table"});
+    const std::string text = messageWithProblems("Head.", many);
+    EXPECT_EQ(text.rfind("Head.\n  DefineBitsJPEG3 (tag 35) at offset 10: JPEG: bogus Huffman table\n", 0), 0u);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21);
+    EXPECT_TRUE(text.ends_with("\n  ... and 5 more"));
+
+    // Tag, character id and timeline travel from the reader to the records.
+    TempDir dir;
+    Tags sprite;
+    sprite.tag(kTagSoundStreamHead, soundStreamHeadBody(0, 1, false, false, 4))
+        .tag(kTagSoundStreamBlock, Bytes(4, 9))
+        .showFrame()
+        .tag(kTagDefineBitsLossless2, losslessBody(21, 5, 1, 1, deflate(Bytes(4, 0xFF))))
+        .end();
+    Tags t;
+    t.tag(kTagDefineSound, defineSoundBody(7, 0, 1, false, false, 3, {1, 2, 3})).sprite(30, 1, sprite).end();
+    SWFDocument doc;
+    ASSERT_TRUE(doc.readFile(dir.write("o.swf", SwfFile().lzma().tags(t).bytes()), nullptr, nullptr));
+    ASSERT_EQ(doc.count(), 3);
+    struct Origin {
+        int tag, id, timeline;
+        bool operator==(const Origin&) const = default;
+    };
+    std::vector<Origin> origins;
+    for (int i = 0; i < doc.count(); ++i) {
+        const SWFRes& r = doc.resource(i);
+        origins.push_back({r.tag, r.characterId, r.timeline});
+    }
+    // Reading order: the event sound, the sprite's bitmap, then its stream
+    // sound when the sprite ends.
+    EXPECT_EQ(origins, (std::vector<Origin>{{14, 7, 0}, {36, 21, 30}, {18, -1, 30}}));
+    EXPECT_TRUE(doc.compressed());
+    EXPECT_EQ(doc.bodyBytes(), SwfFile().tags(t).bytes().size() - 8);
 }
 
 TEST(SwfDocumentRead, PicturesBeyondTheMemoryBudgetFailInsteadOfExhaustingMemory) {
     TempDir dir;
     // Three 20 x 20 RGB bitmaps of 1200 bytes each, with distinct colours.
     Tags t;
+    std::size_t third = 0;  // offset of the third tag, which is refused
     for (std::uint32_t c : {0xFF0000FFu, 0x00FF00FFu, 0x0000FFFFu}) {
+        third = SwfFile().tags(t).bytes().size();
         t.tag(kTagDefineBitsLossless,
               losslessBody(1, 5, 20, 20, deflate(argbRows(std::vector<std::uint32_t>(400, c)))));
     }
@@ -205,7 +255,11 @@ TEST(SwfDocumentRead, PicturesBeyondTheMemoryBudgetFailInsteadOfExhaustingMemory
         EXPECT_EQ(doc.readResult(), kReadSomeFailed);
         EXPECT_EQ(doc.count(), 2);
         ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].text, "Errors occurred while reading some resources.");
+        EXPECT_EQ(messages.shown[0].text,
+                  "Errors occurred while reading some resources.\n  DefineBitsLossless (tag 20) at offset " +
+                      std::to_string(third) + ": not enough memory for the picture");
+        ASSERT_EQ(doc.problems().size(), 1u);
+        EXPECT_EQ(doc.problems()[0].tag, 20);
         EXPECT_EQ(MemoryBudget::inUse(), before + 2400);
     }
     EXPECT_EQ(MemoryBudget::inUse(), before);  // closing gives it back

@@ -48,7 +48,7 @@ TEST(SwfHeader, SignatureAndLengthRejections) {
     };
     const Tags t = emptyTimeline();
     const Bytes good = SwfFile().tags(t).bytes();
-    Bytes zws = good;
+    Bytes zws = good;  // an FWS body behind a ZWS signature is no LZMA stream
     zws[0] = 'Z';
     Bytes lower = good;
     lower[1] = 'w';
@@ -56,13 +56,15 @@ TEST(SwfHeader, SignatureAndLengthRejections) {
         {"empty file", {}, false, kReadDamaged},
         {"seven bytes of FWS", Bytes(good.begin(), good.begin() + 7), false, kReadDamaged},
         {"seven bytes of garbage", Bytes{'G', 'I', 'F', '8', '9', 'a', 0}, false, kReadDamaged},
-        {"LZMA signature", zws, false, kReadNotSwf},
+        {"ZWS signature over plain data", zws, false, kReadDamaged},
+        {"ZWS without its LZMA header", Bytes(good.begin(), good.begin() + 8), false, kReadDamaged},
         {"lower-case signature", lower, false, kReadNotSwf},
         {"declared 20", SwfFile().tags(t).declaredLength(20).bytes(), false, kReadDamaged},
         {"declared negative", SwfFile().tags(t).declaredLength(0x80000000u).bytes(), false, kReadDamaged},
         {"declared 27", SwfFile().tags(t).declaredLength(27).bytes(), false, kReadDamaged},
         {"plain", good, true, kReadOk},
         {"compressed", SwfFile().compressed().tags(t).bytes(), true, kReadOk},
+        {"LZMA", SwfFile().lzma().tags(t).bytes(), true, kReadOk},
     };
     for (const Case& c : cases) {
         RecordingSink sink;
@@ -84,29 +86,147 @@ TEST(SwfHeader, TwentyEightBytesWithACompleteBodyIsAccepted) {
     EXPECT_EQ(r.result, kReadOk);
 }
 
-TEST(SwfHeader, CompressedStreamThatIsCutOrTooLongIsDamaged) {
-    Tags t;
-    for (int i = 0; i < 50; ++i) t.tag(kTagDefineSound, markedSound(std::uint8_t(i)));
-    t.end();
-    const Bytes full = SwfFile().compressed().tags(t).bytes();
+// --- compressed bodies and their salvage ----------------------------------------
 
-    // The walk may already have handed over resources (the body inflates
-    // while the tags are read); the result tells the caller to drop them.
-    RecordingSink cut;
-    const ReadOutcome r = readBytes(Bytes(full.begin(), full.end() - 10), cut);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.result, kReadDamaged);
+struct Salvage {
+    ReadOutcome outcome;
+    std::vector<int> marks;
+    std::vector<Problem> problems;
+    std::size_t bodyBytes;
+};
 
-    const std::uint32_t trueLength = std::uint32_t(SwfFile().tags(t).bytes().size());
-    RecordingSink small;
-    EXPECT_EQ(readBytes(SwfFile().compressed().tags(t).declaredLength(trueLength - 1).bytes(), small).result,
-              kReadDamaged);
+Salvage readSalvage(const Bytes& file) {
+    RecordingSink sink;
+    SWFReader reader(&sink);
+    const bool ok = reader.readMemory(file, nullptr);
+    return {{ok, reader.result()}, marks(sink), reader.problems(), reader.bodyBytes()};
+}
 
-    RecordingSink corrupt;
-    Bytes bad = full;
-    bad[12] ^= 0x55;
-    bad[13] ^= 0xAA;
-    EXPECT_EQ(readBytes(bad, corrupt).result, kReadDamaged);
+// Fifty marked sounds of 10 bytes each (2-byte header, 8-byte body) behind
+// the frame fields, so that a tag's end in the file is known.
+struct MarkedMovie {
+    Tags tags;
+    std::size_t firstTag;  // file offset of the first sound tag
+    MarkedMovie() {
+        for (int i = 0; i < 50; ++i) tags.tag(kTagDefineSound, markedSound(std::uint8_t(i)));
+        tags.end();
+        firstTag = 8 + SwfFile().body({}).uncompressedBody().size();
+    }
+    // The marks the plain file gives when cut after `bodyBytes` body bytes.
+    std::vector<int> within(std::size_t bodyBytes) const {
+        RecordingSink sink;
+        SWFReader reader(&sink);
+        reader.readMemory(SwfFile().tags(tags).truncate(8 + bodyBytes).bytes(), nullptr);
+        return marks(sink);
+    }
+};
+
+std::vector<int> allMarks() {
+    std::vector<int> out;
+    for (int i = 0; i < 50; ++i) out.push_back(i);
+    return out;
+}
+
+TEST(SwfCompressed, ZlibAndLzmaBodiesReadLikeThePlainOne) {
+    const MarkedMovie movie;
+    for (const Bytes& file :
+         {SwfFile().compressed().tags(movie.tags).bytes(), SwfFile().lzma().tags(movie.tags).bytes()}) {
+        const Salvage s = readSalvage(file);
+        EXPECT_TRUE(s.outcome.ok);
+        EXPECT_EQ(s.outcome.result, kReadOk);
+        EXPECT_EQ(s.marks, allMarks());
+        EXPECT_TRUE(s.problems.empty());
+        EXPECT_EQ(s.bodyBytes, SwfFile().tags(movie.tags).bytes().size() - 8);
+    }
+}
+
+TEST(SwfCompressed, CutBodiesKeepEveryTagBeforeTheCut) {
+    const MarkedMovie movie;
+    const struct {
+        Bytes file;
+        const char* reason;
+    } kinds[] = {{SwfFile().compressed().tags(movie.tags).bytes(), "zlib stream cut short"},
+                 {SwfFile().lzma().tags(movie.tags).bytes(), "LZMA stream cut short"}};
+    for (const auto& kind : kinds) {
+        std::size_t lastCount = 0;
+        for (const double share : {0.3, 0.6, 0.9}) {
+            const std::size_t keep = std::size_t(double(kind.file.size()) * share);
+            const Salvage s = readSalvage(Bytes(kind.file.begin(), kind.file.begin() + std::ptrdiff_t(keep)));
+            SCOPED_TRACE(std::string(kind.reason) + " at " + std::to_string(keep));
+            EXPECT_FALSE(s.outcome.ok);
+            EXPECT_EQ(s.outcome.result, kReadDamaged);
+            // Exactly the tags that decompressed whole, as for a short plain file.
+            EXPECT_EQ(s.marks, movie.within(s.bodyBytes));
+            EXPECT_GE(s.marks.size(), lastCount);
+            lastCount = s.marks.size();
+            ASSERT_EQ(s.problems.size(), 1u);
+            EXPECT_EQ(s.problems[0].tag, 0);
+            EXPECT_EQ(s.problems[0].offset, 8 + s.bodyBytes);
+            EXPECT_EQ(s.problems[0].reason, kind.reason);
+        }
+        EXPECT_GT(lastCount, 20u);  // 90 % of the stream holds most of the tags
+        EXPECT_LT(lastCount, 50u);
+    }
+}
+
+TEST(SwfCompressed, CorruptOrOverlongBodiesKeepWhatPrecedesTheDamage) {
+    const MarkedMovie movie;
+    const Bytes zlib = SwfFile().compressed().tags(movie.tags).bytes();
+    const Bytes lzma = SwfFile().lzma().tags(movie.tags).bytes();
+    for (const Bytes& good : {zlib, lzma}) {
+        Bytes bad = good;
+        for (std::size_t i = bad.size() * 2 / 3; i < bad.size(); ++i) bad[i] = std::uint8_t(0xA5 ^ i);
+        const Salvage s = readSalvage(bad);
+        EXPECT_EQ(s.outcome.result, kReadDamaged);
+        ASSERT_FALSE(s.problems.empty());
+        EXPECT_EQ(s.problems.back().tag, 0);
+        EXPECT_EQ(s.problems.back().offset, 8 + s.bodyBytes);
+        // The damage lies in the last third: the first tags are intact.
+        ASSERT_GE(s.marks.size(), 10u);
+        EXPECT_EQ(std::vector<int>(s.marks.begin(), s.marks.begin() + 10), movie.within(movie.firstTag + 100 - 8));
+    }
+    // The first deflate block of an invalid type (bits 1-2 both set).
+    Bytes badBlock = zlib;
+    badBlock[10] = 0x07;
+    const Salvage s = readSalvage(badBlock);
+    EXPECT_EQ(s.outcome.result, kReadDamaged);
+    EXPECT_TRUE(s.marks.empty());
+    ASSERT_EQ(s.problems.size(), 1u);
+    EXPECT_EQ(s.problems[0].reason, "zlib stream corrupt (invalid block type)");
+    EXPECT_EQ(s.problems[0].offset, 8u);
+
+    // A body longer than declared: the declared part is read, then result 2.
+    const std::uint32_t trueLength = std::uint32_t(SwfFile().tags(movie.tags).bytes().size());
+    for (SwfFile file : {SwfFile().compressed(), SwfFile().lzma()}) {
+        const Salvage s = readSalvage(file.tags(movie.tags).declaredLength(trueLength - 11).bytes());
+        EXPECT_EQ(s.outcome.result, kReadDamaged);
+        EXPECT_EQ(s.marks, movie.within(trueLength - 11 - 8));
+        ASSERT_EQ(s.problems.size(), 1u);
+    }
+    for (SwfFile file : {SwfFile().compressed(), SwfFile().lzma()}) {
+        EXPECT_EQ(readSalvage(file.tags(movie.tags).declaredLength(trueLength - 11).bytes()).problems.at(0).reason,
+                  "body longer than declared");
+    }
+}
+
+TEST(SwfCompressed, LzmaHeaderIsCheckedAndItsDictionaryIsNotTrusted) {
+    const MarkedMovie movie;
+    const Bytes good = SwfFile().lzma().tags(movie.tags).bytes();
+    // A dictionary size of 4 GB needs no 4 GB: the body is small.
+    Bytes huge = good;
+    for (int i = 13; i < 17; ++i) huge[std::size_t(i)] = 0xFF;
+    EXPECT_EQ(readSalvage(huge).marks, allMarks());
+    // Invalid properties (lc + lp * 9 + pb * 45 must stay below 225).
+    Bytes props = good;
+    props[12] = 0xFF;
+    const Salvage s = readSalvage(props);
+    EXPECT_EQ(s.outcome.result, kReadDamaged);
+    EXPECT_TRUE(s.marks.empty());
+    ASSERT_EQ(s.problems.size(), 1u);
+    EXPECT_EQ(s.problems[0].reason, "LZMA properties invalid");
+    // Cut inside the 9 bytes after the header.
+    EXPECT_EQ(readSalvage(Bytes(good.begin(), good.begin() + 12)).problems.at(0).reason,
+              "compression header cut short");
 }
 
 TEST(SwfHeader, PlainFileShorterThanDeclaredIsReadAsFarAsItGoes) {
@@ -384,6 +504,77 @@ TEST(SwfStreamSounds, Mp3BlocksLoseSampleCountAndSeekFields) {
     ASSERT_EQ(s.blocks.size(), 2u);
     EXPECT_EQ(s.blocks[0].data, Bytes{5});
     EXPECT_EQ(s.blocks[1].data, (Bytes{0xFF, 0xFB, 0x90}));
+}
+
+// --- problems and origins -----------------------------------------------------
+
+TEST(SwfProblems, EachFailedTagIsNamedWithItsOffsetAndWhy) {
+    // A DefineBits before any JPEGTables, then, inside a sprite, a lossless
+    // bitmap whose pixels do not inflate; a good sound between them.
+    Tags inner;
+    inner.tag(kTagDefineBitsLossless, losslessBody(9, 5, 4, 4, {1, 2, 3, 4, 5, 6})).showFrame().end();
+    Tags t;
+    t.tag(kTagDefineBits, defineBitsBody(1, {0xFF, 0xD8, 0xFF, 0xD9}))
+        .tag(kTagDefineSound, markedSound(5))
+        .sprite(40, 1, inner)
+        .end();
+    const Bytes file = SwfFile().tags(t).bytes();
+    // Offsets: the first tag follows the frame fields; the sprite's first
+    // tag follows the sprite's 6-byte header (2 + id + frame count).
+    const std::size_t first = SwfFile().body({}).bytes().size();
+    Tags upToSprite;
+    upToSprite.tag(kTagDefineBits, defineBitsBody(1, {0xFF, 0xD8, 0xFF, 0xD9})).tag(kTagDefineSound, markedSound(5));
+    const std::size_t inSprite = SwfFile().tags(upToSprite).bytes().size() + 6;
+
+    RecordingSink sink;
+    SWFReader reader(&sink);
+    EXPECT_TRUE(reader.readMemory(file, nullptr));
+    EXPECT_EQ(reader.result(), kReadSomeFailed);
+    EXPECT_EQ(marks(sink), (std::vector<int>{5}));
+    ASSERT_EQ(reader.problems().size(), 2u);
+    EXPECT_EQ(reader.problems()[0].tag, 6);
+    EXPECT_EQ(reader.problems()[0].offset, first);
+    EXPECT_EQ(reader.problems()[0].reason, "no usable JPEGTables before DefineBits");
+    EXPECT_EQ(reader.problems()[1].tag, 20);
+    EXPECT_EQ(reader.problems()[1].offset, inSprite);
+    EXPECT_FALSE(reader.problems()[1].reason.empty());
+    EXPECT_FALSE(reader.compressed());
+}
+
+TEST(SwfProblems, ResourcesKnowTheirTagCharacterAndTimeline) {
+    Tags inner;
+    inner.tag(kTagSoundStreamHead2, soundStreamHeadBody(0, 1, false, false, 4))
+        .tag(kTagSoundStreamBlock, Bytes(4, 1))
+        .tag(kTagDefineSound, defineSoundBody(77, 0, 1, false, false, 1, {2}))
+        .showFrame()
+        .end();
+    Tags t;
+    t.tag(kTagDefineBitsLossless2, losslessBody(12, 5, 1, 1, deflate(Bytes(4, 0xFF))))
+        .sprite(50, 1, inner)
+        .tag(kTagSoundStreamHead, soundStreamHeadBody(0, 1, false, false, 4))
+        .tag(kTagSoundStreamBlock, Bytes(4, 3))
+        .end();
+    RecordingSink sink;
+    SWFReader reader(&sink);
+    ASSERT_TRUE(reader.readMemory(SwfFile().compressed().tags(t).bytes(), nullptr));
+    ASSERT_EQ(sink.images.size(), 1u);
+    const ResourceOrigin& image = sink.images[0].extras.origin;
+    EXPECT_EQ(image.tag, 36);
+    EXPECT_EQ(image.characterId, 12);
+    EXPECT_EQ(image.timeline, 0);
+    EXPECT_EQ(image.offset, SwfFile().body({}).bytes().size());
+    // The sprite's event sound, its stream (at the sprite's end), then the
+    // main timeline's stream.
+    ASSERT_EQ(sink.soundOrigins.size(), 3u);
+    EXPECT_EQ(sink.soundOrigins[0].tag, 14);
+    EXPECT_EQ(sink.soundOrigins[0].characterId, 77);
+    EXPECT_EQ(sink.soundOrigins[0].timeline, 50);
+    EXPECT_EQ(sink.soundOrigins[1].tag, 45);
+    EXPECT_EQ(sink.soundOrigins[1].characterId, -1);
+    EXPECT_EQ(sink.soundOrigins[1].timeline, 50);
+    EXPECT_EQ(sink.soundOrigins[2].tag, 18);
+    EXPECT_EQ(sink.soundOrigins[2].timeline, 0);
+    for (const ResourceOrigin& o : sink.soundOrigins) EXPECT_TRUE(o.problems.empty());
 }
 
 TEST(SwfEventSounds, SkipRulesAndFields) {

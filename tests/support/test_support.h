@@ -67,12 +67,14 @@ public:
         images.push_back({frame, std::move(picture), isJpeg, bodyLength, std::move(extras)});
         order.push_back('I');
     }
-    void addSound(std::unique_ptr<OFSound> sound) override {
+    void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) override {
         sounds.push_back(std::move(sound));
+        soundOrigins.push_back(std::move(origin));
         order.push_back('S');
     }
     std::vector<Image> images;
     std::vector<std::unique_ptr<OFSound>> sounds;
+    std::vector<ResourceOrigin> soundOrigins;
     std::string order;
 };
 

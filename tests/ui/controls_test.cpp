@@ -506,6 +506,23 @@ TEST_F(Properties, SoundFieldsWithExactMilliseconds) {
     EXPECT_EQ(KSPropertiesDlg::texts(second)[KSPropertiesDlg::kTitle], QStringLiteral("Sound #2"));
 }
 
+TEST_F(Properties, ProblemsRowOnlyForAResourceWithProblems) {
+    auto doc = read(test::demoFile().toStdString());
+    SWFRes& r = doc->resource(0);
+    {
+        KSPropertiesDlg plain(r, nullptr);
+        EXPECT_EQ(plain.field(KSPropertiesDlg::kProblems), nullptr);
+    }
+    r.problems.push_back({19, 1234, "out of memory for a stream block"});
+    r.problems.push_back({19, 1300, "out of memory for a stream block"});
+    KSPropertiesDlg dialog(r, nullptr);
+    ASSERT_NE(dialog.field(KSPropertiesDlg::kProblems), nullptr);
+    EXPECT_EQ(dialog.fieldText(KSPropertiesDlg::kProblems),
+              QStringLiteral("SoundStreamBlock (tag 19) at offset 1234: out of memory for a stream block; "
+                             "SoundStreamBlock (tag 19) at offset 1300: out of memory for a stream block"));
+    EXPECT_GT(dialog.height(), KSPropertiesDlg(doc->resource(1), nullptr).height());
+}
+
 TEST_F(Properties, CloseButtonAndEscapeClose) {
     auto doc = read(test::demoFile().toStdString());
     KSPropertiesDlg dialog(doc->resource(0), nullptr);

@@ -459,7 +459,10 @@ TEST_F(Frame, TheWindowDoesNotCloseWhileAFileIsRead) {
     ASSERT_TRUE(frame().openFile(path));
     test::messages().onShow = nullptr;
     ASSERT_EQ(test::messages().shown.size(), 1u);
-    EXPECT_EQ(test::messages().shown[0].text, QStringLiteral("Errors occurred while reading some resources."));
+    // The message names the failed tag under its text.
+    EXPECT_TRUE(test::messages().shown[0].text.startsWith(
+        QStringLiteral("Errors occurred while reading some resources.\n  DefineBitsLossless (tag 20) at offset ")))
+        << test::messages().shown[0].text.toStdString();
     EXPECT_EQ(test::messages().shown[0].icon, 3);
     EXPECT_TRUE(busyWhileShown);
     EXPECT_FALSE(closed);
@@ -467,6 +470,37 @@ TEST_F(Frame, TheWindowDoesNotCloseWhileAFileIsRead) {
     EXPECT_EQ(list().itemCount(), 1);
     EXPECT_FALSE(pane().busy());
     EXPECT_TRUE(frame().close());
+}
+
+TEST_F(Frame, ADamagedCompressedMovieShowsWhatPrecedesTheDamage) {
+    swfbuilder::Tags tags;
+    for (std::uint32_t c = 0; c < 3; ++c) {
+        tags.tag(swfbuilder::kTagDefineBitsLossless,
+                 swfbuilder::losslessBody(std::uint16_t(c + 1), 5, 1, 1,
+                                          swfbuilder::deflate(swfbuilder::argbRows({0x102030FF + (c << 8)}))));
+    }
+    // Filler that does not compress, so that the cut falls after the images.
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 30; ++i) {
+        swfbuilder::Bytes noise(400);
+        for (auto& b : noise) b = std::uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+        tags.tag(777, noise);
+    }
+    tags.showFrame().end();
+    swfbuilder::Bytes file = swfbuilder::SwfFile().compressed().tags(tags).bytes();
+    file.resize(file.size() * 2 / 3);
+    test::TempDir dir;
+    start();
+    SWFDocument* doc = frame().openFile(QString::fromStdString(dir.write("cut.swf", file)));
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->readResult(), kReadDamaged);
+    EXPECT_EQ(list().itemCount(), 3);
+    ASSERT_EQ(test::messages().shown.size(), 1u);
+    EXPECT_TRUE(test::messages().shown[0].text.startsWith(
+        QStringLiteral("Unable to read the SWF file. It may be truncated or damaged.\n  Body at offset ")));
+    EXPECT_TRUE(test::messages().shown[0].text.endsWith(QStringLiteral(": zlib stream cut short")));
+    EXPECT_EQ(test::messages().shown[0].icon, 1);
+    frame().action(kCmdCloseSwf)->trigger();
 }
 
 TEST_F(Frame, EveryRealFileOpensSortsAndCloses) {

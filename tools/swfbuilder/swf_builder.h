@@ -4,11 +4,13 @@
 //   body.tag(kTagDefineBitsLossless, losslessBody).showFrame().end();
 //   auto bytes = SwfFile().frames(1).tags(body).bytes();          // FWS
 //   auto packed = SwfFile().compressed().tags(body).bytes();       // CWS
+//   auto lzma = SwfFile().lzma().tags(body).bytes();               // ZWS
 //
 // Every field a hostile file could lie about can be set: the declared
 // length, the tag length (short or long form), truncation of the result.
 #pragma once
 
+#include <lzma.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -163,6 +165,13 @@ class SwfFile {
 public:
     SwfFile& compressed(bool on = true) {
         compressed_ = on;
+        lzma_ = false;
+        return *this;
+    }
+    // ZWS: the body as a raw LZMA1 stream.
+    SwfFile& lzma(bool on = true) {
+        lzma_ = on;
+        compressed_ = false;
         return *this;
     }
     SwfFile& signature(std::string_view sig) {
@@ -221,10 +230,13 @@ public:
     Bytes bytes() const {
         Bytes body = uncompressedBody();
         Writer w;
-        std::string sig = signature_.empty() ? (compressed_ ? "CWS" : "FWS") : signature_;
+        std::string sig = signature_.empty() ? (compressed_ ? "CWS" : lzma_ ? "ZWS" : "FWS") : signature_;
         w.text(sig.substr(0, 3)).u8(version_).u32(declared_.value_or(std::uint32_t(body.size() + 8)));
         Bytes out = w.take();
-        if (compressed_) {
+        if (lzma_) {
+            const Bytes packed = zwsPayload(body);
+            out.insert(out.end(), packed.begin(), packed.end());
+        } else if (compressed_) {
             uLongf packedLength = compressBound(uLong(body.size()));
             Bytes packed(packedLength);
             compress2(packed.data(), &packedLength, body.data(), uLong(body.size()), 9);
@@ -237,8 +249,37 @@ public:
         return out;
     }
 
+    // What follows the 8-byte header of a ZWS file: the compressed length
+    // (bytes after the 5 properties), the 5 LZMA property bytes, then the
+    // LZMA1 stream, ended by an end marker. Preset 6, so the output is
+    // the same on every run.
+    static Bytes zwsPayload(const Bytes& body) {
+        lzma_options_lzma options;
+        lzma_lzma_preset(&options, 6);
+        lzma_stream ls = LZMA_STREAM_INIT;
+        if (lzma_alone_encoder(&ls, &options) != LZMA_OK) return {};
+        Bytes alone(body.size() + body.size() / 2 + 4096);
+        ls.next_in = body.data();
+        ls.avail_in = body.size();
+        ls.next_out = alone.data();
+        ls.avail_out = alone.size();
+        lzma_ret rc = LZMA_OK;
+        while (rc == LZMA_OK) rc = lzma_code(&ls, LZMA_FINISH);
+        const std::size_t n = std::size_t(ls.total_out);
+        lzma_end(&ls);
+        if (rc != LZMA_STREAM_END || n < 13) return {};
+        // The .lzma header: 5 property bytes, then an 8-byte size ZWS has not.
+        Writer w;
+        w.u32(std::uint32_t(n - 13));
+        Bytes out = w.take();
+        out.insert(out.end(), alone.begin(), alone.begin() + 5);
+        out.insert(out.end(), alone.begin() + 13, alone.begin() + std::ptrdiff_t(n));
+        return out;
+    }
+
 private:
     bool compressed_ = false;
+    bool lzma_ = false;
     std::string signature_;
     std::uint8_t version_ = 10;
     std::uint16_t rate_ = 0x0C00;

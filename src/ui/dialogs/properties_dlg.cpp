@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <algorithm>
 
+#include "document/swf_document.h"
 #include "document/swf_res.h"
 #include "ui/controls/control_library.h"
 
@@ -36,6 +38,11 @@ std::map<int, QString> KSPropertiesDlg::texts(const SWFRes& resource) {
         t[kSize] = QStringLiteral("%1 bytes").arg(resource.memorySize);
         if (sound.durationMs > 999)
             t[kDimension] = QStringLiteral("%1 (%2 ms exactly)").arg(t[kDimension]).arg(sound.durationMs);
+    }
+    if (!resource.problems.empty()) {
+        QStringList lines;
+        for (const Problem& p : resource.problems) lines << QString::fromStdString(problemText(p));
+        t[kProblems] = lines.join(QStringLiteral("; "));
     }
     return t;
 }
@@ -69,10 +76,13 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     const struct {
         int id;
         const char* label;
-    } rows[] = {
-        {kEncoding, "Encoding:"}, {kType, "Type:"}, {kFrame, "Frame:"}, {kSize, "Size:"}, {kDimension, "Dimension:"}};
+    } rows[] = {{kEncoding, "Encoding:"}, {kType, "Type:"},           {kFrame, "Frame:"},
+                {kSize, "Size:"},         {kDimension, "Dimension:"}, {kProblems, "Problems:"}};
+    // The problems row only for a resource that has problems.
+    const double extra = resource.problems.empty() ? 0 : 14;
     double y = 41;
     for (const auto& row : rows) {
+        if (row.id == kProblems && extra == 0) continue;
         auto* label = new QLabel(QString::fromLatin1(row.label), this);
         place(label, 7, y + 2, 50, 9);
         place(makeField(row.id), 60, y, 140, 12);
@@ -81,19 +91,20 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     auto* line2 = new QFrame(this);
     line2->setFrameShape(QFrame::HLine);
     line2->setFrameShadow(QFrame::Sunken);
-    place(line2, 7, 114, 193, 2);
+    place(line2, 7, 114 + extra, 193, 2);
 
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     close->setDefault(true);
-    place(close, 150, 124, 50, 14);
+    place(close, 150, 124 + extra, 50, 14);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
     for (const auto& [id, text] : texts(resource)) {
         fields_[id]->setText(text);
         fields_[id]->setCursorPosition(0);
+        fields_[id]->setToolTip(id == kProblems ? text : QString());
     }
     applyLibraryFont();
-    setFixedSize(du.x(207), du.y(145));
+    setFixedSize(du.x(207), du.y(145 + extra));
     close->setFocus();
 }
 

@@ -1,4 +1,5 @@
-// "Resource Properties": the facts of one resource in six read-only fields.
+// "Resource Properties": the facts of one resource in six read-only fields,
+// and a seventh for what went wrong with it when anything did.
 #pragma once
 
 #include <QString>
@@ -21,7 +22,8 @@ public:
         kType = 1006,
         kFrame = 1007,
         kSize = 1008,
-        kDimension = 1009
+        kDimension = 1009,
+        kProblems = 1010
     };
 
     KSPropertiesDlg(const SWFRes& resource, QWidget* parent);
