@@ -328,7 +328,7 @@ void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop)
         case TagCode::JpegTables: handleJpegTables(); break;
         case TagCode::DefineSound: handleDefineSound(frame, tag.length); break;
         case TagCode::SoundStreamHead:
-        case TagCode::SoundStreamHead2: handleSoundStreamHead(frame); break;
+        case TagCode::SoundStreamHead2: handleSoundStreamHead(frame, TagCode(tag.code)); break;
         case TagCode::SoundStreamBlock: handleSoundStreamBlock(tag.length); break;
         case TagCode::DefineBitsLossless: handleDefineBitsLossless(frame, tag.length, false); break;
         case TagCode::DefineBitsJpeg2: handleDefineBitsJpeg(frame, tag.length, false); break;
@@ -426,24 +426,23 @@ void SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length) {
     readU16();  // sound id
     auto sound = std::make_unique<OFSound>();
     sound->format = SoundFormat(readBits(4));
-    if (sound->format == SoundFormat::UncompressedLE) return;
     sound->rate = sound->playbackRate = std::uint8_t(readBits(2));
     sound->is16Bit = sound->playback16Bit = readBits(1) != 0;
     sound->stereo = sound->playbackStereo = readBits(1) != 0;
-    readU32();  // sample count
+    sound->sampleCount = readU32();
     sound->frame = frame;
     if (!addBlock(*sound, length - 7)) return;
     sink_->addSound(std::move(sound));
 }
 
-void SWFReader::handleSoundStreamHead(std::uint16_t frame) {
+void SWFReader::handleSoundStreamHead(std::uint16_t frame, TagCode code) {
     auto sound = std::make_unique<OFSound>();
+    sound->tag = code;
     readBits(4);  // reserved
     sound->playbackRate = std::uint8_t(readBits(2));
     sound->playback16Bit = readBits(1) != 0;
     sound->playbackStereo = readBits(1) != 0;
     sound->format = SoundFormat(readBits(4));
-    if (sound->format == SoundFormat::UncompressedLE) return;
     sound->rate = std::uint8_t(readBits(2));
     sound->is16Bit = readBits(1) != 0;
     sound->stereo = readBits(1) != 0;

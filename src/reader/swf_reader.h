@@ -118,7 +118,7 @@ private:
     void handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha);
     void handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length);
     void handleDefineSound(std::uint16_t frame, std::uint32_t length);
-    void handleSoundStreamHead(std::uint16_t frame);
+    void handleSoundStreamHead(std::uint16_t frame, TagCode code);
     void handleSoundStreamBlock(std::uint32_t length);
     bool addBlock(OFSound& sound, std::size_t n);
 
