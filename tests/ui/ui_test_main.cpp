@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "document/swf_document.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui_test_support.h"
@@ -36,6 +37,12 @@ void clearStoredSettings() {
 }
 
 QString demoFile() { return QStringLiteral(KESTREL_SOURCE_DIR "/samples/demo.swf"); }
+
+int demoResourceCount() {
+    SWFDocument demo;
+    if (!demo.readFile(QFile::encodeName(demoFile()).toStdString(), nullptr, nullptr)) return -1;
+    return demo.count();
+}
 
 QString corpusFile(const char* name) { return QStringLiteral(KESTREL_CORPUS_DIR "/swf/") + QString::fromLatin1(name); }
 

@@ -49,6 +49,8 @@ UrlRecorder& openedUrls();
 void clearStoredSettings();
 
 QString demoFile();
+// How many resources the demo movie lists.
+int demoResourceCount();
 QString corpusFile(const char* name);
 
 // Fixture: clean settings, empty logs, and helpers to run the program.
