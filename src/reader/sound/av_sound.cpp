@@ -164,17 +164,30 @@ private:
     std::string reason_;
 };
 
+// The decoder takes one Speex frame per packet. An event sound keeps all
+// its frames in one block; when the declared sample count makes whole
+// 320-sample frames that divide the block into equal byte-aligned parts
+// (constant bit rate), those parts are the frames. 0 otherwise.
+std::size_t speexFrameBytes(const std::vector<OFSoundBlock>& blocks, std::uint32_t sampleCount) {
+    constexpr std::uint32_t kFrameSamples = 320;
+    if (blocks.size() != 1 || sampleCount % kFrameSamples != 0) return 0;
+    const std::size_t frames = sampleCount / kFrameSamples;
+    const std::size_t bytes = blocks[0].data.size();
+    if (frames < 2 || bytes % frames != 0) return 0;
+    return bytes / frames;
+}
+
 // Largest piece of a block handed over as one packet: whole Nellymoser
 // packets (a short tail is not a packet and is dropped), whole G.711
-// sample frames, a whole block for Speex.
-std::size_t pieceSize(SoundFormat format, std::size_t left, std::uint16_t channelCount) {
+// sample frames, for Speex one frame of speexFrame bytes or else the block.
+std::size_t pieceSize(SoundFormat format, std::size_t left, std::uint16_t channelCount, std::size_t speexFrame) {
     switch (format) {
         case SoundFormat::Nellymoser16k:
         case SoundFormat::Nellymoser8k:
         case SoundFormat::Nellymoser: return std::min(left, kNellymoserChunk) / kNellymoserPacket * kNellymoserPacket;
         case SoundFormat::G711ALaw:
         case SoundFormat::G711MuLaw: return std::min(left, kG711Chunk) / channelCount * channelCount;
-        case SoundFormat::Speex:
+        case SoundFormat::Speex: return speexFrame > 0 ? std::min(left, speexFrame) : left;
         case SoundFormat::Uncompressed:
         case SoundFormat::Adpcm:
         case SoundFormat::Mp3:
@@ -227,8 +240,8 @@ std::uint16_t channels(SoundFormat format, bool stereo) {
     return 1;
 }
 
-std::string decode(SoundFormat format, std::uint8_t rateCode, bool stereo, const std::vector<OFSoundBlock>& blocks,
-                   const PcmSink& sink) {
+std::string decode(SoundFormat format, std::uint8_t rateCode, bool stereo, std::uint32_t sampleCount,
+                   const std::vector<OFSoundBlock>& blocks, const PcmSink& sink) {
     if (!handles(format)) return "not a libavcodec sound format";
     // Failures come back as reasons; the library's own messages would only
     // clutter the output of the programs.
@@ -238,10 +251,11 @@ std::string decode(SoundFormat format, std::uint8_t rateCode, bool stereo, const
     Decoder decoder(format, sink);
     std::string reason = decoder.open(rateHz(format, rateCode), channelCount);
     if (!reason.empty()) return reason;
+    const std::size_t speexFrame = format == SoundFormat::Speex ? speexFrameBytes(blocks, sampleCount) : 0;
     for (const auto& block : blocks) {
         std::size_t at = 0;
         while (at < block.data.size()) {
-            const std::size_t n = pieceSize(format, block.data.size() - at, channelCount);
+            const std::size_t n = pieceSize(format, block.data.size() - at, channelCount, speexFrame);
             if (n == 0) break;
             if (!decoder.send(block.data.data() + at, n)) return decoder.reason();
             at += n;

@@ -35,12 +35,13 @@ std::uint16_t channels(SoundFormat format, bool stereo);
 // Receives decoded samples, interleaved; returning false stops decoding.
 using PcmSink = std::function<bool(std::span<const std::int16_t>)>;
 
-// Decodes the blocks as one stream. Returns an empty string when every
-// block decoded (or the sink stopped), else a short reason such as
-// "no decoder for Speex" or "Nellymoser: Invalid data found when processing
-// input".
-std::string decode(SoundFormat format, std::uint8_t rateCode, bool stereo, const std::vector<OFSoundBlock>& blocks,
-                   const PcmSink& sink);
+// Decodes the blocks as one stream. sampleCount is what a DefineSound
+// declares (0 for streams); it tells where the frames of a constant-rate
+// Speex event sound end. Returns an empty string when every block decoded
+// (or the sink stopped), else a short reason such as "no decoder for Speex"
+// or "Nellymoser: Invalid data found when processing input".
+std::string decode(SoundFormat format, std::uint8_t rateCode, bool stereo, std::uint32_t sampleCount,
+                   const std::vector<OFSoundBlock>& blocks, const PcmSink& sink);
 
 }  // namespace avsound
 }  // namespace kestrel

@@ -270,7 +270,7 @@ std::int32_t OFSound::computeDuration() {
                 return true;
             });
             // The decoder takes one Speex frame per packet: an event sound
-            // whose block holds several frames would come out cut short.
+            // whose frames could not be told apart would come out cut short.
             const std::int64_t frameSamples = 320;
             if (problem.empty() && format == SoundFormat::Speex && samples + frameSamples < sampleCount) {
                 problem =
@@ -335,7 +335,7 @@ PcmLayout OFSound::pcmLayout() const {
 }
 
 std::string OFSound::decodeCodec(const std::function<bool(std::span<const std::int16_t>)>& sink) const {
-    return avsound::decode(format, rate, stereo, blocks, sink);
+    return avsound::decode(format, rate, stereo, sampleCount, blocks, sink);
 }
 
 bool OFSound::writeWav(const std::string& path) const {

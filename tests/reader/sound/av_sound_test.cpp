@@ -192,14 +192,26 @@ TEST_F(AvSoundTest, SpeexFramesDecodeOnePerBlock) {
     EXPECT_GT(rms(decoded), 2000.0);
     EXPECT_NEAR(frequency(decoded, 2000, 12000, 16000), 500.0, 10.0);
 
-    // An event sound whose one block holds every frame would come out as
-    // its first frame only: that is reported, not written short.
+    // An event sound holds every frame in one block: constant-rate frames
+    // are split by the declared sample count.
     OFSound joined = test::makeSound(SoundFormat::Speex, 0, false, false);
     test::addBlock(joined, swfbuilder::joined(packets));
     joined.sampleCount = std::uint32_t(packets.size() * 320);
     joined.computeDuration();
-    EXPECT_EQ(joined.problem, "Speex: 320 of " + std::to_string(joined.sampleCount) + " samples decoded");
-    EXPECT_EQ(joined.durationMs, 0);
+    EXPECT_EQ(joined.problem, "");
+    EXPECT_EQ(joined.decodedBytes, sound.decodedBytes);
+    EXPECT_EQ(decodeAll(joined), decoded);
+
+    // Frames it cannot tell apart would come out as the first frame only:
+    // that is reported, not written short.
+    OFSound uneven = test::makeSound(SoundFormat::Speex, 0, false, false);
+    Bytes data = swfbuilder::joined(packets);
+    data.push_back(0);
+    test::addBlock(uneven, data);
+    uneven.sampleCount = joined.sampleCount;
+    uneven.computeDuration();
+    EXPECT_EQ(uneven.problem, "Speex: 320 of " + std::to_string(uneven.sampleCount) + " samples decoded");
+    EXPECT_EQ(uneven.durationMs, 0);
 }
 
 TEST_F(AvSoundTest, UndecodableDataIsAReasonAndNoFile) {
