@@ -13,7 +13,12 @@
 #include <jpeglib.h>
 #include <vector>
 
+#include "swfbuilder/av_encode.h"
 #include "swfbuilder/swf_builder.h"
+
+extern "C" {
+#include <libavutil/cpu.h>
+}
 
 using namespace swfbuilder;
 
@@ -241,6 +246,16 @@ int main(int argc, char** argv) {
     const auto low = tone(5512, 0.4, 220);
     const auto chime = tone(22050, 0.5, 660);
 
+    // Little-endian PCM, and Nellymoser from libavcodec's encoder. Its
+    // plain C code paths keep the bytes independent of the processor.
+    const auto hum = tone(22050, 0.5, 330);
+    av_force_cpu_flags(0);
+    const auto nellymoser = joined(avEncode("nellymoser", 11025, tone(11025, 0.6, 523)));
+    if (nellymoser.empty()) {
+        std::fprintf(stderr, "make-demo: libavcodec has no Nellymoser encoder\n");
+        return 1;
+    }
+
     Tags sprite;
     sprite.tag(kTagSoundStreamHead, soundStreamHeadBody(2, 2, true, false, 576));
     for (int f = 0; f < 4; ++f) {
@@ -265,6 +280,9 @@ int main(int argc, char** argv) {
              defineSoundBody(11, 1, 2, true, false, std::uint32_t(chime.size()), adpcmEncode(chime, false, 4)))
         .tag(kTagDefineSound,
              defineSoundBody(12, 2, 2, true, false, 576 * 20, Writer().u16(0).bytes(mp3Silence(20)).take()))
+        .tag(kTagDefineSound, defineSoundBody(21, 3, 2, true, false, std::uint32_t(hum.size()), pcm16(hum)))
+        .tag(kTagDefineSound,
+             defineSoundBody(22, 6, 1, true, false, std::uint32_t(nellymoser.size() / 64 * 256), nellymoser))
         .showFrame()
         .sprite(13, 4, sprite)
         .showFrame()

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
+#include <string>
 
 #include "reader/sound/of_sound.h"
 
@@ -36,7 +38,8 @@ KSSoundPlayer::KSSoundPlayer() = default;
 KSSoundPlayer::~KSSoundPlayer() { Stop(); }
 
 WaveFormat KSSoundPlayer::pcmFormat(const OFSound& sound) {
-    return WaveFormat::pcm(sound.stereo ? 2 : 1, soundRateHz(sound.rate), sound.is16Bit ? 16 : 8, 18);
+    const PcmLayout layout = sound.pcmLayout();
+    return WaveFormat::pcm(layout.channels, layout.rateHz, layout.bits, 18);
 }
 
 bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier) {
@@ -44,7 +47,16 @@ bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier) {
     if (!sound) return false;
     switch (sound->format) {
         case SoundFormat::Uncompressed:
-        case SoundFormat::Adpcm: return playPcm(*sound, std::move(notifier));
+        case SoundFormat::UncompressedLE:
+        case SoundFormat::Adpcm:
+        case SoundFormat::Nellymoser16k:
+        case SoundFormat::Nellymoser8k:
+        case SoundFormat::Nellymoser:
+        case SoundFormat::G711ALaw:
+        case SoundFormat::G711MuLaw:
+        case SoundFormat::Speex:
+            if (!sound->problem.empty()) return true;  // the codec failed when the file was read: silent
+            return playPcm(*sound, std::move(notifier));
         case SoundFormat::Mp3: {
             auto manager = std::unique_ptr<OBAudioManager>(new (std::nothrow) OBAudioManager(notifier));
             if (!manager || !manager->Init() || !manager->Start()) return true;  // silent
@@ -56,19 +68,13 @@ bool KSSoundPlayer::Play(const OFSound* sound, AudioNotifierPtr notifier) {
             source_ = std::move(source);
             return true;
         }
-        case SoundFormat::UncompressedLE:
-        case SoundFormat::Nellymoser16k:
-        case SoundFormat::Nellymoser8k:
-        case SoundFormat::Nellymoser:
-        case SoundFormat::G711ALaw:
-        case SoundFormat::G711MuLaw:
-        case SoundFormat::Speex: return true;
     }
     return true;  // a format code the file format does not define: silent
 }
 
 bool KSSoundPlayer::playPcm(const OFSound& sound, AudioNotifierPtr notifier) {
-    const std::int64_t size = sound.format == SoundFormat::Adpcm ? sound.decodedBytes : sound.totalBytes();
+    const bool decoded = sound.format != SoundFormat::Uncompressed && sound.format != SoundFormat::UncompressedLE;
+    const std::int64_t size = decoded ? sound.decodedBytes : sound.totalBytes();
     if (size < 0 || std::uint64_t(size) > std::numeric_limits<std::size_t>::max()) return false;
     AudioBufferPtr buffer = OBAudioBuffer::allocate(std::size_t(size));
     if (!buffer) return false;
@@ -76,6 +82,14 @@ bool KSSoundPlayer::playPcm(const OFSound& sound, AudioNotifierPtr notifier) {
     if (sound.format == SoundFormat::Adpcm) {
         SampleWriter writer{buffer->data(), buffer->capacity(), 0};
         for (const auto& block : sound.blocks) sound.decodeAdpcm(block, &writeSample, &writer);
+        buffer->length = writer.used;
+    } else if (decoded) {
+        SampleWriter writer{buffer->data(), buffer->capacity(), 0};
+        const std::string failure = sound.decodeCodec([&writer](std::span<const std::int16_t> samples) {
+            for (const std::int16_t sample : samples) writeSample(&writer, sample);
+            return writer.used < writer.capacity;
+        });
+        if (!failure.empty()) return false;
         buffer->length = writer.used;
     } else {
         std::size_t at = 0;

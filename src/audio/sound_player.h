@@ -1,5 +1,6 @@
-// Plays one collected sound for the sound preview: uncompressed and ADPCM
-// sounds as one PCM buffer straight on a wave output, MP3 sounds through an
+// Plays one collected sound for the sound preview: uncompressed, ADPCM,
+// Nellymoser, G.711 and Speex sounds as one PCM buffer straight on a wave
+// output, MP3 sounds through an
 // audio manager and its worker thread. Failures are silent.
 //
 // Wiring in a window (the notifier carries the device's buffer-done
@@ -39,15 +40,15 @@ public:
     KSSoundPlayer& operator=(const KSSoundPlayer&) = delete;
 
     // Starts playing; a sound already playing is stopped first. False when
-    // there is no sound, or an uncompressed or ADPCM sound cannot be put on
-    // a device (no device, no memory). MP3 sounds and unknown formats return
-    // true even when nothing plays. The sound must stay alive until Stop.
+    // there is no sound, or a PCM-played sound cannot be put on a device (no
+    // device, no memory). MP3 sounds, sounds whose codec failed and unknown
+    // formats return true even when nothing plays. The sound must stay alive until Stop.
     bool Play(const OFSound* sound, AudioNotifierPtr notifier);
     // Stops at once and frees everything; buffers still held by the device
     // are released by the reset.
     void Stop();
 
-    // The PCM format used for uncompressed and ADPCM sounds.
+    // The PCM format of the sounds played as one buffer.
     static WaveFormat pcmFormat(const OFSound& sound);
 
     // What is playing (tests).

@@ -138,6 +138,9 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
         std::string message = result == CreateFailed
                                   ? std::string(text::kCannotCreateFile) + ":\t \n" + path + "\n"
                                   : std::string(text::kCannotWriteResource) + ":\t \n" + record.description + "\n";
+        if (result != CreateFailed) {
+            for (const Problem& problem : record.problems) message += problem.reason + "\n";
+        }
         if (step + 1 == indices.size()) {
             host.report(message, MessageIcon::Warning, MessageButtons::Ok);
         } else if (host.report(message + text::kContinue, MessageIcon::Warning, MessageButtons::YesNo) ==

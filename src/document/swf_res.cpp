@@ -6,6 +6,7 @@
 
 #include "base/memory_budget.h"
 #include "reader/picture/image_writers.h"
+#include "reader/sound/av_sound.h"
 
 namespace kestrel {
 
@@ -80,6 +81,12 @@ WriteResult writeImage(const SWFImage& image, const std::string& path, const Wri
     return WriteFailed;
 }
 
+// "5.5 kHz", "8 kHz", "11 kHz", "16 kHz", "22 kHz", "44 kHz".
+std::string rateText(std::uint32_t hz) {
+    if (hz == 5500) return "5.5 kHz";
+    return std::to_string(hz / 1000) + " kHz";
+}
+
 WriteResult writeSound(const SWFSound& sound, const std::string& path) {
     const OFSound& payload = *sound.payload;
     bool ok = false;
@@ -94,15 +101,14 @@ WriteResult writeSound(const SWFSound& sound, const std::string& path) {
             }
         }
         ok = closeChecked(file) && ok;
-    } else if (payload.format == SoundFormat::Uncompressed || payload.format == SoundFormat::Adpcm) {
+    } else {
+        // A codec that already failed when the file was read: leave the
+        // path alone (an existing file there is not replaced by nothing).
+        if (!payload.problem.empty()) return WriteFailed;
         std::FILE* probe = std::fopen(path.c_str(), "wb");
         if (!probe) return CreateFailed;
         std::fclose(probe);
         ok = payload.writeWav(path);
-    } else {
-        // Nellymoser, Speex and the like: nothing Kestrel can write. This is
-        // a failure of that resource, not a silent success.
-        return WriteFailed;
     }
     if (ok) return WriteOk;
     std::remove(path.c_str());
@@ -158,22 +164,27 @@ SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload
     memorySize = payload->totalBytes();
     memoryText = memoryTextFor(memorySize);
     switch (payload->format) {
-        case SoundFormat::Uncompressed: formatName = "WAV"; break;
+        case SoundFormat::Uncompressed:
+        case SoundFormat::UncompressedLE: formatName = "WAV"; break;
         case SoundFormat::Adpcm: formatName = "WAV ADPCM"; break;
         case SoundFormat::Mp3: formatName = "MP3"; break;
-        case SoundFormat::UncompressedLE:
         case SoundFormat::Nellymoser16k:
         case SoundFormat::Nellymoser8k:
         case SoundFormat::Nellymoser:
         case SoundFormat::G711ALaw:
         case SoundFormat::G711MuLaw:
-        case SoundFormat::Speex: break;
+        case SoundFormat::Speex: formatName = std::string("WAV ") + avsound::codecName(payload->format); break;
     }
-    static const char* const kRates[] = {"5.5 kHz", "11 kHz", "22 kHz", "44 kHz"};
-    const std::string rate = payload->rate < 4 ? kRates[payload->rate] : "";
-    const std::string bits = payload->is16Bit ? "16 bits" : "8 bits";
-    const std::string channels = payload->stereo ? "Stereo" : "Mono";
+    // The codecs of libavcodec show the PCM they decode to; the others
+    // what the file stores.
+    const bool decoded = avsound::handles(payload->format);
+    const PcmLayout layout = payload->pcmLayout();
+    const std::string rate = decoded ? rateText(layout.rateHz) : rateText(soundRateHz(payload->rate));
+    const std::string bits = (decoded || payload->is16Bit) ? "16 bits" : "8 bits";
+    const std::string channels = (decoded ? layout.channels == 2 : payload->stereo) ? "Stereo" : "Mono";
     durationMs = payload->computeDuration();
+    if (!payload->problem.empty())
+        problems.push_back({std::uint16_t(payload->tag), payload->tagOffset, payload->problem});
     sizeText = durationText(durationMs);
     detailText = rate + " - " + channels + " - " + bits;
     description = " Sound - " + rate + " - " + channels + " - " + bits;

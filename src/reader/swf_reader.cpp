@@ -270,7 +270,7 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::JpegTables: return handleJpegTables();
         case TagCode::DefineSound: return handleDefineSound(frame, tag.length);
         case TagCode::SoundStreamHead:
-        case TagCode::SoundStreamHead2: return handleSoundStreamHead(frame);
+        case TagCode::SoundStreamHead2: return handleSoundStreamHead(frame, TagCode(tag.code));
         case TagCode::SoundStreamBlock: return handleSoundStreamBlock(tag.length);
         case TagCode::DefineBitsLossless: return handleDefineBitsLossless(frame, tag.length, false);
         case TagCode::DefineBitsJpeg2: return handleDefineBitsJpeg(frame, tag.length, false);
@@ -375,25 +375,24 @@ TagStatus SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length
     const std::uint16_t id = readU16();
     auto sound = std::make_unique<OFSound>();
     sound->format = SoundFormat(readBits(4));
-    if (sound->format == SoundFormat::UncompressedLE) return TagStatus::ok();
     sound->rate = sound->playbackRate = std::uint8_t(readBits(2));
     sound->is16Bit = sound->playback16Bit = readBits(1) != 0;
     sound->stereo = sound->playbackStereo = readBits(1) != 0;
-    readU32();  // sample count
+    sound->sampleCount = readU32();
     sound->frame = frame;
     if (!addBlock(*sound, length - 7)) return TagStatus::failed("out of memory for the sound data");
     sink_->addSound(std::move(sound), origin(id));
     return TagStatus::ok();
 }
 
-TagStatus SWFReader::handleSoundStreamHead(std::uint16_t frame) {
+TagStatus SWFReader::handleSoundStreamHead(std::uint16_t frame, TagCode code) {
     auto sound = std::make_unique<OFSound>();
+    sound->tag = code;
     readBits(4);  // reserved
     sound->playbackRate = std::uint8_t(readBits(2));
     sound->playback16Bit = readBits(1) != 0;
     sound->playbackStereo = readBits(1) != 0;
     sound->format = SoundFormat(readBits(4));
-    if (sound->format == SoundFormat::UncompressedLE) return TagStatus::ok();
     sound->rate = std::uint8_t(readBits(2));
     sound->is16Bit = readBits(1) != 0;
     sound->stereo = readBits(1) != 0;

@@ -155,7 +155,7 @@ private:
     TagStatus handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha);
     TagStatus handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length);
     TagStatus handleDefineSound(std::uint16_t frame, std::uint32_t length);
-    TagStatus handleSoundStreamHead(std::uint16_t frame);
+    TagStatus handleSoundStreamHead(std::uint16_t frame, TagCode code);
     TagStatus handleSoundStreamBlock(std::uint32_t length);
     bool addBlock(OFSound& sound, std::size_t n);
 

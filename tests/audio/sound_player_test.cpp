@@ -70,6 +70,45 @@ TEST_F(SoundPlayerTest, UncompressedSoundsPlayAsOneBuffer) {
     }
 }
 
+TEST_F(SoundPlayerTest, LittleEndianPcmPlaysAsStored) {
+    OFSound sound = pcmSound(SoundFormat::UncompressedLE, 1, true, true);
+    const Bytes signal = test::noise16(4000, 31);
+    addBlock(sound, signal);
+    KSSoundPlayer player;
+    ASSERT_TRUE(player.Play(&sound, notifier));
+    ASSERT_NE(player.waveOut(), nullptr);
+    EXPECT_EQ(player.waveOut()->format(), WaveFormat::pcm(2, 11025, 16, 18));
+    ASSERT_TRUE(waitPosted(1));
+    player.Stop();
+    EXPECT_EQ(test::nonSilent16(recording()), test::nonSilent16(signal));
+}
+
+TEST_F(SoundPlayerTest, CodecSoundsPlayTheirDecodedSamples) {
+    // G.711 mu-law: every byte is a sample, decoded at 8 kHz whatever the
+    // rate bits say; 0x80 and 0x00 are the extremes.
+    OFSound sound = pcmSound(SoundFormat::G711MuLaw, 3, false, false);
+    Bytes codes(4000);
+    for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = i % 2 ? 0x80 : 0x00;
+    addBlock(sound, codes);
+    sound.computeDuration();
+    ASSERT_EQ(sound.problem, "");
+    ASSERT_EQ(sound.decodedBytes, 8000);
+
+    KSSoundPlayer player;
+    ASSERT_TRUE(player.Play(&sound, notifier));
+    ASSERT_NE(player.waveOut(), nullptr);
+    EXPECT_EQ(player.waveOut()->format(), WaveFormat::pcm(1, 8000, 16, 18));
+    ASSERT_TRUE(waitPosted(1));
+    player.Stop();
+    Bytes expected;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const auto v = std::uint16_t(i % 2 ? 32124 : -32124);
+        expected.push_back(std::uint8_t(v));
+        expected.push_back(std::uint8_t(v >> 8));
+    }
+    EXPECT_EQ(test::nonSilent16(recording()), test::nonSilent16(expected));
+}
+
 TEST_F(SoundPlayerTest, AdpcmSoundPlaysItsDecodedSamples) {
     OFSound sound = pcmSound(SoundFormat::Adpcm, 1, true, false);
     // Any bit string is valid SWF ADPCM: code size, packet headers, codes.
@@ -117,11 +156,19 @@ TEST_F(SoundPlayerTest, Mp3SoundPlaysThroughAManager) {
 TEST_F(SoundPlayerTest, UnplayableSoundsStaySilent) {
     KSSoundPlayer player;
     EXPECT_FALSE(player.Play(nullptr, notifier));
-    OFSound odd = pcmSound(SoundFormat(5), 3, true, true);
+    OFSound odd = pcmSound(SoundFormat(9), 3, true, true);
     addBlock(odd, test::noise16(100, 1));
     EXPECT_TRUE(player.Play(&odd, notifier));
     EXPECT_EQ(player.waveOut(), nullptr);
     EXPECT_EQ(player.manager(), nullptr);
+
+    // A codec that failed when the file was read plays nothing.
+    OFSound speex = pcmSound(SoundFormat::Speex, 0, true, false);
+    addBlock(speex, test::noise8(700, 3));
+    speex.problem = "Speex: Invalid data found when processing input";
+    speex.decodedBytes = 640;
+    EXPECT_TRUE(player.Play(&speex, notifier));
+    EXPECT_EQ(player.waveOut(), nullptr);
 
     // No device: uncompressed sounds report the failure, MP3 sounds run
     // their worker without output.

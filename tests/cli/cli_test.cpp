@@ -169,7 +169,8 @@ TEST(DemoMovie, HoldsEveryKindKestrelReads) {
     for (const char* type :
          {"\"JPEG RGB\"", "\"JPEG Grayscale\"", "\"JPEG RGBA\"", "\"PNG RGB\"", "\"PNG RGBA\"", "\"PNG RGB 16 colors\"",
           "\"PNG RGBA 12 colors\"", "\"WAV 11 kHz Mono 16 bits\"", "\"WAV 5.5 kHz Mono 8 bits\"",
-          "\"WAV ADPCM 22 kHz Mono 16 bits\"", "\"MP3 22 kHz Mono 16 bits\""}) {
+          "\"WAV ADPCM 22 kHz Mono 16 bits\"", "\"MP3 22 kHz Mono 16 bits\"", "\"WAV 22 kHz Mono 16 bits\"",
+          "\"WAV Nellymoser 11 kHz Mono 16 bits\"", "\"format\":3,", "\"format\":6,"}) {
         EXPECT_NE(run.out.find(type), std::string::npos) << type;
     }
     EXPECT_NE(run.out.find("\"result\":0"), std::string::npos);

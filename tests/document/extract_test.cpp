@@ -81,9 +81,11 @@ public:
 
 // movie.swf with two images and a sound: movie-1.png, movie-2.png, movie-1.wav.
 std::string movie(const TempDir& dir, int soundFormat = 0) {
+    // Speex data the decoder rejects.
+    const Bytes data = soundFormat == 11 ? Bytes(40, 0xFF) : Bytes{1, 2, 3};
     Tags t;
     t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 2, 1, deflate(argbRows({0xFF0000FF, 0x00FF00FF}))))
-        .tag(kTagDefineSound, defineSoundBody(2, soundFormat, 1, false, false, 3, {1, 2, 3}))
+        .tag(kTagDefineSound, defineSoundBody(2, soundFormat, 1, false, false, 3, data))
         .tag(kTagDefineBitsLossless, losslessBody(3, 5, 1, 1, deflate(argbRows({0x0000FFFF}))))
         .end();
     return dir.write("movie.swf", SwfFile().tags(t).bytes());
@@ -154,16 +156,16 @@ TEST(ExtractResources, OverwriteAnswers) {
 TEST(ExtractResources, FailuresAskToContinueExceptOnTheLastFile) {
     TempDir dir;
     SWFDocument doc;
-    ASSERT_TRUE(doc.readFile(movie(dir, 6), nullptr, nullptr));  // a Nellymoser sound cannot be written
+    ASSERT_TRUE(doc.readFile(movie(dir, 11), nullptr, nullptr));  // a Speex sound that cannot be decoded
     const std::string out = dir.path() + "/out";
     std::filesystem::create_directories(out + "/movie-2.png");  // a folder where the file should go
 
     ScriptedHost host;
     const ExtractSummary s = extractResources(doc, out, {1, 0, 2}, host);
     ASSERT_EQ(host.reports.size(), 2u);
-    EXPECT_EQ(
-        host.reports[0].first,
-        "Could not create the following resource:\t \n Sound - 11 kHz - Mono - 8 bits\n\nDo you want to continue ?");
+    EXPECT_EQ(host.reports[0].first,
+              "Could not create the following resource:\t \n Sound - 16 kHz - Mono - 16 bits\n"
+              "Speex: Invalid data found when processing input\n\nDo you want to continue ?");
     EXPECT_EQ(host.reports[0].second, MessageButtons::YesNo);
     EXPECT_EQ(host.reports[1].first, "Unable to create the following file:\t \n" + out + "/movie-2.png\n");
     EXPECT_EQ(host.reports[1].second, MessageButtons::Ok);

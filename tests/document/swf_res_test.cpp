@@ -118,11 +118,55 @@ TEST(SoundRecord, Texts) {
     EXPECT_EQ(mp3.typeText, "MP3 5.5 kHz Mono 8 bits");
     EXPECT_EQ(mp3.extension(), ".mp3");
 
-    SWFSound other(sound(6, 1, true, false, 10));
-    EXPECT_EQ(other.formatName, "");
-    EXPECT_EQ(other.durationMs, 0);
-    EXPECT_EQ(other.sizeText, "0 ms");
-    EXPECT_EQ(other.extension(), ".wav");
+    // Little-endian PCM reads like the other uncompressed format.
+    SWFSound le(sound(3, 1, false, true, 11025));
+    EXPECT_EQ(le.formatName, "WAV");
+    EXPECT_EQ(le.typeText, "WAV 11 kHz Stereo 8 bits");
+    EXPECT_EQ(le.durationMs, 499);  // 5512 sample frames at 11.025 kHz, truncated
+    EXPECT_EQ(le.extension(), ".wav");
+    EXPECT_TRUE(le.problems.empty());
+}
+
+TEST(SoundRecord, CodecTextsShowTheDecodedPcm) {
+    // 640 bytes: ten Nellymoser packets of 256 samples.
+    SWFSound nelly(sound(6, 2, false, true, 640));
+    EXPECT_EQ(nelly.formatName, "WAV Nellymoser");
+    EXPECT_EQ(nelly.typeText, "WAV Nellymoser 22 kHz Mono 16 bits");
+    EXPECT_EQ(nelly.description, " Sound - 22 kHz - Mono - 16 bits");
+    EXPECT_EQ(nelly.durationMs, 2560 * 1000 / 22050);
+    EXPECT_EQ(nelly.extension(), ".wav");
+    EXPECT_EQ(SWFSound(sound(4, 3, true, false, 640)).typeText, "WAV Nellymoser 16 kHz Mono 16 bits");
+    EXPECT_EQ(SWFSound(sound(5, 0, true, false, 640)).typeText, "WAV Nellymoser 8 kHz Mono 16 bits");
+
+    SWFSound alaw(sound(7, 1, false, true, 1600));
+    EXPECT_EQ(alaw.typeText, "WAV G.711 A-law 8 kHz Stereo 16 bits");
+    EXPECT_EQ(alaw.durationMs, 100);
+    SWFSound mulaw(sound(8, 3, false, false, 1600));
+    EXPECT_EQ(mulaw.typeText, "WAV G.711 mu-law 8 kHz Mono 16 bits");
+    EXPECT_EQ(mulaw.durationMs, 200);
+    EXPECT_TRUE(mulaw.problems.empty());
+}
+
+TEST(SoundRecord, AnUndecodableCodecIsListedWithItsProblem) {
+    auto bad = sound(11, 0, true, false, 0);
+    const Bytes ones(200, 0xFF);
+    bad->addBlock(ones.data(), ones.size());
+    bad->tag = TagCode::SoundStreamHead2;
+    bad->tagOffset = 1234;
+    SWFSound speex(std::move(bad));
+    EXPECT_EQ(speex.typeText, "WAV Speex 16 kHz Mono 16 bits");
+    EXPECT_EQ(speex.durationMs, 0);
+    ASSERT_EQ(speex.problems.size(), 1u);
+    EXPECT_EQ(speex.problems[0].tag, 45);
+    EXPECT_EQ(speex.problems[0].offset, 1234u);
+    EXPECT_EQ(speex.problems[0].reason, "Speex: Invalid data found when processing input");
+
+    // Its extraction fails before the path is touched: a file already
+    // there stays as it was.
+    TempDir dir;
+    const std::string path = dir.write("s.wav", Bytes{1, 2, 3});
+    EXPECT_EQ(writeResourceFile(speex, path), WriteFailed);
+    EXPECT_EQ(readAll(path), (Bytes{1, 2, 3}));
 }
 
 TEST(WriteResourceFile, SoundsAndFailures) {
@@ -134,10 +178,14 @@ TEST(WriteResourceFile, SoundsAndFailures) {
     ASSERT_EQ(writeResourceFile(mp3, dir.file("a.mp3")), WriteOk);
     EXPECT_EQ(readAll(dir.file("a.mp3")), (Bytes{1, 2, 3, 4, 5}));
 
-    // A format Kestrel cannot write is a failure and leaves no file.
-    SWFSound nelly(sound(6, 1, true, false, 10));
-    EXPECT_EQ(writeResourceFile(nelly, dir.file("n.wav")), WriteFailed);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("n.wav")));
+    // Little-endian PCM is written as stored; a codec sound as 16-bit PCM.
+    SWFSound le(sound(3, 0, false, false, 6));
+    ASSERT_EQ(writeResourceFile(le, dir.file("le.wav")), WriteOk);
+    const Bytes leFile = readAll(dir.file("le.wav"));
+    EXPECT_EQ(Bytes(leFile.end() - 6, leFile.end()), (Bytes{0, 13, 26, 39, 52, 65}));
+    SWFSound mulaw(sound(8, 0, false, false, 3));
+    ASSERT_EQ(writeResourceFile(mulaw, dir.file("mu.wav")), WriteOk);
+    EXPECT_EQ(readAll(dir.file("mu.wav")).size(), 46u + 6u);
 
     // A folder that does not exist: the file cannot be created.
     EXPECT_EQ(writeResourceFile(mp3, dir.file("none/a.mp3")), CreateFailed);

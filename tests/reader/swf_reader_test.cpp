@@ -486,6 +486,30 @@ TEST(SwfStreamSounds, BlocksFollowTheNewestHeadAndOrphansAreIgnored) {
     EXPECT_EQ(sink.sounds[0]->blocks[1].data, (Bytes{0x03}));
 }
 
+TEST(SwfStreamSounds, LittleEndianPcmStreamsKeepTheirBlocksAndHead) {
+    for (const auto head : {kTagSoundStreamHead, kTagSoundStreamHead2}) {
+        Tags t;
+        t.tag(head, soundStreamHeadBody(3, 1, false, true, 2))
+            .tag(kTagSoundStreamBlock, {0x80, 0x81, 0x82, 0x83})
+            .showFrame()
+            .tag(kTagSoundStreamBlock, {0x84, 0x85})
+            .end();
+        RecordingSink sink;
+        readBytes(SwfFile().tags(t).bytes(), sink);
+        ASSERT_EQ(sink.sounds.size(), 1u);
+        const OFSound& s = *sink.sounds[0];
+        EXPECT_EQ(s.format, SoundFormat::UncompressedLE);
+        EXPECT_EQ(s.tag, TagCode(head));
+        EXPECT_EQ(s.rate, 1);
+        EXPECT_FALSE(s.is16Bit);
+        EXPECT_TRUE(s.stereo);
+        EXPECT_EQ(s.sampleCount, 0u);
+        ASSERT_EQ(s.blocks.size(), 2u);
+        EXPECT_EQ(s.blocks[0].data, (Bytes{0x80, 0x81, 0x82, 0x83}));
+        EXPECT_EQ(s.blocks[1].data, (Bytes{0x84, 0x85}));
+    }
+}
+
 TEST(SwfStreamSounds, Mp3BlocksLoseSampleCountAndSeekFields) {
     Tags t;
     t.tag(kTagSoundStreamHead2, soundStreamHeadBody(2, 3, true, false, 1152))
@@ -586,14 +610,22 @@ TEST(SwfEventSounds, SkipRulesAndFields) {
         .end();
     RecordingSink sink;
     readBytes(SwfFile().tags(t).bytes(), sink);
-    ASSERT_EQ(sink.sounds.size(), 2u);
-    const OFSound& adpcm = *sink.sounds[0];
+    ASSERT_EQ(sink.sounds.size(), 3u);
+    const OFSound& le = *sink.sounds[0];
+    EXPECT_EQ(le.format, SoundFormat::UncompressedLE);
+    EXPECT_EQ(le.rate, 3);
+    EXPECT_TRUE(le.is16Bit);
+    EXPECT_TRUE(le.stereo);
+    EXPECT_EQ(le.sampleCount, 4u);
+    EXPECT_EQ(le.tag, TagCode::DefineSound);
+    EXPECT_EQ(le.blocks.at(0).data, (Bytes{1, 2}));
+    const OFSound& adpcm = *sink.sounds[1];
     EXPECT_EQ(adpcm.format, SoundFormat::Adpcm);
     EXPECT_EQ(adpcm.rate, 2);
     EXPECT_TRUE(adpcm.is16Bit);
     EXPECT_TRUE(adpcm.stereo);
     EXPECT_EQ(adpcm.blocks.at(0).data, (Bytes{7, 8, 9}));
-    const OFSound& mp3 = *sink.sounds[1];
+    const OFSound& mp3 = *sink.sounds[2];
     EXPECT_EQ(mp3.blocks.at(0).data, Bytes{0xAA});  // SeekSamples skipped
 }
 

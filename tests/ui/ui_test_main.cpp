@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "test_support.h"
+#include "document/swf_document.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui_test_support.h"
@@ -50,6 +51,13 @@ QStringList realMovies() {
     }
     return paths;
 }
+
+int demoResourceCount() {
+    SWFDocument demo;
+    if (!demo.readFile(QFile::encodeName(demoFile()).toStdString(), nullptr, nullptr)) return -1;
+    return demo.count();
+}
+
 
 void pump() {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();

@@ -54,6 +54,8 @@ QString fixtureFile(const char* name);
 // Every real movie there is: the demo, the fixture set and, when it is
 // there, the shared corpus.
 QStringList realMovies();
+// How many resources the demo movie lists.
+int demoResourceCount();
 
 // Fixture: clean settings, empty logs, and helpers to run the program.
 class UiTest : public ::testing::Test {

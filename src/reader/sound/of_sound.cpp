@@ -7,6 +7,7 @@
 #include <span>
 
 #include "reader/sound/adpcm.h"
+#include "reader/sound/av_sound.h"
 #include "reader/sound/riff_writer.h"
 #include "reader/sound/wave_format.h"
 
@@ -128,9 +129,8 @@ private:
 // ---- WAV writing -----------------------------------------------------------
 
 std::array<std::uint8_t, 18> wavFormat(const OFSound& sound) {
-    const std::uint32_t channels = sound.stereo ? 2 : 1;
-    const std::uint32_t bitsPerSample = sound.is16Bit ? 16 : 8;
-    return WaveFormat::pcm(std::uint16_t(channels), soundRateHz(sound.rate), std::uint16_t(bitsPerSample), 18).bytes();
+    const PcmLayout layout = sound.pcmLayout();
+    return WaveFormat::pcm(layout.channels, layout.rateHz, layout.bits, 18).bytes();
 }
 
 // Collects 16-bit little-endian samples and hands them to the writer in
@@ -177,14 +177,38 @@ bool writeDecodedBlocks(const OFSound& sound, RiffWriter& writer) {
     return buffer.flush();
 }
 
+bool writeCodecBlocks(const OFSound& sound, RiffWriter& writer) {
+    SampleBuffer buffer(writer);
+    const std::string failure = sound.decodeCodec([&buffer, &writer](std::span<const std::int16_t> samples) {
+        for (const std::int16_t sample : samples) buffer.put(sample);
+        return writer.ok();
+    });
+    return failure.empty() && buffer.flush();
+}
+
+bool writeData(const OFSound& sound, RiffWriter& writer) {
+    switch (sound.format) {
+        case SoundFormat::Uncompressed:
+        case SoundFormat::UncompressedLE: return writeBlocks(sound, writer);
+        case SoundFormat::Adpcm: return writeDecodedBlocks(sound, writer);
+        case SoundFormat::Nellymoser16k:
+        case SoundFormat::Nellymoser8k:
+        case SoundFormat::Nellymoser:
+        case SoundFormat::G711ALaw:
+        case SoundFormat::G711MuLaw:
+        case SoundFormat::Speex: return writeCodecBlocks(sound, writer);
+        case SoundFormat::Mp3: break;
+    }
+    return false;
+}
+
 bool writeWavFile(const OFSound& sound, const std::string& path) {
     RiffWriter writer;
     if (!writer.open(path)) return false;
     const auto header = wavFormat(sound);
     bool good = writer.beginRiff("WAVE") && writer.beginChunk("fmt ") && writer.write(header) && writer.endChunk() &&
                 writer.beginChunk("data");
-    if (good)
-        good = sound.format == SoundFormat::Adpcm ? writeDecodedBlocks(sound, writer) : writeBlocks(sound, writer);
+    good = good && writeData(sound, writer);
     good = good && writer.endChunk() && writer.endChunk();
     const bool closed = writer.close();
     return good && closed;
@@ -222,7 +246,8 @@ std::int64_t OFSound::totalBytes() const {
 std::int32_t OFSound::computeDuration() {
     std::int32_t ms = 0;
     switch (format) {
-        case SoundFormat::Uncompressed: ms = pcmDurationMs(totalBytes(), stereo, is16Bit, rate); break;
+        case SoundFormat::Uncompressed:
+        case SoundFormat::UncompressedLE: ms = pcmDurationMs(totalBytes(), stereo, is16Bit, rate); break;
         case SoundFormat::Adpcm: {
             std::int64_t bytes = 0;
             if (is16Bit) {
@@ -233,13 +258,30 @@ std::int32_t OFSound::computeDuration() {
             break;
         }
         case SoundFormat::Mp3: ms = mp3Duration(); break;
-        case SoundFormat::UncompressedLE:
         case SoundFormat::Nellymoser16k:
         case SoundFormat::Nellymoser8k:
         case SoundFormat::Nellymoser:
         case SoundFormat::G711ALaw:
         case SoundFormat::G711MuLaw:
-        case SoundFormat::Speex: break;
+        case SoundFormat::Speex: {
+            std::int64_t samples = 0;
+            problem = decodeCodec([&samples](std::span<const std::int16_t> decoded) {
+                samples += std::int64_t(decoded.size());
+                return true;
+            });
+            // The decoder takes one Speex frame per packet: an event sound
+            // whose frames could not be told apart would come out cut short.
+            const std::int64_t frameSamples = 320;
+            if (problem.empty() && format == SoundFormat::Speex && samples + frameSamples < sampleCount) {
+                problem =
+                    "Speex: " + std::to_string(samples) + " of " + std::to_string(sampleCount) + " samples decoded";
+            }
+            if (!problem.empty()) samples = 0;
+            decodedBytes = samples * 2;
+            const PcmLayout layout = pcmLayout();
+            ms = truncateMs(double(samples / layout.channels) * 1000.0 / double(layout.rateHz));
+            break;
+        }
     }
     durationMs = ms;
     return ms;
@@ -287,8 +329,17 @@ void OFSound::decodeAdpcm(const OFSoundBlock& block, SampleSink sink, void* cont
     adpcm::decodeBlock(bytesOf(block), stereo, [sink, context](std::int16_t sample) { sink(context, sample); });
 }
 
+PcmLayout OFSound::pcmLayout() const {
+    if (avsound::handles(format)) return {avsound::rateHz(format, rate), avsound::channels(format, stereo), 16};
+    return {soundRateHz(rate), std::uint16_t(stereo ? 2 : 1), std::uint16_t(is16Bit ? 16 : 8)};
+}
+
+std::string OFSound::decodeCodec(const std::function<bool(std::span<const std::int16_t>)>& sink) const {
+    return avsound::decode(format, rate, stereo, sampleCount, blocks, sink);
+}
+
 bool OFSound::writeWav(const std::string& path) const {
-    if (format != SoundFormat::Uncompressed && format != SoundFormat::Adpcm) return false;
+    if (format == SoundFormat::Mp3) return false;
     return writeWavFile(*this, path);
 }
 

@@ -97,7 +97,12 @@ TEST(SoundDuration, Mp3AndUnknownFormats) {
     test::addBlock(mp3, frame);
     EXPECT_EQ(mp3.computeDuration(), 26);
 
-    for (int format : {3, 6, 11}) {
+    // Little-endian PCM counts as uncompressed PCM; codes the format does
+    // not define have no duration.
+    OFSound le = test::makeSound(SoundFormat::UncompressedLE, 3, true, false);
+    test::addBlock(le, std::vector<std::uint8_t>(44100, 0));
+    EXPECT_EQ(le.computeDuration(), 500);
+    for (int format : {9, 15}) {
         OFSound other = test::makeSound(SoundFormat(format), 3, true, false);
         test::addBlock(other, std::vector<std::uint8_t>(44100, 0));
         other.durationMs = 5;
