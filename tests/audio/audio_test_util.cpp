@@ -126,7 +126,7 @@ std::unique_ptr<OFSound> stereoMp3Sound() {
     decoded.blocks.push_back(OFSoundBlock{mp3});
     const auto samples = std::uint32_t(referenceMp3(decoded, 2, 44100).size() / 4);
     swfbuilder::Tags tags;
-    tags.tag(swfbuilder::kTagDefineSound, swfbuilder::defineSoundBody(1, SoundFormat::Mp3, 3, true, true, samples,
+    tags.tag(swfbuilder::kTagDefineSound, swfbuilder::defineSoundBody(1, int(SoundFormat::Mp3), 3, true, true, samples,
                                                                       swfbuilder::Writer().u16(0).bytes(mp3).take()));
     tags.showFrame().end();
     const TempDir dir;
