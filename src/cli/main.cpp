@@ -198,6 +198,7 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
         json.field("pictureFormat", image.payload->format());
         json.field("isJpeg", image.isJpeg);
         json.field("hasAlpha", image.payload->hasAlpha());
+        if (image.deblocking) json.field("deblocking", int(*image.deblocking));  // 8.8 fixed point
     } else {
         const auto& sound = static_cast<const SWFSound&>(r);
         json.field("format", int(sound.payload->format));

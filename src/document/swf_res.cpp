@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "base/memory_budget.h"
-#include "reader/picture/image_writers.h"
+#include "reader/picture/jpeg_codec.h"
+#include "reader/picture/png_codec.h"
 
 namespace kestrel {
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,10 @@ public:
 
     std::unique_ptr<OBPicture> payload;
     bool isJpeg;
-    bool premultiplied = false;              // colours stored multiplied by alpha
-    std::vector<std::uint8_t> originalJpeg;  // the JPEG bytes the file holds, as one file
-    std::int64_t chargedBytes = 0;           // held against the MemoryBudget, given back on destruction
+    bool premultiplied = false;               // colours stored multiplied by alpha
+    std::vector<std::uint8_t> originalJpeg;   // the JPEG bytes the file holds, as one file
+    std::optional<std::uint16_t> deblocking;  // DefineBitsJPEG4: stored 8.8 strength, not applied
+    std::int64_t chargedBytes = 0;            // held against the MemoryBudget, given back on destruction
     ~SWFImage() override;
 };
 

@@ -334,14 +334,14 @@ void SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& stop)
         case TagCode::DefineBitsJpeg2: handleDefineBitsJpeg(frame, tag.length, false); break;
         case TagCode::DefineBitsJpeg3: handleDefineBitsJpeg(frame, tag.length, true); break;
         case TagCode::DefineBitsLossless2: handleDefineBitsLossless(frame, tag.length, true); break;
+        case TagCode::DefineBitsJpeg4: handOver(decodeDefineBitsJpeg4(body()), frame, tag.length); break;
         case TagCode::DefineSprite: handleSprite(); break;
-        // Named but not read (yet): names, video, embedded data, JPEG4.
+        // Named but not read (yet): names, video, embedded data.
         case TagCode::ExportAssets:
         case TagCode::DefineVideoStream:
         case TagCode::VideoFrame:
         case TagCode::SymbolClass:
-        case TagCode::DefineBinaryData:
-        case TagCode::DefineBitsJpeg4: break;
+        case TagCode::DefineBinaryData: break;
     }
 }
 
@@ -372,6 +372,7 @@ void SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_
     ImageExtras extras;
     extras.premultiplied = decoded.premultiplied;
     extras.jpegData = std::move(decoded.jpegData);
+    extras.deblocking = decoded.deblocking;
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
 }
 

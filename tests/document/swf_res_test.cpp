@@ -1,5 +1,5 @@
 #include "document/swf_res.h"
-#include "reader/picture/image_writers.h"
+#include "reader/picture/png_codec.h"
 #include "test_support.h"
 
 namespace kestrel::test {
