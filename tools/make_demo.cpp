@@ -172,6 +172,14 @@ Bytes defineBitsJpeg3(std::uint16_t id, const std::vector<Rgba>& px, int w, int 
     return body.u16(id).u32(std::uint32_t(image.size())).bytes(image).bytes(deflate(alpha)).take();
 }
 
+// DefineBitsJPEG4: a JPEG with an alpha plane and a deblocking strength
+// (8.8 fixed point) that players may use and extractors leave alone.
+Bytes defineBitsJpeg4(std::uint16_t id, const std::vector<Rgba>& px, int w, int h, std::uint16_t deblocking) {
+    Bytes alpha;
+    for (const Rgba& p : px) alpha.push_back(p.a);
+    return defineBitsJpeg4Body(id, jpeg(px, w, h), deflate(alpha), deblocking);
+}
+
 // --- sounds ---------------------------------------------------------------------
 
 std::vector<std::int16_t> tone(int rate, double seconds, double hz) {
@@ -258,6 +266,7 @@ int main(int argc, char** argv) {
              defineSoundBody(12, 2, 2, true, false, 576 * 20, Writer().u16(0).bytes(mp3Silence(20)).take()))
         .showFrame()
         .sprite(13, 4, sprite)
+        .tag(kTagDefineBitsJpeg4, defineBitsJpeg4(14, scene(w / 2, h / 2, true), w / 2, h / 2, 0x0100))
         .showFrame()
         .end();
 

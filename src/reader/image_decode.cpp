@@ -101,10 +101,8 @@ DecodedImage decodeJpegTag(std::span<std::uint8_t> body, JpegTagLayout layout) {
         case EmbeddedKind::Jpeg: break;
     }
     if (image.empty()) return failed("no image data");
-
-    // Only a plane that is there makes the picture transparent; a tag with
-    // an empty alpha block is an opaque JPEG.
-    const bool withAlpha = layout.alphaOffset && !alphaPlane.empty();
+    const bool withAlpha = layout.alphaOffset;
+    if (withAlpha && alphaPlane.empty()) return failed("no alpha data");
     auto picture = decodeJpeg(layout.alphaOffset ? Bytes(data) : image, withAlpha, &reason);
     if (!picture) return failed(reason);
     if (withAlpha && !applyAlphaPlane(*picture, alphaPlane, &reason)) return failed(reason);

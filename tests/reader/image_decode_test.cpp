@@ -267,14 +267,12 @@ TEST(DefineBitsJpeg3, AlphaPlaneMustFitAndMayBeShort) {
     EXPECT_EQ(pixel(*image.picture, 5, 3)[3], 0);
 }
 
-TEST(DefineBitsJpeg3, EmptyAlphaBlockIsAnOpaqueJpegAndBadPlanesSayWhy) {
+TEST(DefineBitsJpeg3, BadAlphaPlanesSayWhy) {
     const Bytes jpeg = encodeJpeg(6, 4, 3);
     Bytes noPlane = jpeg3Body(jpeg, {});
-    DecodedImage opaque = decodeDefineBitsJpeg(noPlane, true);
-    ASSERT_EQ(opaque.code, 0);
-    EXPECT_EQ(opaque.picture->format(), kFormatRGB);
-    EXPECT_TRUE(opaque.isJpeg);
-    EXPECT_FALSE(opaque.premultiplied);
+    const DecodedImage missing = decodeDefineBitsJpeg(noPlane, true);
+    EXPECT_EQ(missing.code, 3);
+    EXPECT_EQ(missing.reason, "no alpha data");
 
     Bytes cutPlane = zlibCompress(Bytes(24, 9));
     cutPlane.resize(cutPlane.size() - 3);
@@ -306,14 +304,17 @@ TEST(DefineBitsJpeg4, ReadLikeJpeg3WithTheDeblockingValueKept) {
     EXPECT_EQ(pixel(*image.picture, 6, 4)[3], alpha.back());
     EXPECT_EQ(image.jpegData.front(), 0xFF);
 
-    // No alpha block: an opaque JPEG, as DefineBitsJPEG2 gives it.
-    Bytes opaque = jpeg4Body(jpeg, {}, 0);
+    // An opaque plane still gives alpha values; without one the tag fails
+    // as DefineBitsJPEG3 does.
+    Bytes opaque = jpeg4Body(jpeg, zlibCompress(Bytes(alpha.size(), 255)), 0);
     image = decodeDefineBitsJpeg4(opaque);
     ASSERT_EQ(image.code, 0);
-    EXPECT_EQ(image.picture->format(), kFormatRGB);
-    EXPECT_FALSE(image.premultiplied);
+    EXPECT_EQ(image.picture->format(), kFormatRGBA);
     EXPECT_EQ(image.deblocking, std::optional<std::uint16_t>(0));
     expectSamples(*image.picture, referenceDecode(jpeg), 3);
+    EXPECT_EQ(pixel(*image.picture, 3, 2)[3], 255);
+    Bytes noPlane = jpeg4Body(jpeg, {}, 0);
+    EXPECT_EQ(decodeDefineBitsJpeg4(noPlane).reason, "no alpha data");
 
     // Without image data (a real file holds such a tag) or header: fails.
     Bytes empty = jpeg4Body({}, zlibCompress({}), 0);

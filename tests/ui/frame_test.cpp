@@ -108,8 +108,8 @@ TEST_F(Frame, CommandLineFileIsOpenedAbsolute) {
     ASSERT_TRUE(frame().document());
     EXPECT_EQ(pane().path(), absolute);
     EXPECT_EQ(frame().windowTitle(), QStringLiteral("Kestrel - ") + absolute);
-    EXPECT_EQ(list().itemCount(), 14);
-    EXPECT_EQ(pane0(), QStringLiteral("14 resources"));
+    EXPECT_EQ(list().itemCount(), 15);
+    EXPECT_EQ(pane0(), QStringLiteral("15 resources"));
     EXPECT_EQ(pane1(), absolute);
     EXPECT_TRUE(test::messages().shown.empty());
     for (int id : {kCmdCloseSwf, kCmdLaunchSwf, kCmdExtract, kCmdSelectAll, kCmdInvertSelection, kCmdLargeIcons,
@@ -190,8 +190,8 @@ TEST_F(Frame, SelectionDrivesEnablingAndStatusTexts) {
     EXPECT_EQ(pane1(), pane().path());
 
     frame().action(kCmdSelectAll)->trigger();
-    EXPECT_EQ(list().selectedCount(), 14);
-    EXPECT_EQ(pane0(), QStringLiteral("14 resources selected"));
+    EXPECT_EQ(list().selectedCount(), 15);
+    EXPECT_EQ(pane0(), QStringLiteral("15 resources selected"));
 
     select({0, 1});
     frame().action(kCmdInvertSelection)->trigger();
@@ -265,7 +265,7 @@ TEST_F(Frame, StatusPromptsShowInPaneZeroAndGiveItBack) {
     EXPECT_EQ(frame().statusBarPanes()->pane(0)->text(), QStringLiteral("Open an existing SWF document"));
     QStatusTipEvent none{QString()};
     QCoreApplication::sendEvent(&frame(), &none);
-    EXPECT_EQ(frame().statusBarPanes()->pane(0)->text(), QStringLiteral("14 resources"));
+    EXPECT_EQ(frame().statusBarPanes()->pane(0)->text(), QStringLiteral("15 resources"));
 }
 
 TEST_F(Frame, MenusToolbarAndPrompts) {

@@ -292,8 +292,8 @@ TEST(DragOutFolderAtExit, IsRemovedWhenTheProgramEnds) {
     ASSERT_GE(lines.size(), 3);
     const QString folder = lines[0];
     EXPECT_TRUE(folder.startsWith(QDir::tempPath() + QStringLiteral("/kestrel-drag-"))) << folder.toStdString();
-    EXPECT_EQ(lines[1].toInt(), 14);  // every resource delivered
-    EXPECT_EQ(lines[2].toInt(), 14);  // and present while the program ran
+    EXPECT_EQ(lines[1].toInt(), 15);  // every resource delivered
+    EXPECT_EQ(lines[2].toInt(), 15);  // and present while the program ran
     EXPECT_FALSE(QFileInfo::exists(folder));
 }
 
