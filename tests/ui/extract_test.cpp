@@ -282,7 +282,7 @@ TEST_F(Extract, AllResourcesOrTheProposalUnchanged) {
     QStringList expected;
     for (int i = 0; i < doc().count(); ++i) expected << fileName(i);
     expected.sort();
-    EXPECT_EQ(expected.size(), 14);
+    EXPECT_EQ(expected.size(), 15);
     EXPECT_EQ(entries(in(QStringLiteral("all"))), expected);
     // The proposal, confirmed as it was, writes beside the movie and is not
     // remembered.
