@@ -29,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SWFDocument doc;
     SWFReader reader(&doc);
     reader.readMemory({data, size}, nullptr);
-    WriteOptions straight;
-    straight.straightAlpha = true;
-    straight.originalJpeg = size % 2 == 0;
+    WriteOptions premultiplied;
+    premultiplied.premultipliedAlpha = true;
+    premultiplied.originalJpeg = size % 2 == 0;
     for (int i = 0; i < doc.count(); ++i) {
         const std::string path = folder + "/r" + std::to_string(i) + doc.resource(i).extension();
-        writeResourceFile(doc.resource(i), path, i % 2 ? straight : WriteOptions{});
+        writeResourceFile(doc.resource(i), path, i % 2 ? premultiplied : WriteOptions{});
         ::unlink(path.c_str());
     }
     return 0;

@@ -177,6 +177,14 @@ Bytes defineBitsJpeg3(std::uint16_t id, const std::vector<Rgba>& px, int w, int 
     return body.u16(id).u32(std::uint32_t(image.size())).bytes(image).bytes(deflate(alpha)).take();
 }
 
+// DefineBitsJPEG4: a JPEG with an alpha plane and a deblocking strength
+// (8.8 fixed point) that players may use and extractors leave alone.
+Bytes defineBitsJpeg4(std::uint16_t id, const std::vector<Rgba>& px, int w, int h, std::uint16_t deblocking) {
+    Bytes alpha;
+    for (const Rgba& p : px) alpha.push_back(p.a);
+    return defineBitsJpeg4Body(id, jpeg(px, w, h), deflate(alpha), deblocking);
+}
+
 // --- sounds ---------------------------------------------------------------------
 
 std::vector<std::int16_t> tone(int rate, double seconds, double hz) {
@@ -285,6 +293,7 @@ int main(int argc, char** argv) {
              defineSoundBody(22, 6, 1, true, false, std::uint32_t(nellymoser.size() / 64 * 256), nellymoser))
         .showFrame()
         .sprite(13, 4, sprite)
+        .tag(kTagDefineBitsJpeg4, defineBitsJpeg4(14, scene(w / 2, h / 2, true), w / 2, h / 2, 0x0100))
         .showFrame()
         .end();
 

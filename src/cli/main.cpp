@@ -55,8 +55,9 @@ const char* const kHelp =
     "  --per-file-folders  one folder per movie under DIR, named after it\n"
     "  --original-jpeg   write JPEG images without alpha as the bytes the movie\n"
     "                    holds instead of re-encoding them\n"
-    "  --straight-alpha  divide colours by alpha in PNGs of images the movie\n"
-    "                    stores premultiplied\n"
+    "  --premultiplied-alpha  write PNG colours multiplied by alpha, as the\n"
+    "                    movie stores them (default: straight alpha)\n"
+    "  --straight-alpha  straight alpha in PNG files (the default)\n"
     "  --jobs N          movies read and written in parallel (default: cores)\n"
     "\n"
     "find      list the files under the folders that are SWF movies by signature\n"
@@ -238,6 +239,7 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
         json.field("pictureFormat", image.payload->format());
         json.field("isJpeg", image.isJpeg);
         json.field("hasAlpha", image.payload->hasAlpha());
+        if (image.deblocking) json.field("deblocking", int(*image.deblocking));  // 8.8 fixed point
     } else {
         const auto& sound = static_cast<const SWFSound&>(r);
         json.field("format", int(sound.payload->format));
@@ -474,8 +476,10 @@ int runExtract(int argc, char** argv) {
             options.perFileFolders = true;
         } else if (arg == "--original-jpeg") {
             options.write.originalJpeg = true;
+        } else if (arg == "--premultiplied-alpha") {
+            options.write.premultipliedAlpha = true;
         } else if (arg == "--straight-alpha") {
-            options.write.straightAlpha = true;
+            options.write.premultipliedAlpha = false;
         } else if (arg == "--jobs" || arg == "-j") {
             if (i + 1 >= argc || !parseInt(argv[++i], options.jobs, 1, 256)) return usageError("--jobs takes 1..256");
         } else if (arg == "--index") {

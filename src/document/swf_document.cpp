@@ -115,6 +115,7 @@ void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> pictu
         image->problems = std::move(extras.origin.problems);
         image->premultiplied = extras.premultiplied;
         image->originalJpeg = std::move(extras.jpegData);
+        image->deblocking = extras.deblocking;
         addResource(std::move(image));
     } catch (const std::bad_alloc&) {
         MemoryBudget::release(bytes);  // the record was never made

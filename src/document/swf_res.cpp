@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "base/memory_budget.h"
-#include "reader/picture/image_writers.h"
+#include "reader/picture/jpeg_codec.h"
+#include "reader/picture/png_codec.h"
 #include "reader/sound/av_sound.h"
 
 namespace kestrel {
@@ -60,8 +61,10 @@ bool encodeImage(const SWFImage& image, std::FILE* file, const WriteOptions& opt
         if (options.originalJpeg && !image.originalJpeg.empty()) return writeBytes(file, image.originalJpeg);
         return writeJpeg(picture, file, 100);
     }
-    if (options.straightAlpha && image.premultiplied) {
-        if (auto straight = unpremultiplied(picture)) return writePng(*straight, file, 9);
+    if (!options.premultipliedAlpha) {
+        // Straight alpha, as PNG defines it; transparent pixels keep no colour.
+        auto straight = image.premultiplied ? unpremultiplied(picture) : clearedTransparent(picture);
+        if (straight) return writePng(*straight, file, 9);
     }
     return writePng(picture, file, 9);
 }
@@ -193,27 +196,41 @@ SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload
 
 std::string SWFSound::extension() const { return payload->format == SoundFormat::Mp3 ? ".mp3" : ".wav"; }
 
-std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture) {
+namespace {
+
+// A copy of a picture with alpha whose every colour is passed through
+// `colour(value, alpha)`; null for pictures without alpha.
+template <typename F>
+std::unique_ptr<OBPicture> mapColours(const OBPicture& picture, F colour) {
     if (!picture.hasAlpha()) return nullptr;
+    const int format = picture.format();
+    if (format != kFormatIndexed && format != kFormatRGBA && format != kFormatGrayAlpha) return nullptr;
     auto copy = picture.clone();
     if (!copy) return nullptr;
-    const int format = copy->format();
     if (format == kFormatIndexed) {
         for (int i = 0; i < copy->colourCount(); ++i) {
             std::uint8_t* e = copy->paletteEntry(i);
-            for (int c = 0; c < 3; ++c) e[c] = divideByAlpha(e[c], e[3]);
+            for (int c = 0; c < 3; ++c) e[c] = colour(e[c], e[3]);
         }
         return copy;
     }
-    if (format != kFormatRGBA && format != kFormatGrayAlpha) return nullptr;
     const int bytes = format == kFormatRGBA ? 4 : 2;
     for (int y = 0; y < copy->height(); ++y) {
         std::uint8_t* px = copy->row(y);
         for (int x = 0; x < copy->width(); ++x, px += bytes) {
-            for (int c = 0; c < bytes - 1; ++c) px[c] = divideByAlpha(px[c], px[bytes - 1]);
+            for (int c = 0; c < bytes - 1; ++c) px[c] = colour(px[c], px[bytes - 1]);
         }
     }
     return copy;
+}
+
+}  // namespace
+
+std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture) { return mapColours(picture, divideByAlpha); }
+
+std::unique_ptr<OBPicture> clearedTransparent(const OBPicture& picture) {
+    return mapColours(picture,
+                      [](std::uint8_t colour, std::uint8_t alpha) { return alpha ? colour : std::uint8_t(0); });
 }
 
 WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,9 +59,10 @@ public:
 
     std::unique_ptr<OBPicture> payload;
     bool isJpeg;
-    bool premultiplied = false;              // colours stored multiplied by alpha
-    std::vector<std::uint8_t> originalJpeg;  // the JPEG bytes the file holds, as one file
-    std::int64_t chargedBytes = 0;           // held against the MemoryBudget, given back on destruction
+    bool premultiplied = false;               // colours stored multiplied by alpha
+    std::vector<std::uint8_t> originalJpeg;   // the JPEG bytes the file holds, as one file
+    std::optional<std::uint16_t> deblocking;  // DefineBitsJPEG4: stored 8.8 strength, not applied
+    std::int64_t chargedBytes = 0;            // held against the MemoryBudget, given back on destruction
     ~SWFImage() override;
 };
 
@@ -74,18 +76,25 @@ public:
     std::int32_t durationMs = 0;
 };
 
-// Choices for writing, both off by default.
+// Choices for writing, both off by default. PNG files hold straight alpha
+// (colours divided by alpha, fully transparent pixels as 0, 0, 0, 0) unless
+// `premultipliedAlpha` asks for the values as the movie stores them.
 struct WriteOptions {
-    bool originalJpeg = false;   // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
-    bool straightAlpha = false;  // PNGs of premultiplied images: colours divided by alpha
+    bool originalJpeg = false;        // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
+    bool premultipliedAlpha = false;  // PNGs of premultiplied images: colours as stored, multiplied by alpha
 };
 
 // Writes the record's payload to path; a partly written file is deleted.
 WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options = {});
 
 // A copy whose colours are divided by alpha (RGBA, Gray+Alpha, or an
-// indexed picture's palette); null for pictures without alpha.
+// indexed picture's palette); fully transparent pixels become all zero.
+// Null for pictures without alpha.
 std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture);
+
+// A copy in which fully transparent pixels (or palette entries) are all
+// zero and every other value is kept; null for pictures without alpha.
+std::unique_ptr<OBPicture> clearedTransparent(const OBPicture& picture);
 
 // "%d KB" of size / 1024, or "1 KB" up to 1024 bytes.
 std::string memoryTextFor(std::int64_t size);

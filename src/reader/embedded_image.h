@@ -1,14 +1,11 @@
-// Image data that JPEG tags may carry besides JPEG: PNG and GIF files,
-// and the rebuilding of the JPEG bytes a tag holds into one clean file.
+// What the image data of a JPEG tag is (JPEG, or a PNG or GIF file), and
+// the rebuilding of the JPEG bytes a tag holds into one clean file.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <span>
 #include <vector>
-
-#include "reader/picture/ob_picture.h"
 
 namespace kestrel {
 
@@ -20,11 +17,6 @@ enum class EmbeddedKind {
 
 // What the data starts with (JPEG when it is neither PNG nor GIF).
 EmbeddedKind embeddedKind(std::span<const std::uint8_t> data);
-
-// Decodes a PNG file (via libpng) or the first image of a GIF file (via
-// giflib) into a picture; null when the data is damaged or too large.
-std::unique_ptr<OBPicture> decodePng(std::span<const std::uint8_t> data);
-std::unique_ptr<OBPicture> decodeGif(std::span<const std::uint8_t> data);
 
 // One JPEG file from the pieces a tag holds (JPEGTables then DefineBits
 // data, or several SOI...EOI streams in one tag): a single SOI, every

@@ -277,13 +277,13 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineBitsJpeg3: return handleDefineBitsJpeg(frame, tag.length, true);
         case TagCode::DefineBitsLossless2: return handleDefineBitsLossless(frame, tag.length, true);
         case TagCode::DefineSprite: return handleSprite();
-        // Named but not read (yet): names, video, embedded data, JPEG4.
+        case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
+        // Named but not read (yet): names, video, embedded data.
         case TagCode::ExportAssets:
         case TagCode::DefineVideoStream:
         case TagCode::VideoFrame:
         case TagCode::SymbolClass:
-        case TagCode::DefineBinaryData:
-        case TagCode::DefineBitsJpeg4: break;
+        case TagCode::DefineBinaryData: break;
     }
     return TagStatus::ok();
 }
@@ -322,6 +322,7 @@ TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::ui
     extras.jpegData = std::move(decoded.jpegData);
     // Every bitmap tag starts with its character id.
     extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
+    extras.deblocking = decoded.deblocking;
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
     return TagStatus::ok();
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,8 +47,9 @@ struct ResourceOrigin {
 
 // What an image brings besides its picture.
 struct ImageExtras {
-    bool premultiplied = false;          // colours stored multiplied by alpha
-    std::vector<std::uint8_t> jpegData;  // the tag's JPEG as one file (JPEG images only)
+    bool premultiplied = false;               // colours stored multiplied by alpha
+    std::vector<std::uint8_t> jpegData;       // the tag's JPEG as one file (JPEG images only)
+    std::optional<std::uint16_t> deblocking;  // DefineBitsJPEG4 only
     ResourceOrigin origin;
 };
 

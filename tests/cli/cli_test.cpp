@@ -174,6 +174,7 @@ TEST(DemoMovie, HoldsEveryKindKestrelReads) {
         EXPECT_NE(run.out.find(type), std::string::npos) << type;
     }
     EXPECT_NE(run.out.find("\"result\":0"), std::string::npos);
+    EXPECT_NE(run.out.find("\"deblocking\":256"), std::string::npos) << "the DefineBitsJPEG4 image";
 }
 
 }  // namespace
@@ -247,8 +248,12 @@ TEST(CliBatch, FailuresAreCountedWithoutStoppingTheBatch) {
 TEST(CliBatch, WriteOptionFlags) {
     TempDir dir;
     const std::string movie = dir.write("m.swf", smallMovie(0));
-    ASSERT_EQ(runCli("extract --images -o " + dir.file("pre") + " " + movie).status, 0);
+    // Straight alpha by default; --straight-alpha is still accepted and
+    // changes nothing; --premultiplied-alpha writes the stored values.
+    ASSERT_EQ(runCli("extract --images -o " + dir.file("default") + " " + movie).status, 0);
     ASSERT_EQ(runCli("extract --images --straight-alpha -o " + dir.file("str") + " " + movie).status, 0);
+    ASSERT_EQ(runCli("extract --images --premultiplied-alpha -o " + dir.file("pre") + " " + movie).status, 0);
+    EXPECT_EQ(readAll(dir.file("default/m-1.png")), readAll(dir.file("str/m-1.png")));
     EXPECT_NE(readAll(dir.file("pre/m-1.png")), readAll(dir.file("str/m-1.png")));
     EXPECT_EQ(readAll(dir.file("pre/m-2.png")), readAll(dir.file("str/m-2.png")));  // opaque: unchanged
 }

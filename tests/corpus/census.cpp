@@ -101,7 +101,6 @@ void walkResources(const Json& census, Expectation& out) {
             continue;
         }
         if (kind == "image") {
-            if (tag == 90) continue;  // DefineBitsJPEG4 is not read
             ExpectedImage image;
             image.frame = get<int>(r, "frame", 0) + 1;
             image.memorySize = get<std::int64_t>(r, "length", 0);
@@ -117,8 +116,9 @@ void walkResources(const Json& census, Expectation& out) {
             if (isLossless(tag)) {
                 const Json ll = has(r, "lossless") ? r["lossless"] : Json::object();
                 if (image.width == 0 || image.height == 0) {
-                    out.stopsDamaged = true;
-                    return;
+                    // A bitmap without pixels fails on its own.
+                    out.certainFailure = true;
+                    continue;
                 }
                 const int format = get<int>(ll, "format", -1);
                 if ((format != 3 && format != 4 && format != 5) || !truthy(ll, "zlib_complete")) {
@@ -146,7 +146,8 @@ void walkResources(const Json& census, Expectation& out) {
                 }
                 const Json jpeg = has(r, "jpeg") ? r["jpeg"] : Json::object();
                 const int components = get<int>(jpeg, "components", 0);
-                if ((components != 1 && components != 3) || get<int>(jpeg, "precision", 0) != 8) {
+                // Grey, colour and CMYK/YCCK of 8-bit precision are decoded.
+                if ((components != 1 && components != 3 && components != 4) || get<int>(jpeg, "precision", 0) != 8) {
                     out.certainFailure = true;
                     continue;
                 }
@@ -155,7 +156,7 @@ void walkResources(const Json& census, Expectation& out) {
                     continue;
                 }
                 if (truthy(jpeg, "problems") || truthy(jpeg, "garbage_bytes")) image.certain = false;
-                if (tag == 35) {
+                if (tag == 35 || tag == 90) {
                     const Json alpha = has(r, "alpha") ? r["alpha"] : Json::object();
                     if (!truthy(alpha, "zlib_complete") || truthy(r, "alpha_offset_out_of_range")) {
                         out.certainFailure = true;
@@ -219,14 +220,6 @@ Expectation expectationFor(const Json& census) {
                       get<std::int64_t>(census, "actual_length", 0) != get<std::int64_t>(census, "declared_length", 0);
     out.looseReason = looseReason(census);
     out.strict = out.looseReason.empty();
-    if (has(census, "resources")) {
-        for (const Json& r : census["resources"]) {
-            if (get<std::string>(r, "kind", "") == "image" && isLossless(get<int>(r, "tag", 0)) &&
-                (get<int>(r, "width", 1) == 0 || get<int>(r, "height", 1) == 0)) {
-                out.hasZeroSizeBitmap = true;
-            }
-        }
-    }
     if (out.strict && !out.headerResult && has(census, "resources")) walkResources(census, out);
     return out;
 }

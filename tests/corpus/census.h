@@ -45,12 +45,9 @@ struct Expectation {
 
     // Set when the header alone decides the outcome (2 or 5, no records).
     std::optional<int> headerResult;
-    // A lossless bitmap of width or height 0 stops the read with code 2.
-    bool stopsDamaged = false;
-    // Some image certainly fails to decode: code 3 whatever else happens.
+    // Some image certainly fails to decode (a lossless bitmap of width or
+    // height 0 among them): code 3 whatever else happens.
     bool certainFailure = false;
-    // The file holds a lossless bitmap of size 0 somewhere (loose files).
-    bool hasZeroSizeBitmap = false;
     // A compressed body whose length differs from the declared one: the
     // read may end with code 2, keeping the records found before.
     bool damagedBody = false;

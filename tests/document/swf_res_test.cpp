@@ -1,6 +1,8 @@
 #include "document/swf_res.h"
-#include "reader/picture/image_writers.h"
+#include "reader/picture/png_codec.h"
 #include "test_support.h"
+
+#include <algorithm>
 
 namespace kestrel::test {
 namespace {
@@ -219,14 +221,14 @@ TEST(WriteResourceFile, ImagesAsJpegOrPng) {
     EXPECT_EQ(p[1], 'P');
 }
 
-TEST(WriteOptions, StraightAlphaDividesPremultipliedColours) {
+TEST(WriteOptions, StraightAlphaByDefaultPremultipliedOnRequest) {
     TempDir dir;
     SWFImage image(0, filled(kFormatRGBA, 2, 2, {100, 50, 0, 128}), false, 10);
     image.premultiplied = true;
-    ASSERT_EQ(writeResourceFile(image, dir.file("pre.png")), WriteOk);
-    WriteOptions straight;
-    straight.straightAlpha = true;
-    ASSERT_EQ(writeResourceFile(image, dir.file("straight.png"), straight), WriteOk);
+    WriteOptions premultiplied;
+    premultiplied.premultipliedAlpha = true;
+    ASSERT_EQ(writeResourceFile(image, dir.file("pre.png"), premultiplied), WriteOk);
+    ASSERT_EQ(writeResourceFile(image, dir.file("straight.png")), WriteOk);
 
     const Bytes pre = readAll(dir.file("pre.png"));
     const Bytes str = readAll(dir.file("straight.png"));
@@ -240,7 +242,7 @@ TEST(WriteOptions, StraightAlphaDividesPremultipliedColours) {
 
     // Images whose colours are not premultiplied are written as they are.
     SWFImage plain(0, filled(kFormatRGBA, 2, 2, {100, 50, 0, 128}), false, 10);
-    ASSERT_EQ(writeResourceFile(plain, dir.file("plain.png"), straight), WriteOk);
+    ASSERT_EQ(writeResourceFile(plain, dir.file("plain.png")), WriteOk);
     EXPECT_EQ(readAll(dir.file("plain.png")), pre);
 
     // A palette with alpha has its entries divided; alpha 0 gives black.
@@ -257,6 +259,51 @@ TEST(WriteOptions, StraightAlphaDividesPremultipliedColours) {
     EXPECT_EQ(divided->paletteEntry(0)[0], 255);
     EXPECT_EQ(divided->paletteEntry(1)[2], 0);
     EXPECT_EQ(unpremultiplied(*filled(kFormatRGB, 1, 1, {1, 2, 3})), nullptr);
+}
+
+TEST(WriteOptions, StraightColoursMultiplyBackToTheStoredValues) {
+    // Every premultiplied value a movie can hold (colour <= alpha), divided
+    // and multiplied back, lands on the stored value.
+    auto all = OBPicture::create(kFormatGrayAlpha, 256, 256);
+    ASSERT_TRUE(all);
+    for (int a = 0; a < 256; ++a) {
+        for (int c = 0; c < 256; ++c) {
+            all->row(a)[2 * c] = std::uint8_t(std::min(c, a));
+            all->row(a)[2 * c + 1] = std::uint8_t(a);
+        }
+    }
+    auto straight = unpremultiplied(*all);
+    ASSERT_TRUE(straight);
+    int mismatches = 0;
+    for (int a = 0; a < 256; ++a) {
+        for (int c = 0; c < 256; ++c) {
+            const int stored = std::min(c, a);
+            const int back = (straight->row(a)[2 * c] * a + 127) / 255;
+            if (back != stored || straight->row(a)[2 * c + 1] != a) ++mismatches;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(WriteOptions, FullyTransparentPixelsAreWrittenAsZeros) {
+    TempDir dir;
+    // Colour left in transparent pixels: a premultiplied record (invalid
+    // data, but files hold it) and a straight one such as a PNG payload.
+    for (bool premultiplied : {true, false}) {
+        SCOPED_TRACE(premultiplied);
+        auto picture = filled(kFormatRGBA, 2, 1, {40, 30, 20, 0});
+        std::uint8_t* opaque = picture->row(0) + 4;
+        opaque[0] = 90, opaque[3] = 255;
+        SWFImage image(0, std::move(picture), false, 10);
+        image.premultiplied = premultiplied;
+        ASSERT_EQ(writeResourceFile(image, dir.file("t.png")), WriteOk);
+        const Bytes png = readAll(dir.file("t.png"));
+        auto back = readPng(png.data(), png.size(), nullptr, nullptr);
+        ASSERT_TRUE(back);
+        const std::uint8_t* px = back->row(0);
+        EXPECT_EQ((std::vector<int>{px[0], px[1], px[2], px[3]}), (std::vector<int>{0, 0, 0, 0}));
+        EXPECT_EQ((std::vector<int>{px[4], px[5], px[6], px[7]}), (std::vector<int>{90, 30, 20, 255}));
+    }
 }
 
 TEST(WriteOptions, OriginalJpegWritesTheFileBytesOnlyWithoutAlpha) {

@@ -147,11 +147,11 @@ TEST_F(Extract, DialogProposesTheMovieFolderAndOffersTheSelection) {
     EXPECT_TRUE(dialog.selectedButton()->isEnabled());
     EXPECT_TRUE(dialog.selectedButton()->isChecked());
     EXPECT_FALSE(dialog.originalJpegBox()->isChecked());
-    EXPECT_FALSE(dialog.straightAlphaBox()->isChecked());
+    EXPECT_FALSE(dialog.premultipliedAlphaBox()->isChecked());
     // The check boxes lie below the resource choice, clear of every button.
     const QRect group = dialog.allButton()->parentWidget()->geometry();
     for (QWidget* box :
-         {static_cast<QWidget*>(dialog.originalJpegBox()), static_cast<QWidget*>(dialog.straightAlphaBox())}) {
+         {static_cast<QWidget*>(dialog.originalJpegBox()), static_cast<QWidget*>(dialog.premultipliedAlphaBox())}) {
         EXPECT_GE(box->geometry().top(), group.bottom());
         EXPECT_TRUE(dialog.rect().contains(box->geometry()));
         for (QPushButton* button : dialog.findChildren<QPushButton*>())
@@ -585,9 +585,9 @@ TEST_F(Extract, WriteOptionsStartOffAndAreRemembered) {
         ModalScript script;
         script.on<KSelectFolderDlg>("turn on", [this](KSelectFolderDlg* d) {
             EXPECT_FALSE(d->originalJpegBox()->isChecked());
-            EXPECT_FALSE(d->straightAlphaBox()->isChecked());
+            EXPECT_FALSE(d->premultipliedAlphaBox()->isChecked());
             d->originalJpegBox()->setChecked(true);
-            d->straightAlphaBox()->setChecked(true);
+            d->premultipliedAlphaBox()->setChecked(true);
             extractTo(in(QStringLiteral("out")))(d);
         });
         extract();
@@ -600,14 +600,14 @@ TEST_F(Extract, WriteOptionsStartOffAndAreRemembered) {
         ModalScript script;
         script.on<KSelectFolderDlg>("shown on", [](KSelectFolderDlg* d) {
             EXPECT_TRUE(d->originalJpegBox()->isChecked());
-            EXPECT_TRUE(d->straightAlphaBox()->isChecked());
-            d->straightAlphaBox()->setChecked(false);
+            EXPECT_TRUE(d->premultipliedAlphaBox()->isChecked());
+            d->premultipliedAlphaBox()->setChecked(false);
             d->reject();
         });
         extract();
     }
     EXPECT_TRUE(readExtractOptions().originalJpeg);
-    EXPECT_TRUE(readExtractOptions().straightAlpha);
+    EXPECT_TRUE(readExtractOptions().premultipliedAlpha);
 }
 
 TEST_F(Extract, WriteOptionsReachTheWriter) {
@@ -628,7 +628,7 @@ TEST_F(Extract, WriteOptionsReachTheWriter) {
         ModalScript script;
         script.on<KSelectFolderDlg>("folder", [folder, on](KSelectFolderDlg* d) {
             d->originalJpegBox()->setChecked(on);
-            d->straightAlphaBox()->setChecked(on);
+            d->premultipliedAlphaBox()->setChecked(on);
             extractTo(folder)(d);
         });
         extract();

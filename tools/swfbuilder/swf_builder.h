@@ -383,6 +383,14 @@ inline Bytes defineBitsJpeg3Body(std::uint16_t id, const Bytes& jpeg, const Byte
     return w.u16(id).u32(std::uint32_t(jpeg.size())).bytes(jpeg).bytes(zlibAlpha).take();
 }
 
+// DefineBitsJPEG4: as DefineBitsJPEG3 with the 8.8 deblocking value after
+// the offset of the alpha block.
+inline Bytes defineBitsJpeg4Body(std::uint16_t id, const Bytes& image, const Bytes& zlibAlpha,
+                                 std::uint16_t deblocking = 0) {
+    Writer w;
+    return w.u16(id).u32(std::uint32_t(image.size())).u16(deblocking).bytes(image).bytes(zlibAlpha).take();
+}
+
 // SWF ADPCM with `codeBits` (2..5) bits per code, samples interleaved
 // left, right when stereo; one packet per 4096 samples per channel, each
 // starting with the raw sample and step index.

@@ -18,7 +18,10 @@ namespace {
 const QString kPrefsValue = QStringLiteral("Settings/Prefs");
 const QString kRecentGroup = QStringLiteral("Recent File List");
 const QString kOriginalJpegValue = QStringLiteral("Settings/KeepOriginalJpeg");
-const QString kStraightAlphaValue = QStringLiteral("Settings/StraightAlpha");
+const QString kPremultipliedAlphaValue = QStringLiteral("Settings/PremultipliedAlpha");
+// Earlier versions wrote premultiplied PNGs unless this was set; straight
+// alpha is the default now, so the old value has nothing left to say.
+const QString kOldStraightAlphaValue = QStringLiteral("Settings/StraightAlpha");
 
 void putLE(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
@@ -113,14 +116,15 @@ WriteOptions readExtractOptions() {
     const QSettings settings;
     WriteOptions options;
     options.originalJpeg = settings.value(kOriginalJpegValue, 0).toInt() != 0;
-    options.straightAlpha = settings.value(kStraightAlphaValue, 0).toInt() != 0;
+    options.premultipliedAlpha = settings.value(kPremultipliedAlphaValue, 0).toInt() != 0;
     return options;
 }
 
 void writeExtractOptions(const WriteOptions& options) {
     QSettings settings;
     settings.setValue(kOriginalJpegValue, options.originalJpeg ? 1 : 0);
-    settings.setValue(kStraightAlphaValue, options.straightAlpha ? 1 : 0);
+    settings.setValue(kPremultipliedAlphaValue, options.premultipliedAlpha ? 1 : 0);
+    settings.remove(kOldStraightAlphaValue);
 }
 
 void RecentFileList::load() {

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <optional>
 
-#include "reader/picture/image_writers.h"
+#include "reader/picture/png_codec.h"
 
 // The artwork is compiled into this static library; its registration has
 // to be pulled in explicitly.

@@ -63,10 +63,10 @@ KSelectFolderDlg::KSelectFolderDlg(QWidget* parent, const QString& swfPath, bool
 
     originalJpeg_ = new QCheckBox(QStringLiteral("Keep original &JPEG data"), this);
     place(originalJpeg_, 9, 84, 190, 10);
-    straightAlpha_ = new QCheckBox(QStringLiteral("Write s&traight alpha in PNG files"), this);
-    place(straightAlpha_, 9, 97, 190, 10);
+    premultipliedAlpha_ = new QCheckBox(QStringLiteral("Write &premultiplied alpha in PNG files"), this);
+    place(premultipliedAlpha_, 9, 97, 190, 10);
     originalJpeg_->setChecked(options.originalJpeg);
-    straightAlpha_->setChecked(options.straightAlpha);
+    premultipliedAlpha_->setChecked(options.premultipliedAlpha);
 
     extract_ = new QPushButton(QStringLiteral("Extract"), this);
     extract_->setDefault(true);
@@ -112,7 +112,7 @@ void KSelectFolderDlg::showFolder() {
 WriteOptions KSelectFolderDlg::options() const {
     WriteOptions options;
     options.originalJpeg = originalJpeg_->isChecked();
-    options.straightAlpha = straightAlpha_->isChecked();
+    options.premultipliedAlpha = premultipliedAlpha_->isChecked();
     return options;
 }
 

@@ -40,7 +40,7 @@ public:
     QRadioButton* selectedButton() const { return selected_; }
     QRadioButton* allButton() const { return all_; }
     QCheckBox* originalJpegBox() const { return originalJpeg_; }
-    QCheckBox* straightAlphaBox() const { return straightAlpha_; }
+    QCheckBox* premultipliedAlphaBox() const { return premultipliedAlpha_; }
     QPushButton* extractButton() const { return extract_; }
     QPushButton* browseButton() const { return browse_; }
     QPushButton* newFolderButton() const { return newFolder_; }
@@ -61,7 +61,7 @@ private:
     QRadioButton* selected_ = nullptr;
     QRadioButton* all_ = nullptr;
     QCheckBox* originalJpeg_ = nullptr;
-    QCheckBox* straightAlpha_ = nullptr;
+    QCheckBox* premultipliedAlpha_ = nullptr;
     QPushButton* extract_ = nullptr;
     QPushButton* browse_ = nullptr;
     QPushButton* newFolder_ = nullptr;

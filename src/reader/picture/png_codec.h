@@ -1,11 +1,13 @@
-// PNG and JPEG encoders writing a picture to an open stream, and the PNG
-// decoder used for the program's own artwork.
+// PNG through libpng: the encoder that writes pictures to an open stream,
+// and the decoder for PNG data in memory (files inside JPEG tags and the
+// program's own artwork).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "reader/picture/ob_picture.h"
 
@@ -18,15 +20,12 @@ namespace kestrel {
 // stream and removes the partial file.
 bool writePng(const OBPicture& picture, std::FILE* file, int level);
 
-// Writes a progressive JPEG of an RGB (3 components) or Grayscale
-// (1 component) picture. Any other format, or an invalid picture, returns
-// false before a byte is written.
-bool writeJpeg(const OBPicture& picture, std::FILE* file, int quality);
-
 // Decodes a PNG held in memory: palette images become indexed pictures,
 // others RGB, RGBA, Grayscale or Gray+Alpha (16-bit samples are cut to 8).
 // `cancel` may be null. Null on malformed data, running out of memory or
-// cancellation.
-std::unique_ptr<OBPicture> readPng(const std::uint8_t* buffer, std::size_t length, CancelFn cancel, void* context);
+// cancellation; `reason` (may be null) then says why ("PNG: " and the
+// library's message).
+std::unique_ptr<OBPicture> readPng(const std::uint8_t* buffer, std::size_t length, CancelFn cancel, void* context,
+                                   std::string* reason = nullptr);
 
 }  // namespace kestrel

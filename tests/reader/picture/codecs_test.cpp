@@ -1,4 +1,5 @@
-#include "reader/picture/image_writers.h"
+#include "reader/picture/jpeg_codec.h"
+#include "reader/picture/png_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,20 +1,19 @@
-#include "reader/picture/image_writers.h"
+#include "reader/picture/png_codec.h"
 
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <png.h>
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
 
 // Every function below that calls setjmp keeps only plain pointers and
 // values in its frame and hands the real work to a helper, so a long jump
-// out of libpng or libjpeg never skips a destructor and no local can be
-// clobbered.
+// out of libpng never skips a destructor and no local can be clobbered.
 
 namespace kestrel {
 
@@ -22,8 +21,18 @@ namespace {
 
 // ---- PNG, shared ----
 
-// Errors go straight back to the jump buffer; nothing is printed.
-void pngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// Errors go straight back to the jump buffer; nothing is printed. When the
+// error pointer is set, the library's message is kept there.
+struct PngMessage {
+    char text[128];
+};
+
+void pngError(png_structp png, png_const_charp message) {
+    if (auto* kept = static_cast<PngMessage*>(png_get_error_ptr(png)); kept && message) {
+        std::snprintf(kept->text, sizeof kept->text, "%s", message);
+    }
+    png_longjmp(png, 1);
+}
 void pngWarning(png_structp, png_const_charp) {}
 
 // ---- PNG writing ----
@@ -194,81 +203,40 @@ int pictureFormatFor(const PngLayout& layout) {
 
 // Runs on live read structures; the caller destroys them.
 std::unique_ptr<OBPicture> pngDecode(png_structp png, png_infop info, const std::uint8_t* buffer, std::size_t length,
-                                     CancelFn cancel, void* context) {
+                                     CancelFn cancel, void* context, const char** why) {
     PngSource source{buffer, length, 0};
     PngLayout layout{};
+    *why = nullptr;  // a library error leaves its own message
     if (!pngReadLayoutGuarded(png, info, &source, &layout)) return nullptr;
+    *why = "picture too large";
     if (layout.width == 0 || layout.height == 0 || layout.width > INT_MAX || layout.height > INT_MAX) return nullptr;
     const int format = pictureFormatFor(layout);
+    *why = "unsupported layout";
     if (format == 0) return nullptr;
 
     auto picture = OBPicture::create(format, int(layout.width), int(layout.height));
+    *why = "picture too large";
     if (!picture || layout.rowBytes > std::size_t(picture->stride())) return nullptr;
 
     std::vector<png_bytep> rows;
     if (format == kFormatIndexed) {
+        *why = "palette missing";
         if (layout.paletteCount == 0) return nullptr;
         picture->setPalette(layout.paletteCount, layout.palette);
         picture->classifyPaletteKind();
         try {
             rows.resize(std::size_t(picture->height()));
         } catch (const std::bad_alloc&) {
+            *why = "out of memory";
             return nullptr;
         }
         for (int i = 0; i < picture->height(); ++i) rows[std::size_t(i)] = picture->row(picture->height() - 1 - i);
     }
 
+    *why = nullptr;
     const PngRowJob job{picture.get(), rows.empty() ? nullptr : rows.data(), layout.passes, cancel, context};
     if (pngReadRowsGuarded(png, &job) != ReadOutcome::done) return nullptr;
     return picture;
-}
-
-// ---- JPEG writing ----
-
-struct JpegErrorTrap {
-    jpeg_error_mgr manager;  // first, so the library's err pointer is the trap
-    std::jmp_buf jump;
-    int warnings;
-};
-
-void jpegErrorExit(j_common_ptr cinfo) {
-    auto* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
-    std::longjmp(trap->jump, 1);
-}
-
-void jpegEmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) ++reinterpret_cast<JpegErrorTrap*>(cinfo->err)->warnings;
-}
-
-void jpegOutputMessage(j_common_ptr) {}
-
-void jpegCompressAll(jpeg_compress_struct* cinfo, const OBPicture* picture, std::FILE* file, int quality) {
-    jpeg_create_compress(cinfo);
-    jpeg_stdio_dest(cinfo, file);
-    const bool colour = picture->format() == kFormatRGB;
-    cinfo->image_width = JDIMENSION(picture->width());
-    cinfo->image_height = JDIMENSION(picture->height());
-    cinfo->input_components = colour ? 3 : 1;
-    cinfo->in_color_space = colour ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(cinfo);
-    cinfo->density_unit = 0;
-    jpeg_set_quality(cinfo, quality, TRUE);
-    cinfo->optimize_coding = TRUE;
-    cinfo->dct_method = JDCT_ISLOW;
-    jpeg_simple_progression(cinfo);
-    jpeg_start_compress(cinfo, TRUE);
-    while (cinfo->next_scanline < cinfo->image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(picture->row(picture->height() - 1 - int(cinfo->next_scanline)));
-        jpeg_write_scanlines(cinfo, &row, 1);
-    }
-    jpeg_finish_compress(cinfo);
-}
-
-bool jpegCompressGuarded(jpeg_compress_struct* cinfo, JpegErrorTrap* trap, const OBPicture* picture, std::FILE* file,
-                         int quality) {
-    if (setjmp(trap->jump)) return false;
-    jpegCompressAll(cinfo, picture, file, quality);
-    return true;
 }
 
 }  // namespace
@@ -288,31 +256,22 @@ bool writePng(const OBPicture& picture, std::FILE* file, int level) {
     return expanded && pngWritePicture(*expanded, file, level);
 }
 
-bool writeJpeg(const OBPicture& picture, std::FILE* file, int quality) {
-    if (!file || !picture.isValid()) return false;
-    if (picture.format() != kFormatRGB && picture.format() != kFormatGrayscale) return false;
-    jpeg_compress_struct cinfo{};
-    JpegErrorTrap trap{};
-    cinfo.err = jpeg_std_error(&trap.manager);
-    trap.manager.error_exit = jpegErrorExit;
-    trap.manager.emit_message = jpegEmitMessage;
-    trap.manager.output_message = jpegOutputMessage;
-    const bool ok = jpegCompressGuarded(&cinfo, &trap, &picture, file, quality);
-    jpeg_destroy_compress(&cinfo);
-    return ok;
-}
-
-std::unique_ptr<OBPicture> readPng(const std::uint8_t* buffer, std::size_t length, CancelFn cancel, void* context) {
-    if (!buffer || length == 0) return nullptr;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
-    if (!png) return nullptr;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
+std::unique_ptr<OBPicture> readPng(const std::uint8_t* buffer, std::size_t length, CancelFn cancel, void* context,
+                                   std::string* reason) {
+    if (!buffer || length == 0) {
+        if (reason) *reason = "PNG: no data";
         return nullptr;
     }
-    auto picture = pngDecode(png, info, buffer, length, cancel, context);
-    png_destroy_read_struct(&png, &info, nullptr);
+    PngMessage message{};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::unique_ptr<OBPicture> picture;
+    const char* why = "out of memory";
+    if (info) picture = pngDecode(png, info, buffer, length, cancel, context, &why);
+    if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    if (!picture && reason) {
+        *reason = std::string("PNG: ") + (why ? why : message.text[0] ? message.text : "cancelled");
+    }
     return picture;
 }
 
