@@ -129,7 +129,11 @@ void SWFDocument::addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin
         record->tag = origin.tag;
         record->characterId = origin.characterId;
         record->timeline = origin.timeline;
-        record->problems = std::move(origin.problems);
+        // The sound's own problems (a codec that fails) come from the tag at its origin.
+        for (Problem& problem : record->problems) {
+            if (problem.offset == 0) problem.offset = origin.offset;
+        }
+        record->problems.insert(record->problems.end(), origin.problems.begin(), origin.problems.end());
         addResource(std::move(record));
     } catch (const std::bad_alloc&) {}
 }

@@ -90,9 +90,9 @@ TEST(EmbeddedImagesInARealMovie, PngAndGifInJpegTagsDecodeAsLosslessBitmaps) {
         decoded.emplace_back(image.payload->width(), image.payload->height());
     }
     EXPECT_EQ(decoded, expected);
-    // 14 JPEG payloads; the one in CMYK is refused.
-    EXPECT_EQ(jpegs, 13);
-    EXPECT_EQ(doc.count(), 28);
+    // 14 JPEG payloads, the one in CMYK among them.
+    EXPECT_EQ(jpegs, 14);
+    EXPECT_EQ(doc.count(), 29);
 }
 
 }  // namespace

@@ -169,7 +169,7 @@ TEST(SwfDocumentRead, MessagesForEveryResult) {
          "\n  DefineBitsLossless (tag 20) at offset 33: lossless bitmap of width 0"},
         {dir.write("some.swf", SwfFile().tags(someFailed).bytes()), true, kReadSomeFailed,
          "Errors occurred while reading some resources.", MessageIcon::Warning, 1,
-         "\n  DefineBitsLossless (tag 20) at offset 33: image could not be decoded"},
+         "\n  DefineBitsLossless (tag 20) at offset 33: unknown lossless format 9"},
         {notSwfPath, false, kReadNotSwf, "The file " + notSwfPath + " is not a SWF file", MessageIcon::Error, 0, ""},
         {dir.write("cut.swf", cut), true, kReadDamaged, damaged, MessageIcon::Error, 199,
          "\n  Body at offset BODY: zlib stream cut short"},
