@@ -108,6 +108,10 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
     bool overwriteAll = false;
     for (std::size_t step = 0; step < indices.size(); ++step) {
         host.setProgress(int(step));
+        if (host.cancelRequested()) {
+            summary.stopped = summary.cancelled = true;
+            break;
+        }
         const int index = indices[step];
         if (index < 0 || index >= document.count()) continue;
         const SWFRes& record = document.resource(index);
