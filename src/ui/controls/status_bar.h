@@ -10,6 +10,9 @@
 
 namespace kestrel {
 
+// Pane 0's text when nothing else is shown.
+inline constexpr const char* kReadyText = "Ready";
+
 class StatusPane : public QFrame {
     Q_OBJECT
 public:

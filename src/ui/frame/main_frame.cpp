@@ -1,6 +1,7 @@
 #include "ui/frame/main_frame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -85,12 +86,11 @@ void KSMainFrame::createMenus() {
     QMenuBar* bar = menuBar();
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    file->addAction(makeAction(kCmdOpen, QStringLiteral("&Open SWF...\tCtrl+O"), {QKeySequence(Qt::CTRL | Qt::Key_O)}));
-    file->addAction(makeAction(kCmdOpenInternetCache, QStringLiteral("Open &Internet Cache...")));
-    file->addAction(
-        makeAction(kCmdCloseSwf, QStringLiteral("&Close SWF\tCtrl+F4"), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
+    file->addAction(makeAction(kCmdOpen, commandLabel(kCmdOpen), {QKeySequence(Qt::CTRL | Qt::Key_O)}));
+    file->addAction(makeAction(kCmdOpenInternetCache, commandLabel(kCmdOpenInternetCache)));
+    file->addAction(makeAction(kCmdCloseSwf, commandLabel(kCmdCloseSwf), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
     file->addSeparator();
-    file->addAction(makeAction(kCmdLaunchSwf, QStringLiteral("&Launch SWF File")));
+    file->addAction(makeAction(kCmdLaunchSwf, commandLabel(kCmdLaunchSwf)));
     file->addSeparator();
     recentPlaceholder_ = new QAction(QString::fromLatin1(text::kRecentPlaceholder), this);
     recentPlaceholder_->setEnabled(false);
@@ -103,41 +103,52 @@ void KSMainFrame::createMenus() {
         recentActions_.push_back(a);
     }
     file->addSeparator();
-    file->addAction(makeAction(kCmdExit, QStringLiteral("E&xit\tAlt+F4"), {QKeySequence(Qt::ALT | Qt::Key_F4)}));
+    file->addAction(makeAction(kCmdExit, commandLabel(kCmdExit), {QKeySequence(Qt::ALT | Qt::Key_F4)}));
 
     QMenu* actionsMenu = bar->addMenu(QStringLiteral("&Actions"));
-    actionsMenu->addAction(
-        makeAction(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
+    actionsMenu->addAction(makeAction(kCmdExtract, commandLabel(kCmdExtract), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
     // Enter means both Return and the keypad's Enter.
-    actionsMenu->addAction(makeAction(kCmdView, QStringLiteral("&View\tEnter"),
-                                      {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
+    actionsMenu->addAction(
+        makeAction(kCmdView, commandLabel(kCmdView), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
     actionsMenu->addSeparator();
     actionsMenu->addAction(
-        makeAction(kCmdSelectAll, QStringLiteral("Select All\tCtrl+A"), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
-    actionsMenu->addAction(makeAction(kCmdInvertSelection, QStringLiteral("Invert Selection")));
+        makeAction(kCmdSelectAll, commandLabel(kCmdSelectAll), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
+    actionsMenu->addAction(makeAction(kCmdInvertSelection, commandLabel(kCmdInvertSelection)));
     actionsMenu->addSeparator();
-    actionsMenu->addAction(makeAction(kCmdProperties, QStringLiteral("&Properties\tAlt+Enter"),
+    actionsMenu->addAction(makeAction(kCmdProperties, commandLabel(kCmdProperties),
                                       {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}));
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    view->addAction(makeAction(kCmdToggleToolbar, QStringLiteral("&Toolbar")));
-    view->addAction(makeAction(kCmdToggleStatusBar, QStringLiteral("&Status Bar")));
+    view->addAction(makeAction(kCmdToggleToolbar, commandLabel(kCmdToggleToolbar)));
+    view->addAction(makeAction(kCmdToggleStatusBar, commandLabel(kCmdToggleStatusBar)));
     view->addSeparator();
-    view->addAction(makeAction(kCmdLargeIcons, QStringLiteral("&Large Icons")));
-    view->addAction(makeAction(kCmdDetails, QStringLiteral("&Details")));
+    view->addAction(makeAction(kCmdLargeIcons, commandLabel(kCmdLargeIcons)));
+    view->addAction(makeAction(kCmdDetails, commandLabel(kCmdDetails)));
     view->addSeparator();
     QMenu* sort = view->addMenu(QStringLiteral("&Sort"));
-    sort->addAction(makeAction(kCmdSortType, QStringLiteral("by &Type")));
-    sort->addAction(makeAction(kCmdSortFrame, QStringLiteral("by &Frame")));
-    sort->addAction(makeAction(kCmdSortMemory, QStringLiteral("by &Memory")));
-    sort->addAction(makeAction(kCmdSortDimension, QStringLiteral("by &Dimension")));
+    sort->addAction(makeAction(kCmdSortType, commandLabel(kCmdSortType)));
+    sort->addAction(makeAction(kCmdSortFrame, commandLabel(kCmdSortFrame)));
+    sort->addAction(makeAction(kCmdSortMemory, commandLabel(kCmdSortMemory)));
+    sort->addAction(makeAction(kCmdSortDimension, commandLabel(kCmdSortDimension)));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    help->addAction(makeAction(kCmdHelpContents, QStringLiteral("&Contents\tF1"), {QKeySequence(Qt::Key_F1)}));
+    help->addAction(makeAction(kCmdHelpContents, commandLabel(kCmdHelpContents), {QKeySequence(Qt::Key_F1)}));
     help->addSeparator();
-    help->addAction(makeAction(kCmdAbout, QStringLiteral("&About Kestrel...")));
+    help->addAction(makeAction(kCmdAbout, commandLabel(kCmdAbout)));
 
-    for (int id : {kCmdToggleToolbar, kCmdToggleStatusBar, kCmdLargeIcons, kCmdDetails}) action(id)->setCheckable(true);
+    for (int id : {kCmdToggleToolbar, kCmdToggleStatusBar}) action(id)->setCheckable(true);
+    // The view modes and the sort orders are radio items; with no file open
+    // none is checked.
+    for (const std::initializer_list<int> ids :
+         {std::initializer_list<int>{kCmdLargeIcons, kCmdDetails},
+          std::initializer_list<int>{kCmdSortType, kCmdSortFrame, kCmdSortMemory, kCmdSortDimension}}) {
+        auto* group = new QActionGroup(this);
+        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+        for (int id : ids) {
+            action(id)->setCheckable(true);
+            group->addAction(action(id));
+        }
+    }
     for (QMenu* menu : {file, actionsMenu, view, sort, help})
         connect(menu, &QMenu::aboutToShow, this, [this] { updateCommandUI(); });
     connect(file, &QMenu::aboutToShow, this, &KSMainFrame::updateRecentMenu);
@@ -277,7 +288,14 @@ void KSMainFrame::updateTitle() {
     setWindowTitle(title + QStringLiteral(" - ") + path);
 }
 
+void KSMainFrame::showResult(const QString& text) {
+    statusBar_->clearPrompt();
+    setPaneText(0, text);
+    showingResult_ = true;
+}
+
 void KSMainFrame::updateStatusTexts() {
+    showingResult_ = false;
     const KSChildView* child = childView();
     SWFDocument* doc = document();
     if (!child || !doc) {
@@ -333,10 +351,13 @@ void KSMainFrame::dropFiles(const QStringList& names) {
 bool KSMainFrame::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        if (tip.isEmpty())
+        if (tip.isEmpty()) {
             statusBar_->clearPrompt();
-        else
+        } else {
+            // A result lasts until the next prompt; the counts come back after.
+            if (showingResult_ && !statusBar_->showingPrompt()) updateStatusTexts();
             statusBar_->showPrompt(tip);
+        }
         return true;
     }
     return QMainWindow::event(event);
@@ -371,7 +392,7 @@ QStringList localFiles(const QMimeData* mime) {
 // asking for their files would write them, and opening one would close the
 // document in the middle of the drag. A drag from this program has a
 // source; one from another program has none.
-void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+void KSMainFrame::acceptFileDrag(QDropEvent* event) {
     if (event->source()) {
         event->ignore();
         return;
@@ -379,13 +400,9 @@ void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) {
     if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
-void KSMainFrame::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->source()) {
-        event->ignore();
-        return;
-    }
-    if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
+void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) { acceptFileDrag(event); }
+
+void KSMainFrame::dragMoveEvent(QDragMoveEvent* event) { acceptFileDrag(event); }
 
 void KSMainFrame::dropEvent(QDropEvent* event) {
     if (event->source()) {

@@ -7,6 +7,8 @@
 #include <map>
 #include <vector>
 
+#include "ui/frame/commands.h"
+
 namespace kestrel {
 
 class KestrelApp;
@@ -16,11 +18,6 @@ class KSPictView;
 class KSListCtrl;
 class OBCStatusBar;
 class SWFDocument;
-
-struct CommandState {
-    bool enabled = true;
-    bool checked = false;
-};
 
 class KSMainFrame : public QMainWindow {
     Q_OBJECT
@@ -51,6 +48,10 @@ public:
     void updateStatusTexts();
     void setPaneText(int index, const QString& text);
     void setDescription(const QString& text);
+    // Shows the outcome of a command in the message pane until the next
+    // prompt or status update.
+    void showResult(const QString& text);
+    bool showingResult() const { return showingResult_; }
     void updateRecentMenu();
 
     // The file a drop opens: the first ".swf" (any case), else the last.
@@ -66,6 +67,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Takes a drag of files from another program; refuses the list's own.
+    static void acceptFileDrag(QDropEvent* event);
     QAction* makeAction(int id, const QString& text, const QList<QKeySequence>& keys = {});
     void createMenus();
     void createToolBar();
@@ -79,6 +82,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     OBCStatusBar* statusBar_ = nullptr;
     KSMainView* mainView_ = nullptr;
+    bool showingResult_ = false;
 };
 
 }  // namespace kestrel

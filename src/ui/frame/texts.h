@@ -4,7 +4,6 @@
 namespace kestrel::text {
 
 inline constexpr const char* kAppTitle = "Kestrel";
-inline constexpr const char* kReady = "Ready";
 inline constexpr const char* kNone = "None";
 inline constexpr const char* kNoResource = "No resource";
 inline constexpr const char* kResourcesSelected = "%1 resource%2 selected";

@@ -10,12 +10,14 @@
 #include <optional>
 #include <vector>
 
-#include "ui/frame/main_frame.h"
+#include "ui/frame/commands.h"
 
 class QMenu;
 
 namespace kestrel {
 
+class KestrelApp;
+class KSMainFrame;
 class KSListCtrl;
 class OBCPictureList;
 class OBPicture;
@@ -66,6 +68,7 @@ private:
     void selectAll();
     void invertSelection();
     void onItemChanged();
+    void showSortIndicator();
     void onItemActivated(int row);
     void showContextMenu(const QPoint& globalPos, int row);
     // Appends the record's thumbnail to `thumbnails`: its picture scaled
@@ -82,8 +85,5 @@ private:
     bool busy_ = false;
     std::uint64_t generation_ = 0;
 };
-
-// Lets queued window events run (painting, timers) but no user input.
-void processPendingMessages();
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <QResizeEvent>
 
+#include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
 #include "ui/preview/pict_view.h"
 
