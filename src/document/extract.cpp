@@ -106,6 +106,7 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
 
     host.beginProgress(int(indices.size()));
     bool overwriteAll = false;
+    bool skipExisting = false;
     for (std::size_t step = 0; step < indices.size(); ++step) {
         host.setProgress(int(step));
         if (host.cancelRequested()) {
@@ -118,12 +119,13 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
         const std::string path = folder + document.resourceFileName(index, record.number);
 
         if (!overwriteAll && fileExists(path)) {
-            const OverwriteAnswer answer = host.confirmOverwrite(path);
+            const OverwriteAnswer answer = skipExisting ? OverwriteAnswer::No : host.confirmOverwrite(path);
+            if (answer == OverwriteAnswer::NoToAll) skipExisting = true;
             if (answer == OverwriteAnswer::Cancel) {
                 summary.stopped = true;
                 break;
             }
-            if (answer == OverwriteAnswer::No) {
+            if (answer == OverwriteAnswer::No || answer == OverwriteAnswer::NoToAll) {
                 ++summary.skipped;
                 host.resourceDone(index, path, ExtractionHost::Outcome::Skipped);
                 continue;

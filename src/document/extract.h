@@ -16,7 +16,8 @@ enum class OverwriteAnswer {
     Yes,
     All,
     No,
-    Cancel
+    Cancel,
+    NoToAll  // skip this file and every other one that exists
 };
 
 class ExtractionHost {

@@ -20,6 +20,11 @@ public:
     void setText(const QString& text);
     const QString& text() const { return text_; }
     void setIcon(const QPixmap& icon);
+    // A text too long for the pane loses its end (or its middle, for paths)
+    // to "…", never half a letter.
+    void setElideMode(Qt::TextElideMode mode);
+    // The text as the pane draws it at its present width.
+    QString shownText() const;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -27,8 +32,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect textArea() const;
+
     QString text_;
     QPixmap icon_;
+    Qt::TextElideMode elide_ = Qt::ElideRight;
 };
 
 class OBCStatusBar : public QStatusBar {

@@ -32,6 +32,7 @@ public:
         switch (result) {
             case KSFileAlreadyExistsDlg::All: return OverwriteAnswer::All;
             case KSFileAlreadyExistsDlg::No: return OverwriteAnswer::No;
+            case KSFileAlreadyExistsDlg::NoToAll: return OverwriteAnswer::NoToAll;
             case KSFileAlreadyExistsDlg::Cancel: return OverwriteAnswer::Cancel;
             default: return OverwriteAnswer::Yes;
         }

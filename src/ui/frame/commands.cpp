@@ -11,8 +11,8 @@ QString commandLabel(int id) {
         case kCmdExit: return QStringLiteral("E&xit\tAlt+F4");
         case kCmdExtract: return QStringLiteral("&Extract\tCtrl+E");
         case kCmdView: return QStringLiteral("&View\tEnter");
-        case kCmdSelectAll: return QStringLiteral("Select All\tCtrl+A");
-        case kCmdInvertSelection: return QStringLiteral("Invert Selection");
+        case kCmdSelectAll: return QStringLiteral("Select &All\tCtrl+A");
+        case kCmdInvertSelection: return QStringLiteral("&Invert Selection");
         case kCmdProperties: return QStringLiteral("&Properties\tAlt+Enter");
         case kCmdToggleToolbar: return QStringLiteral("&Toolbar");
         case kCmdToggleStatusBar: return QStringLiteral("&Status Bar");

@@ -125,7 +125,7 @@ void KSMainFrame::createMenus() {
     view->addAction(makeAction(kCmdLargeIcons, commandLabel(kCmdLargeIcons)));
     view->addAction(makeAction(kCmdDetails, commandLabel(kCmdDetails)));
     view->addSeparator();
-    QMenu* sort = view->addMenu(QStringLiteral("&Sort"));
+    QMenu* sort = view->addMenu(QStringLiteral("S&ort"));
     sort->addAction(makeAction(kCmdSortType, commandLabel(kCmdSortType)));
     sort->addAction(makeAction(kCmdSortFrame, commandLabel(kCmdSortFrame)));
     sort->addAction(makeAction(kCmdSortMemory, commandLabel(kCmdSortMemory)));
@@ -205,6 +205,9 @@ void KSMainFrame::createStatusBar() {
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     setStatusBar(statusBar_);
     statusBar_->pane(0)->setIcon(QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kIcon16))));
+    // The description pane mostly shows the movie's path: its file name
+    // stays in sight.
+    statusBar_->pane(kDescriptionPane)->setElideMode(Qt::ElideMiddle);
 }
 
 void KSMainFrame::onCommand(int id) {

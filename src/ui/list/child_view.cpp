@@ -331,11 +331,11 @@ void KSChildView::openInternetCache() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     // A file browser asked for a missing folder opens nothing at all.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    openOnDesktop(frame_, folder);
 }
 
 void KSChildView::launch() {
-    if (!path_.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(path_));
+    if (!path_.isEmpty()) openOnDesktop(frame_, path_);
 }
 
 void KSChildView::view() {

@@ -118,7 +118,8 @@ void KSPictView::paintPanel(QPainter& painter) {
 
     painter.setFont(headingFont_);
     const QFontMetrics headingMetrics(headingFont_);
-    const QString name = shortenText(headingMetrics, QFileInfo(child->path()).fileName(), width() - 34);
+    // A long name keeps its start and its end.
+    const QString name = headingMetrics.elidedText(QFileInfo(child->path()).fileName(), Qt::ElideMiddle, width() - 34);
     painter.drawText(
         QRect(kLeft, kHeadingBottom - headingMetrics.height(), std::max(width() - kLeft, 0), headingMetrics.height()),
         Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, name);
