@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -16,15 +17,18 @@
 #include <set>
 
 #include "document/swf_document.h"
+#include "preview_test_support.h"
 #include "test_support.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/status_bar.h"
 #include "ui/dialogs/file_exists_dlg.h"
+#include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
 #include "ui/preview/pict_view.h"
 #include "ui/preview/play_button.h"
+#include "ui/preview/view_image.h"
 #include "ui_test_support.h"
 
 namespace kestrel {
@@ -136,6 +140,25 @@ TEST_F(Manners, OverwriteQuestionOffersNoToAllAndShowsAQuestionIcon) {
         const int amp = int(button->text().indexOf(QLatin1Char('&')));
         if (amp >= 0) EXPECT_TRUE(keys.insert(button->text().at(amp + 1).toLower()).second);
     }
+}
+
+TEST_F(Manners, PreviewOpenedFromTheKeyboardComesUpOverTheWindow) {
+    start({test::demoFile()});
+    frame().setGeometry(QRect(20, 20, 420, 360));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint far(screen.right() - 5, screen.bottom() - 5);
+    QCursor::setPos(far);
+    if (QCursor::pos() != far) GTEST_SKIP() << "the platform cannot move the pointer";
+    ASSERT_FALSE(frame().frameGeometry().contains(far));
+    test::selectOnly(*frame().listCtrl(), 0);
+    QRect placed;
+    const test::ModalRun run = test::runPreview<KSViewImage>([this] { frame().onCommand(kCmdView); },
+                                                             [&placed](KSViewImage& preview) {
+                                                                 placed = preview.geometry();
+                                                                 preview.close();
+                                                             });
+    ASSERT_TRUE(run.opened);
+    EXPECT_TRUE(placed.intersects(frame().frameGeometry())) << placed.x() << "," << placed.y();
 }
 
 }  // namespace

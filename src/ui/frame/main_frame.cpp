@@ -164,7 +164,6 @@ void KSMainFrame::createToolBar() {
     addToolBar(Qt::TopToolBarArea, toolBar_);
 
     const QImage normal = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbar));
-    const QImage disabled = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbarDisabled));
     struct Button {
         int id;
         int image;
@@ -181,9 +180,10 @@ void KSMainFrame::createToolBar() {
             continue;
         }
         QAction* a = action(b.id);
+        // Disabled buttons show the style's disabled rendering of the same
+        // picture.
         QIcon icon;
         icon.addPixmap(artwork::cell(normal, b.image, 23), QIcon::Normal);
-        icon.addPixmap(artwork::cell(disabled, b.image, 23), QIcon::Disabled);
         a->setIcon(icon);
         a->setIconText(QString::fromLatin1(b.text));
         toolBar_->addAction(a);

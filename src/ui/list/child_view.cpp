@@ -1,6 +1,8 @@
 #include "ui/list/child_view.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
@@ -343,11 +345,12 @@ void KSChildView::view() {
     const std::vector<int> selected = list_->selectedIndices();
     if (selected.size() != 1 || selected.front() >= document_->count()) return;
     const SWFRes& record = document_->resource(selected.front());
+    const std::optional<QPoint> anchor = previewAnchor(selected.front());
     if (const auto* image = dynamic_cast<const SWFImage*>(&record)) {
-        KSViewImage preview(*image, frame_);
+        KSViewImage preview(*image, frame_, anchor);
         preview.exec();
     } else if (const auto* sound = dynamic_cast<const SWFSound*>(&record)) {
-        KSViewSound preview(*sound, frame_);
+        KSViewSound preview(*sound, frame_, anchor);
         preview.exec();
     }
 }
@@ -387,7 +390,21 @@ void KSChildView::onItemChanged() {
 
 void KSChildView::onItemActivated(int) {
     frame_->updateStatusTexts();
+    activatedByMouse_ = true;
     if (document_) frame_->onCommand(kCmdView);
+    activatedByMouse_ = false;
+}
+
+std::optional<QPoint> KSChildView::previewAnchor(int row) const {
+    // A double click in the window: the preview comes up under the pointer.
+    if (activatedByMouse_ && frame_->frameGeometry().contains(QCursor::pos())) return std::nullopt;
+    // From the keyboard, a menu or the toolbar: over the item when it can be
+    // seen, else over the middle of the window.
+    const QAbstractItemView* view = list_->currentView();
+    const QRect item = list_->itemRect(row);
+    if (item.isValid() && view->viewport()->rect().contains(item.center()))
+        return view->viewport()->mapToGlobal(item.center());
+    return frame_->mapToGlobal(frame_->rect().center());
 }
 
 std::unique_ptr<QMenu> KSChildView::buildContextMenu(int row) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -70,6 +71,8 @@ private:
     void onItemChanged();
     void showSortIndicator();
     void onItemActivated(int row);
+    // Where a preview of `row` opens; null for the pointer.
+    std::optional<QPoint> previewAnchor(int row) const;
     void showContextMenu(const QPoint& globalPos, int row);
     // Appends the record's thumbnail to `thumbnails`: its picture scaled
     // (cached in the record) for an image, `soundPicture` for a sound.
@@ -83,6 +86,7 @@ private:
     int viewMode_ = 0;
     int sortKey_ = 1;
     bool busy_ = false;
+    bool activatedByMouse_ = false;
     std::uint64_t generation_ = 0;
 };
 
