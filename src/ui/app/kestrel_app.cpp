@@ -17,7 +17,7 @@
 #include "ui/controls/wnd_placement.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/frame/main_frame.h"
-#include "ui/frame/texts.h"
+#include "ui/controls/texts.h"
 
 #ifndef KESTREL_DOC_DIR
 #define KESTREL_DOC_DIR ""

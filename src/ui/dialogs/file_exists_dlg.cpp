@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "document/extract.h"
-#include "ui/frame/texts.h"
+#include "ui/controls/texts.h"
 
 namespace kestrel {
 

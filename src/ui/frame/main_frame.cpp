@@ -20,9 +20,9 @@
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/status_bar.h"
+#include "ui/controls/texts.h"
 #include "ui/controls/wnd_placement.h"
 #include "ui/frame/commands.h"
-#include "ui/frame/texts.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
 #include "ui/list/main_view.h"
@@ -64,6 +64,18 @@ KSChildView* KSMainFrame::childView() const { return mainView_ ? mainView_->chil
 KSPictView* KSMainFrame::pictView() const { return mainView_ ? mainView_->pictView() : nullptr; }
 SWFDocument* KSMainFrame::document() const { return childView() ? childView()->document() : nullptr; }
 KSListCtrl* KSMainFrame::listCtrl() const { return childView() ? childView()->listCtrl() : nullptr; }
+
+const SWFDocument* KSMainFrame::panelDocument() const { return document(); }
+QString KSMainFrame::panelPath() const { return childView() ? childView()->path() : QString(); }
+int KSMainFrame::panelItemCount() const { return listCtrl() ? listCtrl()->itemCount() : 0; }
+int KSMainFrame::panelFocusedItem() const { return listCtrl() ? listCtrl()->focusedItem() : -1; }
+const QPixmap* KSMainFrame::panelSmallIcon(int index) const {
+    return listCtrl() ? listCtrl()->smallIcon(index) : nullptr;
+}
+const QPixmap* KSMainFrame::panelLargeIcon(int index) const {
+    return listCtrl() ? listCtrl()->largeIcon(index) : nullptr;
+}
+void KSMainFrame::panelPlay() { onCommand(kCmdView); }
 
 QAction* KSMainFrame::action(int id) const {
     const auto it = actions_.find(id);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/frame/commands.h"
+#include "ui/preview/pict_view.h"
 
 namespace kestrel {
 
@@ -19,7 +20,7 @@ class KSListCtrl;
 class OBCStatusBar;
 class SWFDocument;
 
-class KSMainFrame : public QMainWindow {
+class KSMainFrame : public QMainWindow, public PictViewSource {
     Q_OBJECT
 public:
     explicit KSMainFrame(KestrelApp* app);
@@ -58,6 +59,15 @@ public:
     static QString chooseDroppedFile(const QStringList& names);
     // Opens the chosen file of a drop after the drop event has returned.
     void dropFiles(const QStringList& names);
+
+    // PictViewSource
+    const SWFDocument* panelDocument() const override;
+    QString panelPath() const override;
+    int panelItemCount() const override;
+    int panelFocusedItem() const override;
+    const QPixmap* panelSmallIcon(int index) const override;
+    const QPixmap* panelLargeIcon(int index) const override;
+    void panelPlay() override;
 
 protected:
     bool event(QEvent* event) override;

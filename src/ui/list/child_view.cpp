@@ -26,7 +26,7 @@
 #include "ui/dialogs/read_progress.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
-#include "ui/frame/texts.h"
+#include "ui/controls/texts.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
 #include "ui/preview/display_bitmap.h"
