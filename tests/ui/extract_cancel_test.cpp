@@ -146,6 +146,19 @@ TEST_F(ExtractCancel, ResultStaysUntilTheNextPrompt) {
     test::pump();
     EXPECT_EQ(paneText(0), result);
 
+    // The next extraction starts without the old news.
+    bool sawOldResult = true;
+    {
+        test::ModalScript script;
+        script.on<KSelectFolderDlg>("again", [&](KSelectFolderDlg* dialog) {
+            sawOldResult = paneText(0) == result;
+            dialog->reject();
+        });
+        frame().action(kCmdExtract)->trigger();
+    }
+    EXPECT_FALSE(sawOldResult);
+    frame().showResult(result);
+
     QStatusTipEvent tip(QStringLiteral("Opens a movie"));
     QCoreApplication::sendEvent(&frame(), &tip);
     EXPECT_EQ(frame().statusBarPanes()->pane(0)->text(), QStringLiteral("Opens a movie"));

@@ -21,12 +21,12 @@
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
+#include "ui/controls/texts.h"
 #include "ui/dialogs/extraction.h"
 #include "ui/dialogs/properties_dlg.h"
 #include "ui/dialogs/read_progress.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
-#include "ui/controls/texts.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
 #include "ui/preview/display_bitmap.h"
@@ -367,6 +367,8 @@ void KSChildView::extract() {
     if (!document_ || busy_) return;
     // While the files are written nothing may open or close a document.
     busy_ = true;
+    // The outcome of an earlier extraction is no longer news.
+    if (frame_->showingResult()) frame_->updateStatusTexts();
     const std::optional<QString> result = extractResources(*frame_, *document_, path_, list_->selectedIndices());
     busy_ = false;
     if (result) frame_->showResult(*result);
