@@ -14,10 +14,10 @@
 #include "ui/controls/control_library.h"
 #include "ui/controls/locale.h"
 #include "ui/controls/message_box.h"
+#include "ui/controls/texts.h"
 #include "ui/controls/wnd_placement.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/frame/main_frame.h"
-#include "ui/controls/texts.h"
 
 #ifndef KESTREL_DOC_DIR
 #define KESTREL_DOC_DIR ""
@@ -97,8 +97,8 @@ bool KestrelApp::initInstance(const QStringList& arguments) {
 }
 
 int KestrelApp::exitInstance() {
-    // The window goes first: its list pane writes the view mode and the
-    // sort key into the settings record as it is destroyed.
+    // The window goes first: it writes the view mode and the sort key into
+    // the settings record as it is destroyed.
     mainFrame_.reset();
     AudioShutdown();
     if (settingsLoaded_) writeSettings(settings_);

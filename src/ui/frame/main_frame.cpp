@@ -44,7 +44,7 @@ KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
     createMenus();
     createToolBar();
     createStatusBar();
-    mainView_ = new KSMainView(this);
+    mainView_ = new KSMainView(this, this, this);
     mainView_->setObjectName(QStringLiteral("mainView"));
     setCentralWidget(mainView_);
 
@@ -58,7 +58,22 @@ KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
     updateCommandUI();
 }
 
-KSMainFrame::~KSMainFrame() = default;
+KSMainFrame::~KSMainFrame() {
+    // The list's view mode and sort key outlive the window.
+    if (const KSChildView* child = childView()) {
+        SettingsRecord& settings = app_->settings();
+        settings.viewMode = child->viewMode();
+        settings.sortKey = child->sortKey();
+    }
+}
+
+void KSMainFrame::addRecentFile(const QString& path) {
+    app_->recentFiles().add(path);
+    updateRecentMenu();
+}
+
+int KSMainFrame::initialViewMode() const { return app_->settings().viewMode; }
+int KSMainFrame::initialSortKey() const { return app_->settings().sortKey; }
 
 KSChildView* KSMainFrame::childView() const { return mainView_ ? mainView_->childView() : nullptr; }
 KSPictView* KSMainFrame::pictView() const { return mainView_ ? mainView_->pictView() : nullptr; }

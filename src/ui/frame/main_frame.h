@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/frame/commands.h"
+#include "ui/list/list_host.h"
 #include "ui/preview/pict_view.h"
 
 namespace kestrel {
@@ -20,7 +21,7 @@ class KSListCtrl;
 class OBCStatusBar;
 class SWFDocument;
 
-class KSMainFrame : public QMainWindow, public PictViewSource {
+class KSMainFrame : public QMainWindow, public PictViewSource, public ListHost {
     Q_OBJECT
 public:
     explicit KSMainFrame(KestrelApp* app);
@@ -29,7 +30,7 @@ public:
     KestrelApp* app() const { return app_; }
     KSMainView* mainView() const { return mainView_; }
     KSChildView* childView() const;
-    KSPictView* pictView() const;
+    KSPictView* pictView() const override;
     SWFDocument* document() const;
     KSListCtrl* listCtrl() const;
     OBCStatusBar* statusBarPanes() const { return statusBar_; }
@@ -39,26 +40,32 @@ public:
     QAction* action(int id) const;
     // Runs a command: the list pane first, then the frame and the
     // application.
-    void onCommand(int id);
+    void onCommand(int id) override;
     // Decides enabling and checks of every command.
-    void updateCommandUI();
+    void updateCommandUI() override;
     CommandState commandState(int id) const;
 
     SWFDocument* openFile(const QString& path);
-    void updateTitle();
-    void updateStatusTexts();
+    void updateTitle() override;
+    void updateStatusTexts() override;
     void setPaneText(int index, const QString& text);
-    void setDescription(const QString& text);
+    void setDescription(const QString& text) override;
     // Shows the outcome of a command in the message pane until the next
     // prompt or status update.
-    void showResult(const QString& text);
-    bool showingResult() const { return showingResult_; }
+    void showResult(const QString& text) override;
+    bool showingResult() const override { return showingResult_; }
     void updateRecentMenu();
 
     // The file a drop opens: the first ".swf" (any case), else the last.
     static QString chooseDroppedFile(const QStringList& names);
     // Opens the chosen file of a drop after the drop event has returned.
     void dropFiles(const QStringList& names);
+
+    // ListHost
+    QMainWindow* hostWindow() override { return this; }
+    void addRecentFile(const QString& path) override;
+    int initialViewMode() const override;
+    int initialSortKey() const override;
 
     // PictViewSource
     const SWFDocument* panelDocument() const override;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QStandardPaths>
@@ -18,7 +19,6 @@
 #include <unordered_map>
 
 #include "document/swf_document.h"
-#include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
 #include "ui/controls/texts.h"
@@ -26,9 +26,9 @@
 #include "ui/dialogs/properties_dlg.h"
 #include "ui/dialogs/read_progress.h"
 #include "ui/frame/commands.h"
-#include "ui/frame/main_frame.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
+#include "ui/list/list_host.h"
 #include "ui/preview/display_bitmap.h"
 #include "ui/preview/pict_view.h"
 #include "ui/preview/picture_list.h"
@@ -61,7 +61,7 @@ private:
 
 }  // namespace
 
-KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent), frame_(frame), app_(frame->app()) {
+KSChildView::KSChildView(ListHost* frame, QWidget* parent) : QWidget(parent), frame_(frame) {
     list_ = new KSListCtrl(this);
     list_->setObjectName(QStringLiteral("listCtrl"));
     auto* layout = new QVBoxLayout(this);
@@ -69,9 +69,8 @@ KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent),
     layout->addWidget(list_);
     setFocusProxy(list_);
 
-    const SettingsRecord& settings = app_->settings();
-    viewMode_ = settings.viewMode == 1 ? 1 : 0;
-    sortKey_ = settings.sortKey;
+    viewMode_ = frame_->initialViewMode() == 1 ? 1 : 0;
+    sortKey_ = frame_->initialSortKey();
     list_->setViewMode(viewMode_);
 
     connect(list_, &KSListCtrl::itemChanged, this, &KSChildView::onItemChanged);
@@ -90,11 +89,8 @@ KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent),
 
 KSChildView::~KSChildView() {
     // The frame and the picture panel are already going: nothing may reach
-    // them from here on.
+    // them from here on. (The frame keeps the view mode and sort key.)
     disconnect(list_, nullptr, this, nullptr);
-    SettingsRecord& settings = app_->settings();
-    settings.viewMode = viewMode_;
-    settings.sortKey = sortKey_;
     list_->fill(nullptr);
 }
 
@@ -102,8 +98,8 @@ SWFDocument* KSChildView::open(const QString& path) {
     if (busy_) return nullptr;
     // A folder is no movie: refused before the open one is closed.
     if (QFileInfo(path).isDir()) {
-        MessageBoxSink(frame_).show((path + QStringLiteral(" is a folder, not an SWF movie.")).toStdString(),
-                                    MessageIcon::Error, MessageButtons::Ok);
+        MessageBoxSink(window()).show((path + QStringLiteral(" is a folder, not an SWF movie.")).toStdString(),
+                                      MessageIcon::Error, MessageButtons::Ok);
         return nullptr;
     }
     processPendingMessages();
@@ -114,11 +110,11 @@ SWFDocument* KSChildView::open(const QString& path) {
     const WaitCursor wait;
     // The new file's name and the bar show before the first byte is read;
     // Escape or the Cancel button stop the read.
-    KSReadProgress progress(frame_);
+    KSReadProgress progress(frame_->hostWindow());
     const bool withProgress = progress.create(QStringLiteral("Reading ") + QFileInfo(path).fileName(), true);
 
     auto document = std::make_unique<SWFDocument>();
-    ReadMessages messages(frame_, progress);
+    ReadMessages messages(window(), progress);
     if (!document->readFile(nativePath(path), withProgress ? &progress : nullptr, &messages)) {
         document.reset();
         onCommand(kCmdCloseSwf);
@@ -211,8 +207,7 @@ void KSChildView::buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, con
 
 void KSChildView::close() {
     if (!path_.isEmpty()) {
-        app_->recentFiles().add(path_);
-        frame_->updateRecentMenu();
+        frame_->addRecentFile(path_);
     }
     path_.clear();
     list_->fill(nullptr);
@@ -324,8 +319,8 @@ std::optional<CommandState> KSChildView::commandState(int id) const {
 }
 
 void KSChildView::openDialog() {
-    const QString path =
-        QFileDialog::getOpenFileName(frame_, QStringLiteral("Open"), QString(), QString::fromLatin1(text::kOpenFilter));
+    const QString path = QFileDialog::getOpenFileName(window(), QStringLiteral("Open"), QString(),
+                                                      QString::fromLatin1(text::kOpenFilter));
     if (!path.isEmpty()) open(path);
 }
 
@@ -333,11 +328,11 @@ void KSChildView::openInternetCache() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     // A file browser asked for a missing folder opens nothing at all.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
-    openOnDesktop(frame_, folder);
+    openOnDesktop(window(), folder);
 }
 
 void KSChildView::launch() {
-    if (!path_.isEmpty()) openOnDesktop(frame_, path_);
+    if (!path_.isEmpty()) openOnDesktop(window(), path_);
 }
 
 void KSChildView::view() {
@@ -347,10 +342,10 @@ void KSChildView::view() {
     const SWFRes& record = document_->resource(selected.front());
     const std::optional<QPoint> anchor = previewAnchor(selected.front());
     if (const auto* image = dynamic_cast<const SWFImage*>(&record)) {
-        KSViewImage preview(*image, frame_, anchor);
+        KSViewImage preview(*image, window(), anchor);
         preview.exec();
     } else if (const auto* sound = dynamic_cast<const SWFSound*>(&record)) {
-        KSViewSound preview(*sound, frame_, anchor);
+        KSViewSound preview(*sound, window(), anchor);
         preview.exec();
     }
 }
@@ -359,7 +354,7 @@ void KSChildView::properties() {
     if (!document_) return;
     const std::vector<int> selected = list_->selectedIndices();
     if (selected.size() != 1 || selected.front() >= document_->count()) return;
-    KSPropertiesDlg dialog(document_->resource(selected.front()), frame_);
+    KSPropertiesDlg dialog(document_->resource(selected.front()), window());
     dialog.exec();
 }
 
@@ -369,7 +364,8 @@ void KSChildView::extract() {
     busy_ = true;
     // The outcome of an earlier extraction is no longer news.
     if (frame_->showingResult()) frame_->updateStatusTexts();
-    const std::optional<QString> result = extractResources(*frame_, *document_, path_, list_->selectedIndices());
+    const std::optional<QString> result =
+        extractResources(*frame_->hostWindow(), *document_, path_, list_->selectedIndices());
     busy_ = false;
     if (result) frame_->showResult(*result);
 }
@@ -399,14 +395,14 @@ void KSChildView::onItemActivated(int) {
 
 std::optional<QPoint> KSChildView::previewAnchor(int row) const {
     // A double click in the window: the preview comes up under the pointer.
-    if (activatedByMouse_ && frame_->frameGeometry().contains(QCursor::pos())) return std::nullopt;
+    if (activatedByMouse_ && window()->frameGeometry().contains(QCursor::pos())) return std::nullopt;
     // From the keyboard, a menu or the toolbar: over the item when it can be
     // seen, else over the middle of the window.
     const QAbstractItemView* view = list_->currentView();
     const QRect item = list_->itemRect(row);
     if (item.isValid() && view->viewport()->rect().contains(item.center()))
         return view->viewport()->mapToGlobal(item.center());
-    return frame_->mapToGlobal(frame_->rect().center());
+    return window()->mapToGlobal(window()->rect().center());
 }
 
 std::unique_ptr<QMenu> KSChildView::buildContextMenu(int row) {

@@ -17,8 +17,7 @@ class QMenu;
 
 namespace kestrel {
 
-class KestrelApp;
-class KSMainFrame;
+class ListHost;
 class KSListCtrl;
 class OBCPictureList;
 class OBPicture;
@@ -28,7 +27,7 @@ class SWFRes;
 class KSChildView : public QWidget {
     Q_OBJECT
 public:
-    KSChildView(KSMainFrame* frame, QWidget* parent);
+    KSChildView(ListHost* frame, QWidget* parent);
     ~KSChildView() override;
 
     // Closes any open file, then reads `path`; null when it was not
@@ -78,8 +77,7 @@ private:
     // (cached in the record) for an image, `soundPicture` for a sound.
     static void buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture);
 
-    KSMainFrame* frame_;
-    KestrelApp* app_;
+    ListHost* frame_;
     KSListCtrl* list_;
     QString path_;
     std::unique_ptr<SWFDocument> document_;
