@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -18,10 +19,12 @@
 
 #include "document/swf_document.h"
 #include "preview_test_support.h"
+#include "swfbuilder/swf_builder.h"
 #include "test_support.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/status_bar.h"
 #include "ui/dialogs/file_exists_dlg.h"
+#include "ui/dialogs/properties_dlg.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
 #include "ui/list/child_view.h"
@@ -72,6 +75,34 @@ TEST_F(Manners, NarrowWindowElidesThePathInTheMiddleAndTheCountAtTheEnd) {
         const StatusPane* pane = bar.pane(i);
         EXPECT_LE(pane->fontMetrics().horizontalAdvance(pane->shownText()), pane->contentsRect().width()) << i;
     }
+}
+
+TEST_F(Manners, PropertiesFieldsShowTheirWholeTexts) {
+    // A large noisy picture: "NNNNNNN bytes (NNNN KB uncompressed)".
+    test::TempDir dir;
+    std::vector<std::uint32_t> pixels(1000 * 1000);
+    std::uint32_t seed = 3;
+    for (std::uint32_t& p : pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        p = seed | 0xFFu;
+    }
+    swfbuilder::Tags tags;
+    test::addLossless(tags, 1, 1000, 1000, pixels, true);
+    tags.showFrame().end();
+    start({QString::fromStdString(dir.write("big.swf", swfbuilder::SwfFile().tags(tags).bytes()))});
+    ASSERT_TRUE(frame().document());
+    KSPropertiesDlg dialog(frame().document()->resource(0), &frame());
+    const QString size = dialog.fieldText(KSPropertiesDlg::kSize);
+    ASSERT_TRUE(size.contains(QStringLiteral("KB uncompressed"))) << size.toStdString();
+    for (int id : {KSPropertiesDlg::kTitle, KSPropertiesDlg::kEncoding, KSPropertiesDlg::kType, KSPropertiesDlg::kFrame,
+                   KSPropertiesDlg::kSize, KSPropertiesDlg::kDimension}) {
+        const QLineEdit* edit = dialog.field(id);
+        ASSERT_TRUE(edit);
+        EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance(edit->text()) + 8) << edit->text().toStdString();
+        EXPECT_TRUE(dialog.rect().contains(edit->geometry()));
+    }
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        EXPECT_TRUE(dialog.rect().contains(button->geometry()));
 }
 
 TEST_F(Manners, AccessKeysAreUniqueWithinEachMenu) {
