@@ -28,6 +28,12 @@ QString commandLabel(int id) {
     }
 }
 
+QString recentFileMenuText(int index, const QString& path) {
+    QString name = path;
+    name.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
+}
+
 QString commandPrompt(int id) {
     if (id >= kCmdRecentFirst && id <= kCmdRecentFirst + 15) return QStringLiteral("Open this document");
     switch (id) {

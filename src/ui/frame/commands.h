@@ -42,6 +42,10 @@ struct CommandState {
 // fixed label (recent files).
 QString commandLabel(int id);
 
+// Menu text of recent-file entry `index`: "&N name" with every "&" of the
+// name doubled.
+QString recentFileMenuText(int index, const QString& path);
+
 // The prompt string of a command: the status-line text, then "\n" and the
 // tooltip when there is one. Empty for an unknown id.
 QString commandPrompt(int id);

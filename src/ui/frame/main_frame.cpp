@@ -17,7 +17,6 @@
 #include <algorithm>
 
 #include "document/swf_document.h"
-#include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/status_bar.h"
 #include "ui/controls/texts.h"
@@ -36,7 +35,7 @@ constexpr int kDescriptionPane = 1;
 
 }  // namespace
 
-KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
+KSMainFrame::KSMainFrame(FrameHost* app) : app_(app) {
     setWindowTitle(QString::fromLatin1(text::kAppTitle));
     setWindowIcon(artwork::programIcon());
     resize(710, 520);
@@ -48,9 +47,8 @@ KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
     mainView_->setObjectName(QStringLiteral("mainView"));
     setCentralWidget(mainView_);
 
-    const SettingsRecord& settings = app_->settings();
-    if (!settings.statusBar) statusBar_->hide();
-    if (!settings.toolbar) toolBar_->hide();
+    if (!app_->statusBarShown()) statusBar_->hide();
+    if (!app_->toolbarShown()) toolBar_->hide();
     setFocusProxy(mainView_);
 
     updateRecentMenu();
@@ -60,20 +58,16 @@ KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
 
 KSMainFrame::~KSMainFrame() {
     // The list's view mode and sort key outlive the window.
-    if (const KSChildView* child = childView()) {
-        SettingsRecord& settings = app_->settings();
-        settings.viewMode = child->viewMode();
-        settings.sortKey = child->sortKey();
-    }
+    if (const KSChildView* child = childView()) app_->setListState(child->viewMode(), child->sortKey());
 }
 
 void KSMainFrame::addRecentFile(const QString& path) {
-    app_->recentFiles().add(path);
+    app_->addRecentFile(path);
     updateRecentMenu();
 }
 
-int KSMainFrame::initialViewMode() const { return app_->settings().viewMode; }
-int KSMainFrame::initialSortKey() const { return app_->settings().sortKey; }
+int KSMainFrame::initialViewMode() const { return app_->listViewMode(); }
+int KSMainFrame::initialSortKey() const { return app_->listSortKey(); }
 
 KSChildView* KSMainFrame::childView() const { return mainView_ ? mainView_->childView() : nullptr; }
 KSPictView* KSMainFrame::pictView() const { return mainView_ ? mainView_->pictView() : nullptr; }
@@ -122,7 +116,7 @@ void KSMainFrame::createMenus() {
     recentPlaceholder_ = new QAction(QString::fromLatin1(text::kRecentPlaceholder), this);
     recentPlaceholder_->setEnabled(false);
     file->addAction(recentPlaceholder_);
-    for (int i = 0; i < app_->recentFiles().capacity(); ++i) {
+    for (int i = 0; i < app_->recentFileCapacity(); ++i) {
         const int id = kCmdRecentFirst + i;
         QAction* a = makeAction(id, QString());
         a->setVisible(false);
@@ -266,7 +260,7 @@ CommandState KSMainFrame::commandState(int id) const {
         if (const auto state = child->commandState(id)) return *state;
     }
     if (id >= kCmdRecentFirst && id <= kCmdRecentLast)
-        return {id - kCmdRecentFirst < app_->recentFiles().entries().size(), false};
+        return {id - kCmdRecentFirst < app_->recentFileEntries().size(), false};
     switch (id) {
         case kCmdToggleToolbar: return {true, !toolBar_->isHidden()};
         case kCmdToggleStatusBar: return {true, !statusBar_->isHidden()};
@@ -283,14 +277,14 @@ void KSMainFrame::updateCommandUI() {
 }
 
 void KSMainFrame::updateRecentMenu() {
-    const QStringList& entries = app_->recentFiles().entries();
+    const QStringList& entries = app_->recentFileEntries();
     recentPlaceholder_->setVisible(entries.isEmpty());
     const QFontMetrics metrics(menuBar()->font());
     for (std::size_t i = 0; i < recentActions_.size(); ++i) {
         QAction* a = recentActions_[i];
         if (int(i) < entries.size()) {
             const QString shown = metrics.elidedText(entries[int(i)], Qt::ElideMiddle, 480);
-            a->setText(RecentFileList::menuText(int(i), shown));
+            a->setText(recentFileMenuText(int(i), shown));
             a->setVisible(true);
         } else {
             a->setVisible(false);
@@ -400,8 +394,7 @@ void KSMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     OBWndPlacement().save(kSettingsKey, this);
-    app_->settings().toolbar = toolBar_->isHidden() ? 0 : 1;
-    app_->settings().statusBar = statusBar_->isHidden() ? 0 : 1;
+    app_->setBarsShown(!toolBar_->isHidden(), !statusBar_->isHidden());
     onCommand(kCmdCloseSwf);
     event->accept();
 }

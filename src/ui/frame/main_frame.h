@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "ui/frame/commands.h"
+#include "ui/frame/frame_host.h"
 #include "ui/list/list_host.h"
 #include "ui/preview/pict_view.h"
 
 namespace kestrel {
 
-class KestrelApp;
 class KSMainView;
 class KSChildView;
 class KSPictView;
@@ -24,10 +24,9 @@ class SWFDocument;
 class KSMainFrame : public QMainWindow, public PictViewSource, public ListHost {
     Q_OBJECT
 public:
-    explicit KSMainFrame(KestrelApp* app);
+    explicit KSMainFrame(FrameHost* app);
     ~KSMainFrame() override;
 
-    KestrelApp* app() const { return app_; }
     KSMainView* mainView() const { return mainView_; }
     KSChildView* childView() const;
     KSPictView* pictView() const override;
@@ -92,7 +91,7 @@ private:
     void createStatusBar();
     bool frameCommand(int id);
 
-    KestrelApp* app_;
+    FrameHost* app_;
     std::map<int, QAction*> actions_;
     std::vector<QAction*> recentActions_;
     QAction* recentPlaceholder_ = nullptr;
