@@ -106,20 +106,26 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
 
     host.beginProgress(int(indices.size()));
     bool overwriteAll = false;
+    bool skipExisting = false;
     for (std::size_t step = 0; step < indices.size(); ++step) {
         host.setProgress(int(step));
+        if (host.cancelRequested()) {
+            summary.stopped = summary.cancelled = true;
+            break;
+        }
         const int index = indices[step];
         if (index < 0 || index >= document.count()) continue;
         const SWFRes& record = document.resource(index);
         const std::string path = folder + document.resourceFileName(index, record.number);
 
         if (!overwriteAll && fileExists(path)) {
-            const OverwriteAnswer answer = host.confirmOverwrite(path);
+            const OverwriteAnswer answer = skipExisting ? OverwriteAnswer::No : host.confirmOverwrite(path);
+            if (answer == OverwriteAnswer::NoToAll) skipExisting = true;
             if (answer == OverwriteAnswer::Cancel) {
                 summary.stopped = true;
                 break;
             }
-            if (answer == OverwriteAnswer::No) {
+            if (answer == OverwriteAnswer::No || answer == OverwriteAnswer::NoToAll) {
                 ++summary.skipped;
                 host.resourceDone(index, path, ExtractionHost::Outcome::Skipped);
                 continue;

@@ -16,7 +16,8 @@ enum class OverwriteAnswer {
     Yes,
     All,
     No,
-    Cancel
+    Cancel,
+    NoToAll  // skip this file and every other one that exists
 };
 
 class ExtractionHost {
@@ -36,6 +37,8 @@ public:
         Failed
     };
     virtual void resourceDone(int /*index*/, const std::string& /*path*/, Outcome /*outcome*/) {}
+    // Asked before each file; true stops the extraction there.
+    virtual bool cancelRequested() { return false; }
 };
 
 struct ExtractSummary {
@@ -43,7 +46,8 @@ struct ExtractSummary {
     int skipped = 0;
     int failed = 0;
     bool folderFailed = false;
-    bool stopped = false;  // Cancel, or No to "continue?"
+    bool stopped = false;    // Cancel, or No to "continue?"
+    bool cancelled = false;  // stopped because the host asked to
 };
 
 namespace text {

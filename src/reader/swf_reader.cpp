@@ -233,6 +233,13 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
     std::uint16_t frame = 0;
     bool stop = false;
     while (!stop && position_ + 2 <= (end = dataEnd(position_ + 6))) {
+        if (progress_) {
+            progress_->setBodyPosition(position_, std::uint64_t(std::max<std::int32_t>(declaredLength_, 0)));
+            if (progress_->cancelled()) {
+                result_ = kReadCancelled;
+                return false;
+            }
+        }
         const std::size_t start = position_;
         const TagHeader tag = readTagHeader();
         tagCode_ = tag.code;

@@ -26,6 +26,7 @@ enum ReaderResult : int {
     kReadSomeFailed = 3,
     kReadOutOfMemory = 4,
     kReadNotSwf = 5,
+    kReadCancelled = 6,
 };
 
 // Progress of a read: one step per frame of the main timeline.
@@ -34,6 +35,11 @@ public:
     virtual ~ReaderProgress() = default;
     virtual void setStepCount(int steps) = 0;
     virtual void setPosition(int position) = 0;
+    // Called before every tag (sprites' tags too): `done` of the `total`
+    // body bytes lie behind the read.
+    virtual void setBodyPosition(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
+    // Asked before every tag; true stops the read with kReadCancelled.
+    virtual bool cancelled() { return false; }
 };
 
 // Where a resource was defined.

@@ -117,7 +117,9 @@ TEST_F(Frame, CommandLineFileIsOpenedAbsolute) {
         EXPECT_TRUE(enabled(id)) << id;
     EXPECT_TRUE(checked(kCmdLargeIcons));
     EXPECT_FALSE(checked(kCmdDetails));
-    EXPECT_FALSE(checked(kCmdSortType));
+    // The sort order is a checked radio item: by type, the default.
+    EXPECT_TRUE(checked(kCmdSortType));
+    EXPECT_FALSE(checked(kCmdSortDimension));
     // No progress bar is left in the status bar.
     EXPECT_FALSE(frame().statusBarPanes()->findChild<QProgressBar*>());
 }

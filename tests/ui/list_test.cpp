@@ -104,8 +104,7 @@ TEST_F(List, ColumnHeadersSortLikeTheMenu) {
     EXPECT_EQ(pane().sortKey(), 1);
     EXPECT_EQ(list().model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Size"));
     EXPECT_EQ(list().model()->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Dimension"));
-    EXPECT_EQ(list().detailsView()->header()->sectionSize(0), 200);
-    EXPECT_EQ(list().detailsView()->header()->sectionSize(3), 100);
+    // Column widths: columns_test.cpp.
 }
 
 TEST_F(List, ViewModesKeepTheSelection) {

@@ -5,15 +5,19 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 #include <QUrl>
 
 #include "audio/decoder.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/locale.h"
+#include "ui/controls/message_box.h"
+#include "ui/controls/texts.h"
 #include "ui/controls/wnd_placement.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/frame/main_frame.h"
-#include "ui/frame/texts.h"
 
 #ifndef KESTREL_DOC_DIR
 #define KESTREL_DOC_DIR ""
@@ -69,10 +73,18 @@ bool KestrelApp::initInstance(const QStringList& arguments) {
     mainFrame_->setAcceptDrops(true);
 
     OBWndPlacement placement;
-    if (placement.restore(kSettingsKey, mainFrame_.get(), true))
+    if (placement.restore(kSettingsKey, mainFrame_.get(), true)) {
         placement.show(mainFrame_.get());
-    else
+    } else {
+        // The first start uses the screen: about 70 % of it, centred, never
+        // smaller than the window's own size.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            const QSize size = mainFrame_->size().expandedTo(area.size() * 0.7).boundedTo(area.size());
+            mainFrame_->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, area));
+        }
         mainFrame_->show();
+    }
     mainFrame_->update();
 
     // One optional path, made absolute before use.
@@ -85,8 +97,8 @@ bool KestrelApp::initInstance(const QStringList& arguments) {
 }
 
 int KestrelApp::exitInstance() {
-    // The window goes first: its list pane writes the view mode and the
-    // sort key into the settings record as it is destroyed.
+    // The window goes first: it writes the view mode and the sort key into
+    // the settings record as it is destroyed.
     mainFrame_.reset();
     AudioShutdown();
     if (settingsLoaded_) writeSettings(settings_);
@@ -124,7 +136,7 @@ void KestrelApp::helpContents() {
     // Without a manual the desktop is asked for the one beside the program
     // and reports the missing file itself.
     if (path.isEmpty()) path = QDir(QCoreApplication::applicationDirPath()).filePath(kManualName);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    openOnDesktop(mainFrame_.get(), path);
 }
 
 void KestrelApp::about() {

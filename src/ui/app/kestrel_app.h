@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ui/app/settings.h"
+#include "ui/frame/frame_host.h"
 
 namespace kestrel {
 
@@ -14,7 +15,7 @@ class KSMainFrame;
 class OBCLocale;
 class SWFDocument;
 
-class KestrelApp {
+class KestrelApp : public FrameHost {
 public:
     KestrelApp();
     ~KestrelApp();
@@ -34,6 +35,23 @@ public:
     SettingsRecord& settings() { return settings_; }
     bool settingsLoaded() const { return settingsLoaded_; }
     RecentFileList& recentFiles() { return recentFiles_; }
+
+    // FrameHost
+    bool toolbarShown() const override { return settings_.toolbar != 0; }
+    bool statusBarShown() const override { return settings_.statusBar != 0; }
+    void setBarsShown(bool toolbar, bool statusBar) override {
+        settings_.toolbar = toolbar ? 1 : 0;
+        settings_.statusBar = statusBar ? 1 : 0;
+    }
+    int listViewMode() const override { return settings_.viewMode; }
+    int listSortKey() const override { return settings_.sortKey; }
+    void setListState(int viewMode, int sortKey) override {
+        settings_.viewMode = viewMode;
+        settings_.sortKey = sortKey;
+    }
+    const QStringList& recentFileEntries() const override { return recentFiles_.entries(); }
+    int recentFileCapacity() const override { return recentFiles_.capacity(); }
+    void addRecentFile(const QString& path) override { recentFiles_.add(path); }
     KSMainFrame* mainFrame() const { return mainFrame_.get(); }
     OBCLocale* locale() const { return locale_.get(); }
 
@@ -41,10 +59,10 @@ public:
     SWFDocument* openDocumentFile(const QString& path);
     // Opens recent-file entry `index`; a failed open removes that path from
     // the list.
-    bool openRecentFile(int index);
+    bool openRecentFile(int index) override;
 
-    void helpContents();
-    void about();
+    void helpContents() override;
+    void about() override;
     // The HTML manual beside the program, else in the installed data
     // folder; empty when neither exists.
     static QString manualPath();

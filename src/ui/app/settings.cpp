@@ -10,6 +10,7 @@
 
 #include "base/byte_order.h"
 #include "document/swf_res.h"
+#include "ui/frame/commands.h"
 
 namespace kestrel {
 
@@ -162,10 +163,6 @@ void RecentFileList::remove(const QString& path) {
     entries_.removeAll(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
 }
 
-QString RecentFileList::menuText(int index, const QString& path) {
-    QString name = path;
-    name.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
-}
+QString RecentFileList::menuText(int index, const QString& path) { return recentFileMenuText(index, path); }
 
 }  // namespace kestrel

@@ -89,6 +89,8 @@ DialogUnits::DialogUnits(const QFont& font) {
 int DialogUnits::x(double u) const { return int(std::lround(u * baseX_)); }
 int DialogUnits::y(double v) const { return int(std::lround(v * baseY_)); }
 
+void processPendingMessages() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
 WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 WaitCursor::~WaitCursor() { QApplication::restoreOverrideCursor(); }
 

@@ -47,6 +47,9 @@ private:
     double baseY_;
 };
 
+// Lets queued window events run (painting, timers) but no user input.
+void processPendingMessages();
+
 // Shows the wait cursor for its lifetime.
 class WaitCursor {
 public:

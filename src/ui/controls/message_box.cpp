@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextLayout>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 
@@ -258,6 +260,12 @@ MessageAnswer MessageBoxSink::show(const std::string& text, MessageIcon icon, Me
     const int answer = showMessage(owner_, QString::fromStdString(text), type);
     if (buttons == MessageButtons::YesNo) return answer == kIdYes ? MessageAnswer::Yes : MessageAnswer::No;
     return MessageAnswer::Ok;
+}
+
+bool openOnDesktop(QWidget* owner, const QString& path) {
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return true;
+    showMessage(owner, QStringLiteral("No application could open\n%1").arg(path), kMbOk | kMbIconExclamation);
+    return false;
 }
 
 }  // namespace kestrel

@@ -125,4 +125,8 @@ private:
 // sets. The caption is the program's title.
 int showMessage(QWidget* owner, const QString& text, unsigned type);
 
+// Hands `path` (a file or a folder) to the desktop's default application;
+// when none takes it, says so in a message box. False then.
+bool openOnDesktop(QWidget* owner, const QString& path);
+
 }  // namespace kestrel

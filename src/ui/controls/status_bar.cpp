@@ -31,18 +31,30 @@ QSize StatusPane::sizeHint() const {
 
 QSize StatusPane::minimumSizeHint() const { return {0, sizeHint().height()}; }
 
+void StatusPane::setElideMode(Qt::TextElideMode mode) {
+    elide_ = mode;
+    update();
+}
+
+QRect StatusPane::textArea() const {
+    QRect area = contentsRect().adjusted(2, 0, -2, 0);
+    if (!icon_.isNull()) area.setLeft(area.left() + icon_.width() + 4);
+    return area;
+}
+
+QString StatusPane::shownText() const { return fontMetrics().elidedText(text_, elide_, textArea().width()); }
+
 void StatusPane::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    QRect area = contentsRect().adjusted(2, 0, -2, 0);
+    const QRect area = textArea();
     painter.setClipRect(contentsRect());
     if (!icon_.isNull()) {
         const int y = area.top() + (area.height() - icon_.height()) / 2;
-        painter.drawPixmap(area.left(), y, icon_);
-        area.setLeft(area.left() + icon_.width() + 4);
+        painter.drawPixmap(area.left() - icon_.width() - 4, y, icon_);
     }
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text_);
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownText());
 }
 
 OBCStatusBar::OBCStatusBar(QWidget* parent, const std::vector<int>& widths) : QStatusBar(parent) {

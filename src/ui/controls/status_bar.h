@@ -10,6 +10,9 @@
 
 namespace kestrel {
 
+// Pane 0's text when nothing else is shown.
+inline constexpr const char* kReadyText = "Ready";
+
 class StatusPane : public QFrame {
     Q_OBJECT
 public:
@@ -17,6 +20,11 @@ public:
     void setText(const QString& text);
     const QString& text() const { return text_; }
     void setIcon(const QPixmap& icon);
+    // A text too long for the pane loses its end (or its middle, for paths)
+    // to "…", never half a letter.
+    void setElideMode(Qt::TextElideMode mode);
+    // The text as the pane draws it at its present width.
+    QString shownText() const;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -24,8 +32,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect textArea() const;
+
     QString text_;
     QPixmap icon_;
+    Qt::TextElideMode elide_ = Qt::ElideRight;
 };
 
 class OBCStatusBar : public QStatusBar {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QString>
 
 class QMainWindow;
@@ -20,14 +21,24 @@ public:
     explicit OBCStatusBarProgress(QMainWindow* window);
     ~OBCStatusBarProgress() override;
 
-    // Width < 0 means the pane width less 3. False when the window has no
-    // status bar or the pane does not exist.
-    bool create(const QString& text, int width, int range, bool smooth, int pane);
+    // Width < 0 means the rest of the pane. False when the window has no
+    // status bar or the pane does not exist. `cancellable` adds a Cancel
+    // button beside the bar.
+    bool create(const QString& text, int width, int range, bool smooth, int pane, bool cancellable = false);
     void setPosition(int position);
     // Hides the bar and gives the pane its text back ("Ready" for pane 0).
     void remove();
 
+    // Lets painting, timers and other queued events run while the caller
+    // keeps the thread. The user's input waits; with a Cancel button it is
+    // dropped instead, except the button's clicks and Escape, which ask to
+    // cancel.
+    void processEvents();
+    bool cancelRequested() const { return cancelRequested_; }
+    void requestCancel() { cancelRequested_ = true; }
+
     QProgressBar* bar() const { return bar_; }
+    QPushButton* cancelButton() const { return cancel_; }
     bool created() const { return bar_ != nullptr; }
 
 protected:
@@ -39,6 +50,8 @@ private:
     QPointer<QMainWindow> window_;
     QPointer<OBCStatusBar> statusBar_;
     QPointer<QProgressBar> bar_;
+    QPointer<QPushButton> cancel_;
+    bool cancelRequested_ = false;
     QString text_;
     int width_ = -1;
     int pane_ = 0;

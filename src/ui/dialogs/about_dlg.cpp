@@ -4,7 +4,7 @@
 #include <QPainter>
 
 #include "ui/controls/control_library.h"
-#include "ui/frame/texts.h"
+#include "ui/controls/texts.h"
 
 namespace kestrel {
 

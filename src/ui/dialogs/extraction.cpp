@@ -1,6 +1,7 @@
 #include "ui/dialogs/extraction.h"
 
 #include <QFile>
+#include <QMainWindow>
 #include <numeric>
 
 #include "document/extract.h"
@@ -11,8 +12,6 @@
 #include "ui/dialogs/file_exists_dlg.h"
 #include "ui/dialogs/read_progress.h"
 #include "ui/dialogs/select_folder_dlg.h"
-#include "ui/frame/main_frame.h"
-#include "ui/list/child_view.h"
 
 namespace kestrel {
 
@@ -20,7 +19,7 @@ namespace {
 
 class WindowExtractionHost final : public ExtractionHost {
 public:
-    explicit WindowExtractionHost(KSMainFrame& frame) : frame_(frame), progress_(&frame) {}
+    explicit WindowExtractionHost(QMainWindow& frame) : frame_(frame), progress_(&frame) {}
 
     OverwriteAnswer confirmOverwrite(const std::string& path) override {
         int result = KSFileAlreadyExistsDlg::Cancel;
@@ -33,6 +32,7 @@ public:
         switch (result) {
             case KSFileAlreadyExistsDlg::All: return OverwriteAnswer::All;
             case KSFileAlreadyExistsDlg::No: return OverwriteAnswer::No;
+            case KSFileAlreadyExistsDlg::NoToAll: return OverwriteAnswer::NoToAll;
             case KSFileAlreadyExistsDlg::Cancel: return OverwriteAnswer::Cancel;
             default: return OverwriteAnswer::Yes;
         }
@@ -43,34 +43,36 @@ public:
     }
 
     void beginProgress(int steps) override {
-        if (!progress_.create()) return;
+        if (!progress_.create(QString(), true)) return;
         progress_.setPhases(1, steps);
         shown_ = true;
     }
     void setProgress(int step) override {
-        if (shown_) progress_.setPosition(step);
+        if (!shown_) return;
+        progress_.setPosition(step);
+        progress_.keepAlive();
     }
+    // Escape or the Cancel button beside the bar: the file being written
+    // is finished, no other is begun.
+    bool cancelRequested() override { return shown_ && progress_.cancelRequested(); }
     void endProgress() override {
         progress_.remove();
         shown_ = false;
     }
 
 private:
-    KSMainFrame& frame_;
+    QMainWindow& frame_;
     KSReadProgress progress_;
     bool shown_ = false;
 };
 
 }  // namespace
 
-void extractResources(KSMainFrame& frame) {
-    KSChildView* pane = frame.childView();
-    SWFDocument* document = pane ? pane->document() : nullptr;
-    if (!document) return;
-
-    const std::vector<int> selected = pane->selectedIndices();
-    KSelectFolderDlg dialog(&frame, pane->path(), !selected.empty(), readExtractOptions());
-    if (dialog.exec() != QDialog::Accepted) return;
+std::optional<QString> extractResources(QMainWindow& frame, const SWFDocument& doc, const QString& moviePath,
+                                        const std::vector<int>& selected) {
+    const SWFDocument* document = &doc;
+    KSelectFolderDlg dialog(&frame, moviePath, !selected.empty(), readExtractOptions());
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const WriteOptions options = dialog.options();
     writeExtractOptions(options);
 
@@ -83,9 +85,23 @@ void extractResources(KSMainFrame& frame) {
     }
 
     processPendingMessages();
-    const WaitCursor wait;
-    WindowExtractionHost host(frame);
-    extractResources(*document, QFile::encodeName(dialog.folder()).toStdString(), indices, host, options);
+    ExtractSummary summary;
+    {
+        const WaitCursor wait;
+        WindowExtractionHost host(frame);
+        summary = extractResources(*document, QFile::encodeName(dialog.folder()).toStdString(), indices, host, options);
+    }
+    if (summary.folderFailed) return std::nullopt;
+    return extractionResultText(summary, dialog.folder());
+}
+
+QString extractionResultText(const ExtractSummary& summary, const QString& folder) {
+    QString text = summary.written == 1 ? QStringLiteral("1 file written to %1").arg(folder)
+                                        : QStringLiteral("%1 files written to %2").arg(summary.written).arg(folder);
+    if (summary.skipped > 0 || summary.failed > 0)
+        text += QStringLiteral(", %1 skipped, %2 failed").arg(summary.skipped).arg(summary.failed);
+    if (summary.cancelled) text += QStringLiteral(" (cancelled)");
+    return text;
 }
 
 }  // namespace kestrel

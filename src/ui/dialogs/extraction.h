@@ -3,11 +3,26 @@
 // status bar and the questions and reports in message boxes.
 #pragma once
 
+#include <QString>
+#include <optional>
+#include <vector>
+
+class QMainWindow;
+
 namespace kestrel {
 
-class KSMainFrame;
+class SWFDocument;
+struct ExtractSummary;
 
-// Does nothing when no document is open.
-void extractResources(KSMainFrame& frame);
+// Extracts resources of `document`, read from `moviePath`, with `selected`
+// the rows the user chose; the progress shows in `window`'s status bar. The
+// outcome for the message pane, or nothing when the dialog was cancelled
+// or the folder failed.
+std::optional<QString> extractResources(QMainWindow& window, const SWFDocument& document, const QString& moviePath,
+                                        const std::vector<int>& selected);
+
+// "N files written to DIR", then ", M skipped, K failed" when there were
+// any.
+QString extractionResultText(const ExtractSummary& summary, const QString& folder);
 
 }  // namespace kestrel

@@ -3,10 +3,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "document/extract.h"
-#include "ui/frame/texts.h"
+#include "ui/controls/texts.h"
 
 namespace kestrel {
 
@@ -23,7 +24,7 @@ KSFileAlreadyExistsDlg::KSFileAlreadyExistsDlg(const QString& path, QWidget* par
     const struct {
         Result result;
         const char* label;
-    } kinds[] = {{Yes, "&Yes"}, {All, "&All"}, {No, "&No"}, {Cancel, "Cancel"}};
+    } kinds[] = {{Yes, "&Yes"}, {All, "&All"}, {No, "&No"}, {NoToAll, "N&o to All"}, {Cancel, "Cancel"}};
     for (const auto& kind : kinds) {
         auto* button = new QPushButton(QString::fromLatin1(kind.label), this);
         button->setAutoDefault(false);
@@ -35,8 +36,18 @@ KSFileAlreadyExistsDlg::KSFileAlreadyExistsDlg(const QString& path, QWidget* par
     buttons_[0]->setDefault(true);
     buttons_[0]->setFocus();
 
+    // A question, and it looks like one.
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
+    icon->setAlignment(Qt::AlignTop);
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon);
+    top->addSpacing(8);
+    top->addWidget(text_, 1);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(text_);
+    layout->addLayout(top);
     layout->addSpacing(8);
     layout->addLayout(row);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -45,7 +56,7 @@ KSFileAlreadyExistsDlg::KSFileAlreadyExistsDlg(const QString& path, QWidget* par
 QString KSFileAlreadyExistsDlg::text() const { return text_->text(); }
 
 QPushButton* KSFileAlreadyExistsDlg::button(Result result) const {
-    return result >= Yes && result <= Cancel ? buttons_[result - Yes] : nullptr;
+    return result >= Yes && result <= NoToAll ? buttons_[result - Yes] : nullptr;
 }
 
 void KSFileAlreadyExistsDlg::reject() { done(Cancel); }

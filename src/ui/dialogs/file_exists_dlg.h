@@ -1,4 +1,5 @@
-// The overwrite question of the Extract command: Yes, All, No or Cancel.
+// The overwrite question of the Extract command: Yes, All, No, No to All or
+// Cancel.
 #pragma once
 
 #include <QDialog>
@@ -18,7 +19,8 @@ public:
         Yes = 10,
         All,
         No,
-        Cancel
+        Cancel,
+        NoToAll
     };
 
     KSFileAlreadyExistsDlg(const QString& path, QWidget* parent);
@@ -31,7 +33,7 @@ public slots:
 
 private:
     QLabel* text_ = nullptr;
-    QPushButton* buttons_[4] = {};
+    QPushButton* buttons_[5] = {};
 };
 
 }  // namespace kestrel

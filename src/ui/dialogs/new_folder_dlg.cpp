@@ -15,7 +15,7 @@ namespace kestrel {
 
 namespace {
 
-const char* const kBadCharacters = "A folder name can not contain the following characters:\n\t / : * ? \" > < |";
+const char* const kBadCharacters = "A folder name can not contain \"/\".";
 const char* const kBadName = "Invalid folder name or path";
 const char* const kCreated = "%1 has been successfully created.\n";
 const char* const kNote =
@@ -82,9 +82,9 @@ void KNewFolderDlg::showCurrentFolder() {
 }
 
 QString KNewFolderDlg::nameProblem(const QString& name) {
-    for (const QChar c : QStringLiteral("*?:\"><|/"))
-        if (name.contains(c)) return QString::fromLatin1(kBadCharacters);
-    if (name.contains(QStringLiteral("\\\\")) || name.startsWith(QLatin1Char('\\')))
+    // Only what the file system refuses: a separator, NUL, "." and "..".
+    if (name.contains(QLatin1Char('/'))) return QString::fromLatin1(kBadCharacters);
+    if (name.contains(QChar(0)) || name == QStringLiteral(".") || name == QStringLiteral(".."))
         return QString::fromLatin1(kBadName);
     return {};
 }

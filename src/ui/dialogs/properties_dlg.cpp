@@ -105,7 +105,29 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     }
     applyLibraryFont();
     setFixedSize(du.x(207), du.y(145 + extra));
+    fitFieldsToTexts();
     close->setFocus();
+}
+
+void KSPropertiesDlg::fitFieldsToTexts() {
+    int extra = 0;
+    for (const auto& [id, edit] : fields_) {
+        // The line edit's frame and its own text margins.
+        const int needed = edit->fontMetrics().horizontalAdvance(edit->text()) + 12;
+        extra = std::max(extra, needed - edit->width());
+    }
+    if (extra <= 0) return;
+    // Everything right of the fields' left edges moves or grows with them.
+    const int fieldsLeft = std::min_element(fields_.begin(), fields_.end(), [](const auto& a, const auto& b) {
+                               return a.second->x() < b.second->x();
+                           })->second->x();
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (qobject_cast<QLineEdit*>(child) || (qobject_cast<QFrame*>(child) && !qobject_cast<QLabel*>(child)))
+            child->resize(child->width() + extra, child->height());
+        else if (child->x() > fieldsLeft)
+            child->move(child->x() + extra, child->y());
+    }
+    setFixedSize(width() + extra, height());
 }
 
 QLineEdit* KSPropertiesDlg::field(int id) const {

@@ -35,6 +35,9 @@ public:
     static std::map<int, QString> texts(const SWFRes& resource);
 
 private:
+    // Widens the fields (and the dialog) until every text shows whole.
+    void fitFieldsToTexts();
+
     std::map<int, QLineEdit*> fields_;
 };
 

@@ -3,6 +3,9 @@
 // thumbnails (35).
 #pragma once
 
+#include <QElapsedTimer>
+#include <QString>
+
 #include "document/progress_manager.h"
 #include "ui/controls/status_bar_progress.h"
 
@@ -15,18 +18,34 @@ public:
     explicit KSReadProgress(QMainWindow* window);
     ~KSReadProgress() override;
 
-    // Creates the bar; false when there is none to draw on (the operation
-    // then runs without progress).
-    bool create();
+    // Creates the bar after `text`, with a Cancel button when `cancellable`,
+    // and paints it at once; false when there is none to draw on (the
+    // operation then runs without progress).
+    bool create(const QString& text = QString(), bool cancellable = false);
     // Removes the bar and gives the pane its text back.
     void remove();
     OBCStatusBarProgress& bar() { return bar_; }
+
+    // Lets the window repaint when it has not for a while.
+    void keepAlive();
+    bool cancelRequested() const { return bar_.cancelRequested(); }
+
+    // ReaderProgress: while a file is read, its body bytes measure the first
+    // phase rather than its frames.
+    void setStepCount(int steps) override;
+    void setPosition(int position) override;
+    void setBodyPosition(std::uint64_t done, std::uint64_t total) override;
+    bool cancelled() override;
 
 protected:
     void reportPercentage(int percent) override;
 
 private:
+    void pump();
+
     OBCStatusBarProgress bar_;
+    QElapsedTimer sincePump_;
+    bool byBytes_ = false;
 };
 
 }  // namespace kestrel

@@ -10,18 +10,32 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 
 #include "base/path.h"
 #include "document/extract.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
+#include "ui/controls/message_box.h"
 #include "ui/dialogs/new_folder_dlg.h"
 
 namespace kestrel {
 
+namespace {
+const QString kLastFolderKey = QStringLiteral("Extract/LastFolder");
+}
+
 QString& lastExtractFolder() {
-    static QString folder;
+    // The last run's choice until this run makes one.
+    static QString folder = QSettings().value(kLastFolderKey).toString();
     return folder;
+}
+
+QString KSelectFolderDlg::resolveFolderText(const QString& text, const QString& movieFolder) {
+    if (text == QStringLiteral("~") || text.startsWith(QStringLiteral("~/"))) return QDir::homePath() + text.mid(1);
+    if (!text.isEmpty() && QDir::isRelativePath(text) && !movieFolder.isEmpty())
+        return QDir::cleanPath(QDir(movieFolder).filePath(text));
+    return text;
 }
 
 QString KSelectFolderDlg::folderOf(const QString& swfPath) {
@@ -92,6 +106,7 @@ KSelectFolderDlg::KSelectFolderDlg(QWidget* parent, const QString& swfPath, bool
     selected_->setEnabled(hasSelection);
     (hasSelection ? selected_ : all_)->setChecked(true);
 
+    movieFolder_ = folderOf(swfPath);
     if (lastExtractFolder().isEmpty()) {
         proposed_ = folderOf(swfPath);
         folder_ = proposed_;
@@ -137,9 +152,19 @@ void KSelectFolderDlg::newFolder() {
 }
 
 void KSelectFolderDlg::accept() {
-    folder_ = edit_->text();
+    const QString folder = resolveFolderText(edit_->text(), movieFolder_);
+    // A file in the way is named here, and the dialog keeps the text.
+    if (QFileInfo(folder).exists() && !QFileInfo(folder).isDir()) {
+        showMessage(this, folder + QStringLiteral(" is a file, not a folder."), kMbOk | kMbIconStop);
+        edit_->setFocus();
+        return;
+    }
+    folder_ = folder;
     selectedOnly_ = selected_->isChecked();
-    if (folder_ != proposed_) lastExtractFolder() = folder_;
+    if (folder_ != proposed_) {
+        lastExtractFolder() = folder_;
+        QSettings().setValue(kLastFolderKey, folder_);
+    }
     OBCDialog::accept();
 }
 

@@ -1,6 +1,6 @@
 // "Select Extract Directory": where the Extract command writes, which
 // resources it writes and how. The folder last typed by the user is
-// remembered for the rest of the session in `lastExtractFolder`.
+// remembered in `lastExtractFolder`, across runs too.
 #pragma once
 
 #include <QString>
@@ -30,6 +30,9 @@ public:
     // The folder of an SWF file's path without its final separator ("/" for
     // a file at the root); the path is made absolute first.
     static QString folderOf(const QString& swfPath);
+    // The folder a typed text names: "~" and "~/…" in the home folder, a
+    // relative path in `movieFolder`; other texts as they are.
+    static QString resolveFolderText(const QString& text, const QString& movieFolder);
 
     const QString& folder() const { return folder_; }
     const QString& proposed() const { return proposed_; }
@@ -56,6 +59,7 @@ private:
 
     QString folder_;
     QString proposed_;
+    QString movieFolder_;
     bool selectedOnly_ = false;
     QLineEdit* edit_ = nullptr;
     QRadioButton* selected_ = nullptr;

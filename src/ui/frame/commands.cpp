@@ -2,6 +2,38 @@
 
 namespace kestrel {
 
+QString commandLabel(int id) {
+    switch (id) {
+        case kCmdOpen: return QStringLiteral("&Open SWF...\tCtrl+O");
+        case kCmdOpenInternetCache: return QStringLiteral("Open &Internet Cache...");
+        case kCmdCloseSwf: return QStringLiteral("&Close SWF\tCtrl+F4");
+        case kCmdLaunchSwf: return QStringLiteral("&Launch SWF File");
+        case kCmdExit: return QStringLiteral("E&xit\tAlt+F4");
+        case kCmdExtract: return QStringLiteral("&Extract\tCtrl+E");
+        case kCmdView: return QStringLiteral("&View\tEnter");
+        case kCmdSelectAll: return QStringLiteral("Select &All\tCtrl+A");
+        case kCmdInvertSelection: return QStringLiteral("&Invert Selection");
+        case kCmdProperties: return QStringLiteral("&Properties\tAlt+Enter");
+        case kCmdToggleToolbar: return QStringLiteral("&Toolbar");
+        case kCmdToggleStatusBar: return QStringLiteral("&Status Bar");
+        case kCmdLargeIcons: return QStringLiteral("&Large Icons");
+        case kCmdDetails: return QStringLiteral("&Details");
+        case kCmdSortType: return QStringLiteral("by &Type");
+        case kCmdSortFrame: return QStringLiteral("by &Frame");
+        case kCmdSortMemory: return QStringLiteral("by &Memory");
+        case kCmdSortDimension: return QStringLiteral("by &Dimension");
+        case kCmdHelpContents: return QStringLiteral("&Contents\tF1");
+        case kCmdAbout: return QStringLiteral("&About Kestrel...");
+        default: return {};
+    }
+}
+
+QString recentFileMenuText(int index, const QString& path) {
+    QString name = path;
+    name.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
+}
+
 QString commandPrompt(int id) {
     if (id >= kCmdRecentFirst && id <= kCmdRecentFirst + 15) return QStringLiteral("Open this document");
     switch (id) {

@@ -31,6 +31,21 @@ enum Command : int {
     kCmdAbout = 57664,
 };
 
+// What a command looks like now: enabled, checked.
+struct CommandState {
+    bool enabled = true;
+    bool checked = false;
+};
+
+// The menu label of a command, access key and shortcut text included; the
+// main menus and the right-click menus share it. Empty for an id without a
+// fixed label (recent files).
+QString commandLabel(int id);
+
+// Menu text of recent-file entry `index`: "&N name" with every "&" of the
+// name doubled.
+QString recentFileMenuText(int index, const QString& path);
+
 // The prompt string of a command: the status-line text, then "\n" and the
 // tooltip when there is one. Empty for an unknown id.
 QString commandPrompt(int id);

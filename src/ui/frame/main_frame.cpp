@@ -1,6 +1,7 @@
 #include "ui/frame/main_frame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -16,12 +17,11 @@
 #include <algorithm>
 
 #include "document/swf_document.h"
-#include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/status_bar.h"
+#include "ui/controls/texts.h"
 #include "ui/controls/wnd_placement.h"
 #include "ui/frame/commands.h"
-#include "ui/frame/texts.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
 #include "ui/list/main_view.h"
@@ -35,7 +35,7 @@ constexpr int kDescriptionPane = 1;
 
 }  // namespace
 
-KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
+KSMainFrame::KSMainFrame(FrameHost* app) : app_(app) {
     setWindowTitle(QString::fromLatin1(text::kAppTitle));
     setWindowIcon(artwork::programIcon());
     resize(710, 520);
@@ -43,13 +43,12 @@ KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
     createMenus();
     createToolBar();
     createStatusBar();
-    mainView_ = new KSMainView(this);
+    mainView_ = new KSMainView(this, this, this);
     mainView_->setObjectName(QStringLiteral("mainView"));
     setCentralWidget(mainView_);
 
-    const SettingsRecord& settings = app_->settings();
-    if (!settings.statusBar) statusBar_->hide();
-    if (!settings.toolbar) toolBar_->hide();
+    if (!app_->statusBarShown()) statusBar_->hide();
+    if (!app_->toolbarShown()) toolBar_->hide();
     setFocusProxy(mainView_);
 
     updateRecentMenu();
@@ -57,12 +56,35 @@ KSMainFrame::KSMainFrame(KestrelApp* app) : app_(app) {
     updateCommandUI();
 }
 
-KSMainFrame::~KSMainFrame() = default;
+KSMainFrame::~KSMainFrame() {
+    // The list's view mode and sort key outlive the window.
+    if (const KSChildView* child = childView()) app_->setListState(child->viewMode(), child->sortKey());
+}
+
+void KSMainFrame::addRecentFile(const QString& path) {
+    app_->addRecentFile(path);
+    updateRecentMenu();
+}
+
+int KSMainFrame::initialViewMode() const { return app_->listViewMode(); }
+int KSMainFrame::initialSortKey() const { return app_->listSortKey(); }
 
 KSChildView* KSMainFrame::childView() const { return mainView_ ? mainView_->childView() : nullptr; }
 KSPictView* KSMainFrame::pictView() const { return mainView_ ? mainView_->pictView() : nullptr; }
 SWFDocument* KSMainFrame::document() const { return childView() ? childView()->document() : nullptr; }
 KSListCtrl* KSMainFrame::listCtrl() const { return childView() ? childView()->listCtrl() : nullptr; }
+
+const SWFDocument* KSMainFrame::panelDocument() const { return document(); }
+QString KSMainFrame::panelPath() const { return childView() ? childView()->path() : QString(); }
+int KSMainFrame::panelItemCount() const { return listCtrl() ? listCtrl()->itemCount() : 0; }
+int KSMainFrame::panelFocusedItem() const { return listCtrl() ? listCtrl()->focusedItem() : -1; }
+const QPixmap* KSMainFrame::panelSmallIcon(int index) const {
+    return listCtrl() ? listCtrl()->smallIcon(index) : nullptr;
+}
+const QPixmap* KSMainFrame::panelLargeIcon(int index) const {
+    return listCtrl() ? listCtrl()->largeIcon(index) : nullptr;
+}
+void KSMainFrame::panelPlay() { onCommand(kCmdView); }
 
 QAction* KSMainFrame::action(int id) const {
     const auto it = actions_.find(id);
@@ -85,17 +107,16 @@ void KSMainFrame::createMenus() {
     QMenuBar* bar = menuBar();
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    file->addAction(makeAction(kCmdOpen, QStringLiteral("&Open SWF...\tCtrl+O"), {QKeySequence(Qt::CTRL | Qt::Key_O)}));
-    file->addAction(makeAction(kCmdOpenInternetCache, QStringLiteral("Open &Internet Cache...")));
-    file->addAction(
-        makeAction(kCmdCloseSwf, QStringLiteral("&Close SWF\tCtrl+F4"), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
+    file->addAction(makeAction(kCmdOpen, commandLabel(kCmdOpen), {QKeySequence(Qt::CTRL | Qt::Key_O)}));
+    file->addAction(makeAction(kCmdOpenInternetCache, commandLabel(kCmdOpenInternetCache)));
+    file->addAction(makeAction(kCmdCloseSwf, commandLabel(kCmdCloseSwf), {QKeySequence(Qt::CTRL | Qt::Key_F4)}));
     file->addSeparator();
-    file->addAction(makeAction(kCmdLaunchSwf, QStringLiteral("&Launch SWF File")));
+    file->addAction(makeAction(kCmdLaunchSwf, commandLabel(kCmdLaunchSwf)));
     file->addSeparator();
     recentPlaceholder_ = new QAction(QString::fromLatin1(text::kRecentPlaceholder), this);
     recentPlaceholder_->setEnabled(false);
     file->addAction(recentPlaceholder_);
-    for (int i = 0; i < app_->recentFiles().capacity(); ++i) {
+    for (int i = 0; i < app_->recentFileCapacity(); ++i) {
         const int id = kCmdRecentFirst + i;
         QAction* a = makeAction(id, QString());
         a->setVisible(false);
@@ -103,41 +124,52 @@ void KSMainFrame::createMenus() {
         recentActions_.push_back(a);
     }
     file->addSeparator();
-    file->addAction(makeAction(kCmdExit, QStringLiteral("E&xit\tAlt+F4"), {QKeySequence(Qt::ALT | Qt::Key_F4)}));
+    file->addAction(makeAction(kCmdExit, commandLabel(kCmdExit), {QKeySequence(Qt::ALT | Qt::Key_F4)}));
 
     QMenu* actionsMenu = bar->addMenu(QStringLiteral("&Actions"));
-    actionsMenu->addAction(
-        makeAction(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
+    actionsMenu->addAction(makeAction(kCmdExtract, commandLabel(kCmdExtract), {QKeySequence(Qt::CTRL | Qt::Key_E)}));
     // Enter means both Return and the keypad's Enter.
-    actionsMenu->addAction(makeAction(kCmdView, QStringLiteral("&View\tEnter"),
-                                      {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
+    actionsMenu->addAction(
+        makeAction(kCmdView, commandLabel(kCmdView), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}));
     actionsMenu->addSeparator();
     actionsMenu->addAction(
-        makeAction(kCmdSelectAll, QStringLiteral("Select All\tCtrl+A"), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
-    actionsMenu->addAction(makeAction(kCmdInvertSelection, QStringLiteral("Invert Selection")));
+        makeAction(kCmdSelectAll, commandLabel(kCmdSelectAll), {QKeySequence(Qt::CTRL | Qt::Key_A)}));
+    actionsMenu->addAction(makeAction(kCmdInvertSelection, commandLabel(kCmdInvertSelection)));
     actionsMenu->addSeparator();
-    actionsMenu->addAction(makeAction(kCmdProperties, QStringLiteral("&Properties\tAlt+Enter"),
+    actionsMenu->addAction(makeAction(kCmdProperties, commandLabel(kCmdProperties),
                                       {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}));
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    view->addAction(makeAction(kCmdToggleToolbar, QStringLiteral("&Toolbar")));
-    view->addAction(makeAction(kCmdToggleStatusBar, QStringLiteral("&Status Bar")));
+    view->addAction(makeAction(kCmdToggleToolbar, commandLabel(kCmdToggleToolbar)));
+    view->addAction(makeAction(kCmdToggleStatusBar, commandLabel(kCmdToggleStatusBar)));
     view->addSeparator();
-    view->addAction(makeAction(kCmdLargeIcons, QStringLiteral("&Large Icons")));
-    view->addAction(makeAction(kCmdDetails, QStringLiteral("&Details")));
+    view->addAction(makeAction(kCmdLargeIcons, commandLabel(kCmdLargeIcons)));
+    view->addAction(makeAction(kCmdDetails, commandLabel(kCmdDetails)));
     view->addSeparator();
-    QMenu* sort = view->addMenu(QStringLiteral("&Sort"));
-    sort->addAction(makeAction(kCmdSortType, QStringLiteral("by &Type")));
-    sort->addAction(makeAction(kCmdSortFrame, QStringLiteral("by &Frame")));
-    sort->addAction(makeAction(kCmdSortMemory, QStringLiteral("by &Memory")));
-    sort->addAction(makeAction(kCmdSortDimension, QStringLiteral("by &Dimension")));
+    QMenu* sort = view->addMenu(QStringLiteral("S&ort"));
+    sort->addAction(makeAction(kCmdSortType, commandLabel(kCmdSortType)));
+    sort->addAction(makeAction(kCmdSortFrame, commandLabel(kCmdSortFrame)));
+    sort->addAction(makeAction(kCmdSortMemory, commandLabel(kCmdSortMemory)));
+    sort->addAction(makeAction(kCmdSortDimension, commandLabel(kCmdSortDimension)));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    help->addAction(makeAction(kCmdHelpContents, QStringLiteral("&Contents\tF1"), {QKeySequence(Qt::Key_F1)}));
+    help->addAction(makeAction(kCmdHelpContents, commandLabel(kCmdHelpContents), {QKeySequence(Qt::Key_F1)}));
     help->addSeparator();
-    help->addAction(makeAction(kCmdAbout, QStringLiteral("&About Kestrel...")));
+    help->addAction(makeAction(kCmdAbout, commandLabel(kCmdAbout)));
 
-    for (int id : {kCmdToggleToolbar, kCmdToggleStatusBar, kCmdLargeIcons, kCmdDetails}) action(id)->setCheckable(true);
+    for (int id : {kCmdToggleToolbar, kCmdToggleStatusBar}) action(id)->setCheckable(true);
+    // The view modes and the sort orders are radio items; with no file open
+    // none is checked.
+    for (const std::initializer_list<int> ids :
+         {std::initializer_list<int>{kCmdLargeIcons, kCmdDetails},
+          std::initializer_list<int>{kCmdSortType, kCmdSortFrame, kCmdSortMemory, kCmdSortDimension}}) {
+        auto* group = new QActionGroup(this);
+        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+        for (int id : ids) {
+            action(id)->setCheckable(true);
+            group->addAction(action(id));
+        }
+    }
     for (QMenu* menu : {file, actionsMenu, view, sort, help})
         connect(menu, &QMenu::aboutToShow, this, [this] { updateCommandUI(); });
     connect(file, &QMenu::aboutToShow, this, &KSMainFrame::updateRecentMenu);
@@ -153,7 +185,6 @@ void KSMainFrame::createToolBar() {
     addToolBar(Qt::TopToolBarArea, toolBar_);
 
     const QImage normal = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbar));
-    const QImage disabled = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbarDisabled));
     struct Button {
         int id;
         int image;
@@ -170,9 +201,10 @@ void KSMainFrame::createToolBar() {
             continue;
         }
         QAction* a = action(b.id);
+        // Disabled buttons show the style's disabled rendering of the same
+        // picture.
         QIcon icon;
         icon.addPixmap(artwork::cell(normal, b.image, 23), QIcon::Normal);
-        icon.addPixmap(artwork::cell(disabled, b.image, 23), QIcon::Disabled);
         a->setIcon(icon);
         a->setIconText(QString::fromLatin1(b.text));
         toolBar_->addAction(a);
@@ -194,6 +226,9 @@ void KSMainFrame::createStatusBar() {
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     setStatusBar(statusBar_);
     statusBar_->pane(0)->setIcon(QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kIcon16))));
+    // The description pane mostly shows the movie's path: its file name
+    // stays in sight.
+    statusBar_->pane(kDescriptionPane)->setElideMode(Qt::ElideMiddle);
 }
 
 void KSMainFrame::onCommand(int id) {
@@ -225,7 +260,7 @@ CommandState KSMainFrame::commandState(int id) const {
         if (const auto state = child->commandState(id)) return *state;
     }
     if (id >= kCmdRecentFirst && id <= kCmdRecentLast)
-        return {id - kCmdRecentFirst < app_->recentFiles().entries().size(), false};
+        return {id - kCmdRecentFirst < app_->recentFileEntries().size(), false};
     switch (id) {
         case kCmdToggleToolbar: return {true, !toolBar_->isHidden()};
         case kCmdToggleStatusBar: return {true, !statusBar_->isHidden()};
@@ -242,14 +277,14 @@ void KSMainFrame::updateCommandUI() {
 }
 
 void KSMainFrame::updateRecentMenu() {
-    const QStringList& entries = app_->recentFiles().entries();
+    const QStringList& entries = app_->recentFileEntries();
     recentPlaceholder_->setVisible(entries.isEmpty());
     const QFontMetrics metrics(menuBar()->font());
     for (std::size_t i = 0; i < recentActions_.size(); ++i) {
         QAction* a = recentActions_[i];
         if (int(i) < entries.size()) {
             const QString shown = metrics.elidedText(entries[int(i)], Qt::ElideMiddle, 480);
-            a->setText(RecentFileList::menuText(int(i), shown));
+            a->setText(recentFileMenuText(int(i), shown));
             a->setVisible(true);
         } else {
             a->setVisible(false);
@@ -277,7 +312,14 @@ void KSMainFrame::updateTitle() {
     setWindowTitle(title + QStringLiteral(" - ") + path);
 }
 
+void KSMainFrame::showResult(const QString& text) {
+    statusBar_->clearPrompt();
+    setPaneText(0, text);
+    showingResult_ = true;
+}
+
 void KSMainFrame::updateStatusTexts() {
+    showingResult_ = false;
     const KSChildView* child = childView();
     SWFDocument* doc = document();
     if (!child || !doc) {
@@ -333,10 +375,13 @@ void KSMainFrame::dropFiles(const QStringList& names) {
 bool KSMainFrame::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        if (tip.isEmpty())
+        if (tip.isEmpty()) {
             statusBar_->clearPrompt();
-        else
+        } else {
+            // A result lasts until the next prompt; the counts come back after.
+            if (showingResult_ && !statusBar_->showingPrompt()) updateStatusTexts();
             statusBar_->showPrompt(tip);
+        }
         return true;
     }
     return QMainWindow::event(event);
@@ -349,8 +394,7 @@ void KSMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     OBWndPlacement().save(kSettingsKey, this);
-    app_->settings().toolbar = toolBar_->isHidden() ? 0 : 1;
-    app_->settings().statusBar = statusBar_->isHidden() ? 0 : 1;
+    app_->setBarsShown(!toolBar_->isHidden(), !statusBar_->isHidden());
     onCommand(kCmdCloseSwf);
     event->accept();
 }
@@ -371,7 +415,7 @@ QStringList localFiles(const QMimeData* mime) {
 // asking for their files would write them, and opening one would close the
 // document in the middle of the drag. A drag from this program has a
 // source; one from another program has none.
-void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+void KSMainFrame::acceptFileDrag(QDropEvent* event) {
     if (event->source()) {
         event->ignore();
         return;
@@ -379,13 +423,9 @@ void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) {
     if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
-void KSMainFrame::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->source()) {
-        event->ignore();
-        return;
-    }
-    if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
+void KSMainFrame::dragEnterEvent(QDragEnterEvent* event) { acceptFileDrag(event); }
+
+void KSMainFrame::dragMoveEvent(QDragMoveEvent* event) { acceptFileDrag(event); }
 
 void KSMainFrame::dropEvent(QDropEvent* event) {
     if (event->source()) {

@@ -7,9 +7,13 @@
 #include <map>
 #include <vector>
 
+#include "ui/frame/commands.h"
+#include "ui/frame/frame_host.h"
+#include "ui/list/list_host.h"
+#include "ui/preview/pict_view.h"
+
 namespace kestrel {
 
-class KestrelApp;
 class KSMainView;
 class KSChildView;
 class KSPictView;
@@ -17,21 +21,15 @@ class KSListCtrl;
 class OBCStatusBar;
 class SWFDocument;
 
-struct CommandState {
-    bool enabled = true;
-    bool checked = false;
-};
-
-class KSMainFrame : public QMainWindow {
+class KSMainFrame : public QMainWindow, public PictViewSource, public ListHost {
     Q_OBJECT
 public:
-    explicit KSMainFrame(KestrelApp* app);
+    explicit KSMainFrame(FrameHost* app);
     ~KSMainFrame() override;
 
-    KestrelApp* app() const { return app_; }
     KSMainView* mainView() const { return mainView_; }
     KSChildView* childView() const;
-    KSPictView* pictView() const;
+    KSPictView* pictView() const override;
     SWFDocument* document() const;
     KSListCtrl* listCtrl() const;
     OBCStatusBar* statusBarPanes() const { return statusBar_; }
@@ -41,22 +39,41 @@ public:
     QAction* action(int id) const;
     // Runs a command: the list pane first, then the frame and the
     // application.
-    void onCommand(int id);
+    void onCommand(int id) override;
     // Decides enabling and checks of every command.
-    void updateCommandUI();
+    void updateCommandUI() override;
     CommandState commandState(int id) const;
 
     SWFDocument* openFile(const QString& path);
-    void updateTitle();
-    void updateStatusTexts();
+    void updateTitle() override;
+    void updateStatusTexts() override;
     void setPaneText(int index, const QString& text);
-    void setDescription(const QString& text);
+    void setDescription(const QString& text) override;
+    // Shows the outcome of a command in the message pane until the next
+    // prompt or status update.
+    void showResult(const QString& text) override;
+    bool showingResult() const override { return showingResult_; }
     void updateRecentMenu();
 
     // The file a drop opens: the first ".swf" (any case), else the last.
     static QString chooseDroppedFile(const QStringList& names);
     // Opens the chosen file of a drop after the drop event has returned.
     void dropFiles(const QStringList& names);
+
+    // ListHost
+    QMainWindow* hostWindow() override { return this; }
+    void addRecentFile(const QString& path) override;
+    int initialViewMode() const override;
+    int initialSortKey() const override;
+
+    // PictViewSource
+    const SWFDocument* panelDocument() const override;
+    QString panelPath() const override;
+    int panelItemCount() const override;
+    int panelFocusedItem() const override;
+    const QPixmap* panelSmallIcon(int index) const override;
+    const QPixmap* panelLargeIcon(int index) const override;
+    void panelPlay() override;
 
 protected:
     bool event(QEvent* event) override;
@@ -66,19 +83,22 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Takes a drag of files from another program; refuses the list's own.
+    static void acceptFileDrag(QDropEvent* event);
     QAction* makeAction(int id, const QString& text, const QList<QKeySequence>& keys = {});
     void createMenus();
     void createToolBar();
     void createStatusBar();
     bool frameCommand(int id);
 
-    KestrelApp* app_;
+    FrameHost* app_;
     std::map<int, QAction*> actions_;
     std::vector<QAction*> recentActions_;
     QAction* recentPlaceholder_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     OBCStatusBar* statusBar_ = nullptr;
     KSMainView* mainView_ = nullptr;
+    bool showingResult_ = false;
 };
 
 }  // namespace kestrel

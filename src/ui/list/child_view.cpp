@@ -1,30 +1,34 @@
 #include "ui/list/child_view.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "document/swf_document.h"
-#include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
+#include "ui/controls/texts.h"
 #include "ui/dialogs/extraction.h"
 #include "ui/dialogs/properties_dlg.h"
 #include "ui/dialogs/read_progress.h"
 #include "ui/frame/commands.h"
-#include "ui/frame/texts.h"
 #include "ui/list/drag_out.h"
 #include "ui/list/list_ctrl.h"
+#include "ui/list/list_host.h"
 #include "ui/preview/display_bitmap.h"
 #include "ui/preview/pict_view.h"
 #include "ui/preview/picture_list.h"
@@ -33,17 +37,31 @@
 
 namespace kestrel {
 
-void processPendingMessages() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-
 namespace {
 
 std::string nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QPixmap iconCell(const QImage& strip, int index) { return artwork::cell(strip, index, 22); }
 
+// The reader's messages: none for a read the user cancelled; an error is
+// shown once the bar has gone, over a window that shows no file.
+class ReadMessages final : public MessageSink {
+public:
+    ReadMessages(QWidget* owner, KSReadProgress& progress) : owner_(owner), progress_(progress) {}
+    MessageAnswer show(const std::string& text, MessageIcon icon, MessageButtons buttons) override {
+        if (progress_.cancelRequested() || text.empty()) return MessageAnswer::Ok;
+        if (icon == MessageIcon::Error) progress_.remove();
+        return MessageBoxSink(owner_).show(text, icon, buttons);
+    }
+
+private:
+    QWidget* owner_;
+    KSReadProgress& progress_;
+};
+
 }  // namespace
 
-KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent), frame_(frame), app_(frame->app()) {
+KSChildView::KSChildView(ListHost* frame, QWidget* parent) : QWidget(parent), frame_(frame) {
     list_ = new KSListCtrl(this);
     list_->setObjectName(QStringLiteral("listCtrl"));
     auto* layout = new QVBoxLayout(this);
@@ -51,15 +69,16 @@ KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent),
     layout->addWidget(list_);
     setFocusProxy(list_);
 
-    const SettingsRecord& settings = app_->settings();
-    viewMode_ = settings.viewMode == 1 ? 1 : 0;
-    sortKey_ = settings.sortKey;
+    viewMode_ = frame_->initialViewMode() == 1 ? 1 : 0;
+    sortKey_ = frame_->initialSortKey();
     list_->setViewMode(viewMode_);
 
     connect(list_, &KSListCtrl::itemChanged, this, &KSChildView::onItemChanged);
     connect(list_, &KSListCtrl::itemActivated, this, &KSChildView::onItemActivated);
     connect(list_, &KSListCtrl::columnClicked, this, [this](int column) {
         sort(column);
+        // The header turns its arrow on any click; it shows the real order.
+        showSortIndicator();
         frame_->updateCommandUI();
     });
     connect(list_, &KSListCtrl::contextMenuRequested, this, &KSChildView::showContextMenu);
@@ -70,32 +89,38 @@ KSChildView::KSChildView(KSMainFrame* frame, QWidget* parent) : QWidget(parent),
 
 KSChildView::~KSChildView() {
     // The frame and the picture panel are already going: nothing may reach
-    // them from here on.
+    // them from here on. (The frame keeps the view mode and sort key.)
     disconnect(list_, nullptr, this, nullptr);
-    SettingsRecord& settings = app_->settings();
-    settings.viewMode = viewMode_;
-    settings.sortKey = sortKey_;
     list_->fill(nullptr);
 }
 
 SWFDocument* KSChildView::open(const QString& path) {
     if (busy_) return nullptr;
+    // A folder is no movie: refused before the open one is closed.
+    if (QFileInfo(path).isDir()) {
+        MessageBoxSink(window()).show((path + QStringLiteral(" is a folder, not an SWF movie.")).toStdString(),
+                                      MessageIcon::Error, MessageButtons::Ok);
+        return nullptr;
+    }
     processPendingMessages();
     if (document_) onCommand(kCmdCloseSwf);
     if (document_) return nullptr;
 
     busy_ = true;
     const WaitCursor wait;
-    KSReadProgress progress(frame_);
-    const bool withProgress = progress.create();
+    // The new file's name and the bar show before the first byte is read;
+    // Escape or the Cancel button stop the read.
+    KSReadProgress progress(frame_->hostWindow());
+    const bool withProgress = progress.create(QStringLiteral("Reading ") + QFileInfo(path).fileName(), true);
 
     auto document = std::make_unique<SWFDocument>();
-    MessageBoxSink messages(frame_);
+    ReadMessages messages(window(), progress);
     if (!document->readFile(nativePath(path), withProgress ? &progress : nullptr, &messages)) {
         document.reset();
         onCommand(kCmdCloseSwf);
         progress.remove();
         busy_ = false;
+        frame_->updateCommandUI();
         return nullptr;
     }
 
@@ -115,7 +140,20 @@ SWFDocument* KSChildView::open(const QString& path) {
     const std::unique_ptr<OBPicture> soundPicture =
         pictureFromImage(artwork::load(QString::fromLatin1(artwork::kSoundPicture)));
     for (int i = 0; i < document_->count(); ++i) {
-        if (withProgress) progress.setPosition(i);
+        if (withProgress) {
+            progress.setPosition(i);
+            progress.keepAlive();
+            if (progress.cancelRequested()) {
+                // Cancelled late: the movie is dropped as if never read.
+                document_.reset();
+                ++generation_;
+                progress.remove();
+                onCommand(kCmdCloseSwf);
+                busy_ = false;
+                frame_->updateCommandUI();
+                return nullptr;
+            }
+        }
         buildThumbnail(thumbnails, document_->resource(i), soundPicture.get());
     }
     for (int i = 0; i < document_->count(); ++i) {
@@ -169,8 +207,7 @@ void KSChildView::buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, con
 
 void KSChildView::close() {
     if (!path_.isEmpty()) {
-        app_->recentFiles().add(path_);
-        frame_->updateRecentMenu();
+        frame_->addRecentFile(path_);
     }
     path_.clear();
     list_->fill(nullptr);
@@ -186,27 +223,47 @@ void KSChildView::close() {
         frame_->updateTitle();
     }
     fillList();
-    // The panes no longer describe the closed file.
+    // The panes and the commands no longer describe the closed file.
     frame_->updateStatusTexts();
     frame_->setDescription(QString());
+    frame_->updateCommandUI();
 }
 
 void KSChildView::fillList() {
     list_->fill(nullptr);
-    if (!document_) return;
+    if (!document_) {
+        showSortIndicator();
+        return;
+    }
     document_->sort(sortKey_);
     ++generation_;
     setViewMode(viewMode_);
     list_->fill(document_.get());
+    showSortIndicator();
+}
+
+void KSChildView::showSortIndicator() {
+    const int column = int(std::abs(std::int64_t(sortKey_))) - 1;
+    list_->setSortIndicator(document_ && column >= 0 && column <= 3 ? column : -1, sortKey_ > 0);
 }
 
 void KSChildView::sort(int column) {
     if (!document_ || column < 0 || column > 3) return;
     const int wanted = column + 1;
     sortKey_ = std::abs(std::int64_t(sortKey_)) == wanted ? -sortKey_ : wanted;
+    // The list keeps its selection on the records, not on the rows.
+    const int n = document_->count();
+    std::vector<const SWFRes*> before(std::size_t(n), nullptr);
+    for (int i = 0; i < n; ++i) before[std::size_t(i)] = &document_->resource(i);
     document_->sort(sortKey_);
+    std::unordered_map<const SWFRes*, int> rowOf;
+    rowOf.reserve(std::size_t(n));
+    for (int i = 0; i < n; ++i) rowOf.emplace(&document_->resource(i), i);
+    std::vector<int> newRowOf(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) newRowOf[std::size_t(i)] = rowOf.at(before[std::size_t(i)]);
     ++generation_;
-    list_->refreshItems();
+    list_->reorder(newRowOf);
+    showSortIndicator();
     onItemChanged();
 }
 
@@ -248,11 +305,11 @@ std::optional<CommandState> KSChildView::commandState(int id) const {
         case kCmdLaunchSwf:
         case kCmdExtract:
         case kCmdSelectAll:
-        case kCmdInvertSelection:
-        case kCmdSortType:
-        case kCmdSortFrame:
-        case kCmdSortMemory:
-        case kCmdSortDimension: return CommandState{open, false};
+        case kCmdInvertSelection: return CommandState{open, false};
+        case kCmdSortType: return CommandState{open, open && std::abs(std::int64_t(sortKey_)) == 1};
+        case kCmdSortFrame: return CommandState{open, open && std::abs(std::int64_t(sortKey_)) == 2};
+        case kCmdSortMemory: return CommandState{open, open && std::abs(std::int64_t(sortKey_)) == 3};
+        case kCmdSortDimension: return CommandState{open, open && std::abs(std::int64_t(sortKey_)) == 4};
         case kCmdView:
         case kCmdProperties: return CommandState{open && list_->selectedCount() == 1, false};
         case kCmdLargeIcons: return CommandState{open, open && viewMode_ == 0};
@@ -262,8 +319,8 @@ std::optional<CommandState> KSChildView::commandState(int id) const {
 }
 
 void KSChildView::openDialog() {
-    const QString path =
-        QFileDialog::getOpenFileName(frame_, QStringLiteral("Open"), QString(), QString::fromLatin1(text::kOpenFilter));
+    const QString path = QFileDialog::getOpenFileName(window(), QStringLiteral("Open"), QString(),
+                                                      QString::fromLatin1(text::kOpenFilter));
     if (!path.isEmpty()) open(path);
 }
 
@@ -271,11 +328,11 @@ void KSChildView::openInternetCache() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     // A file browser asked for a missing folder opens nothing at all.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    openOnDesktop(window(), folder);
 }
 
 void KSChildView::launch() {
-    if (!path_.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(path_));
+    if (!path_.isEmpty()) openOnDesktop(window(), path_);
 }
 
 void KSChildView::view() {
@@ -283,11 +340,12 @@ void KSChildView::view() {
     const std::vector<int> selected = list_->selectedIndices();
     if (selected.size() != 1 || selected.front() >= document_->count()) return;
     const SWFRes& record = document_->resource(selected.front());
+    const std::optional<QPoint> anchor = previewAnchor(selected.front());
     if (const auto* image = dynamic_cast<const SWFImage*>(&record)) {
-        KSViewImage preview(*image, frame_);
+        KSViewImage preview(*image, window(), anchor);
         preview.exec();
     } else if (const auto* sound = dynamic_cast<const SWFSound*>(&record)) {
-        KSViewSound preview(*sound, frame_);
+        KSViewSound preview(*sound, window(), anchor);
         preview.exec();
     }
 }
@@ -296,7 +354,7 @@ void KSChildView::properties() {
     if (!document_) return;
     const std::vector<int> selected = list_->selectedIndices();
     if (selected.size() != 1 || selected.front() >= document_->count()) return;
-    KSPropertiesDlg dialog(document_->resource(selected.front()), frame_);
+    KSPropertiesDlg dialog(document_->resource(selected.front()), window());
     dialog.exec();
 }
 
@@ -304,8 +362,12 @@ void KSChildView::extract() {
     if (!document_ || busy_) return;
     // While the files are written nothing may open or close a document.
     busy_ = true;
-    extractResources(*frame_);
+    // The outcome of an earlier extraction is no longer news.
+    if (frame_->showingResult()) frame_->updateStatusTexts();
+    const std::optional<QString> result =
+        extractResources(*frame_->hostWindow(), *document_, path_, list_->selectedIndices());
     busy_ = false;
+    if (result) frame_->showResult(*result);
 }
 
 void KSChildView::selectAll() {
@@ -326,7 +388,21 @@ void KSChildView::onItemChanged() {
 
 void KSChildView::onItemActivated(int) {
     frame_->updateStatusTexts();
+    activatedByMouse_ = true;
     if (document_) frame_->onCommand(kCmdView);
+    activatedByMouse_ = false;
+}
+
+std::optional<QPoint> KSChildView::previewAnchor(int row) const {
+    // A double click in the window: the preview comes up under the pointer.
+    if (activatedByMouse_ && window()->frameGeometry().contains(QCursor::pos())) return std::nullopt;
+    // From the keyboard, a menu or the toolbar: over the item when it can be
+    // seen, else over the middle of the window.
+    const QAbstractItemView* view = list_->currentView();
+    const QRect item = list_->itemRect(row);
+    if (item.isValid() && view->viewport()->rect().contains(item.center()))
+        return view->viewport()->mapToGlobal(item.center());
+    return window()->mapToGlobal(window()->rect().center());
 }
 
 std::unique_ptr<QMenu> KSChildView::buildContextMenu(int row) {
@@ -342,19 +418,17 @@ std::unique_ptr<QMenu> KSChildView::buildContextMenu(int row) {
             frame_->updateCommandUI();
         });
     };
+    // The labels are the main menus'; the enabling rules are this menu's own.
     if (row >= 0) {
         const int selected = list_->selectedCount();
-        add(kCmdExtract, QStringLiteral("&Extract\tCtrl+E"), selected >= 1);
-        add(kCmdView, QStringLiteral("&View\tEnter"), selected == 1);
-        add(kCmdProperties, QStringLiteral("&Properties\tAlt+Enter"), selected == 1);
+        add(kCmdExtract, commandLabel(kCmdExtract), selected >= 1);
+        add(kCmdView, commandLabel(kCmdView), selected == 1);
+        add(kCmdProperties, commandLabel(kCmdProperties), selected == 1);
     } else {
-        add(kCmdLargeIcons, QStringLiteral("&Large Icons"), true);
-        add(kCmdDetails, QStringLiteral("&Details"), true);
+        add(kCmdLargeIcons, commandLabel(kCmdLargeIcons), true);
+        add(kCmdDetails, commandLabel(kCmdDetails), true);
         menu->addSeparator();
-        add(kCmdSortType, QStringLiteral("by &Type"), open);
-        add(kCmdSortFrame, QStringLiteral("by &Frame"), open);
-        add(kCmdSortMemory, QStringLiteral("by &Memory"), open);
-        add(kCmdSortDimension, QStringLiteral("by &Dimension"), open);
+        for (int id : {kCmdSortType, kCmdSortFrame, kCmdSortMemory, kCmdSortDimension}) add(id, commandLabel(id), open);
     }
     return menu;
 }

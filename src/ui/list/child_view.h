@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -10,12 +11,13 @@
 #include <optional>
 #include <vector>
 
-#include "ui/frame/main_frame.h"
+#include "ui/frame/commands.h"
 
 class QMenu;
 
 namespace kestrel {
 
+class ListHost;
 class KSListCtrl;
 class OBCPictureList;
 class OBPicture;
@@ -25,7 +27,7 @@ class SWFRes;
 class KSChildView : public QWidget {
     Q_OBJECT
 public:
-    KSChildView(KSMainFrame* frame, QWidget* parent);
+    KSChildView(ListHost* frame, QWidget* parent);
     ~KSChildView() override;
 
     // Closes any open file, then reads `path`; null when it was not
@@ -66,24 +68,24 @@ private:
     void selectAll();
     void invertSelection();
     void onItemChanged();
+    void showSortIndicator();
     void onItemActivated(int row);
+    // Where a preview of `row` opens; null for the pointer.
+    std::optional<QPoint> previewAnchor(int row) const;
     void showContextMenu(const QPoint& globalPos, int row);
     // Appends the record's thumbnail to `thumbnails`: its picture scaled
     // (cached in the record) for an image, `soundPicture` for a sound.
     static void buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture);
 
-    KSMainFrame* frame_;
-    KestrelApp* app_;
+    ListHost* frame_;
     KSListCtrl* list_;
     QString path_;
     std::unique_ptr<SWFDocument> document_;
     int viewMode_ = 0;
     int sortKey_ = 1;
     bool busy_ = false;
+    bool activatedByMouse_ = false;
     std::uint64_t generation_ = 0;
 };
-
-// Lets queued window events run (painting, timers) but no user input.
-void processPendingMessages();
 
 }  // namespace kestrel

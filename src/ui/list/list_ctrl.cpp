@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSettings>
 #include <algorithm>
 
 #include "document/swf_document.h"
@@ -17,8 +19,11 @@ constexpr int kIconItemWidth = 124;
 constexpr int kLabelLines = 3;
 const QColor kSelection = QColor::fromRgb(kSelectionColour);
 
-const char* const kHeaders[4] = {"Type", "Frame", "Size", "Dimension"};
-const Qt::Alignment kAlignments[4] = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
+constexpr int kColumns = ResourceModel::kColumns;
+const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "File"};
+const Qt::Alignment kAlignments[kColumns] = {Qt::AlignLeft,    Qt::AlignLeft,  Qt::AlignRight,
+                                             Qt::AlignHCenter, Qt::AlignRight, Qt::AlignLeft};
+const QString kWidthsKey = QStringLiteral("Details/ColumnWidths");
 
 void drawFocusRect(QPainter* painter, const QRect& rect) {
     painter->save();
@@ -45,11 +50,11 @@ void ResourceModel::fill(const SWFDocument* document) {
 void ResourceModel::clear() { fill(nullptr); }
 
 void ResourceModel::refresh() {
-    if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 3));
+    if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, kColumns - 1));
 }
 
 int ResourceModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
-int ResourceModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
+int ResourceModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
 QVariant ResourceModel::data(const QModelIndex& index, int role) const {
     if (!document_ || !index.isValid() || index.row() >= rows_ || index.row() >= document_->count()) return {};
@@ -61,9 +66,14 @@ QVariant ResourceModel::data(const QModelIndex& index, int role) const {
                 case 1: return QString::fromStdString(record.frameText);
                 case 2: return QString::fromStdString(record.memoryText);
                 case 3: return QString::fromStdString(record.sizeText);
+                case 4: return QString::number(record.number);
+                case 5: return QString::fromStdString(document_->resourceFileName(index.row(), record.number));
                 default: return {};
             }
-        case Qt::TextAlignmentRole: return int(kAlignments[std::clamp(index.column(), 0, 3)] | Qt::AlignVCenter);
+        case IconLabelRole:
+            return QStringLiteral("#%1 %2").arg(record.number).arg(QString::fromStdString(record.typeText));
+        case Qt::TextAlignmentRole:
+            return int(kAlignments[std::clamp(index.column(), 0, kColumns - 1)] | Qt::AlignVCenter);
         case SmallIconRole: return record.smallIconIndex;
         case LargeIconRole: return record.largeIconIndex;
         default: return {};
@@ -76,7 +86,7 @@ Qt::ItemFlags ResourceModel::flags(const QModelIndex& index) const {
 }
 
 QVariant ResourceModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section > 3) return {};
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) return {};
     if (role == Qt::DisplayRole) return QString::fromLatin1(kHeaders[section]);
     if (role == Qt::TextAlignmentRole) return int(kAlignments[section] | Qt::AlignVCenter);
     return {};
@@ -124,7 +134,7 @@ void IconDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     }
 
     // Label: wrapped and centred, on the selection colour when selected.
-    const QString text = index.data(Qt::DisplayRole).toString();
+    const QString text = index.data(ResourceModel::IconLabelRole).toString();
     const QFontMetrics metrics(option.font);
     const QRect label = labelRect(option.rect, metrics, text);
     painter->fillRect(label, selected ? kSelection : QColor(Qt::white));
@@ -155,6 +165,7 @@ IconView::IconView(QWidget* parent) : QListView(parent) {
     setDragEnabled(true);
     setSpacing(4);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
 void IconView::startDrag(Qt::DropActions) {
@@ -198,18 +209,21 @@ DetailsView::DetailsView(KSListCtrl* list, QWidget* parent) : QTreeView(parent),
     setDragEnabled(true);
     setSortingEnabled(false);
     header()->setSectionsClickable(true);
-    header()->setSortIndicatorShown(false);
+    header()->setSortIndicatorShown(true);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     setIconSize(QSize(22, 22));
     setItemDelegate(new RowDelegate(this));
+    // Pixel steps let a sort keep an item at the same height in the view.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
 void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     painter->save();
     const bool selected = selectionModel() && selectionModel()->isSelected(index.siblingAtColumn(0));
     int boundsRight = 0;
-    for (int c = 0; c < 4; ++c)
+    for (int c = 0; c < kColumns; ++c)
         boundsRight = std::max(boundsRight, header()->sectionViewportPosition(c) + header()->sectionSize(c));
     const int left = header()->sectionViewportPosition(0);
     const QRect bounds(left, option.rect.top(), boundsRight - left, option.rect.height());
@@ -219,7 +233,7 @@ void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setFont(option.font);
     const QFontMetrics metrics(option.font);
 
-    for (int c = 0; c < 4; ++c) {
+    for (int c = 0; c < kColumns; ++c) {
         QRect cell(header()->sectionViewportPosition(c), option.rect.top(), header()->sectionSize(c),
                    option.rect.height());
         const QString text = model()->data(index.siblingAtColumn(c), Qt::DisplayRole).toString();
@@ -265,7 +279,13 @@ KSListCtrl::KSListCtrl(QWidget* parent) : QStackedWidget(parent) {
     detailsView_->setObjectName(QStringLiteral("detailsView"));
     detailsView_->setModel(model_);
     detailsView_->setSelectionModel(selection_);
-    for (int c = 0; c < 4; ++c) detailsView_->header()->resizeSection(c, kColumnWidths[c]);
+    for (int c = 0; c < kColumns; ++c) detailsView_->header()->resizeSection(c, kColumnWidths[c]);
+    loadColumnWidths();
+    connect(detailsView_->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        if (fitting_ || column < 0 || column >= kColumns) return;
+        userWidths_[std::size_t(column)] = size;
+        saveColumnWidths();
+    });
     detailsView_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     for (QAbstractItemView* view :
@@ -296,11 +316,111 @@ void KSListCtrl::connectView(QAbstractItemView* view) {
     });
 }
 
-void KSListCtrl::fill(const SWFDocument* document) { model_->fill(document); }
+KSListCtrl::~KSListCtrl() = default;
+
+void KSListCtrl::loadColumnWidths() {
+    userWidths_.assign(kColumns, 0);
+    const QStringList stored = QSettings().value(kWidthsKey).toStringList();
+    for (int c = 0; c < kColumns && c < stored.size(); ++c) {
+        const int width = stored[c].toInt();
+        if (width >= 8 && width <= 4000) userWidths_[std::size_t(c)] = width;
+    }
+}
+
+void KSListCtrl::saveColumnWidths() const {
+    QStringList stored;
+    for (int width : userWidths_) stored.append(QString::number(width));
+    QSettings().setValue(kWidthsKey, stored);
+}
+
+void KSListCtrl::fitColumns() {
+    fitting_ = true;
+    QHeaderView* header = detailsView_->header();
+    const QFontMetrics metrics(detailsView_->font());
+    const int rows = itemCount();
+    for (int c = 0; c < kColumns; ++c) {
+        if (const int width = userWidths_[std::size_t(c)]; width > 0) {
+            header->resizeSection(c, width);
+            continue;
+        }
+        int widest = metrics.horizontalAdvance(QString::fromLatin1(kHeaders[c])) + 24;  // room for the arrow
+        for (int row = 0; row < rows; ++row)
+            widest = std::max(
+                widest, metrics.horizontalAdvance(model_->data(model_->index(row, c), Qt::DisplayRole).toString()));
+        // Cell margins, and the small icon before the type.
+        widest += 8 + (c == 0 ? 24 : 0);
+        header->resizeSection(c, rows > 0 ? widest : std::max(widest, kColumnWidths[c]));
+    }
+    fitting_ = false;
+}
+
+void KSListCtrl::fill(const SWFDocument* document) {
+    // The header lays its sections out afresh: no width of the user's.
+    fitting_ = true;
+    model_->fill(document);
+    fitColumns();
+}
 
 void KSListCtrl::refreshItems() {
     model_->refresh();
     currentView()->viewport()->update();
+}
+
+void KSListCtrl::reorder(const std::vector<int>& newRowOf) {
+    const int n = itemCount();
+    if (int(newRowOf.size()) != n || n == 0) {
+        refreshItems();
+        return;
+    }
+    QAbstractItemView* view = currentView();
+    const QRect visible = view->viewport()->rect();
+
+    // The item that holds the scroll position: the focused one when it can
+    // be seen, else the first one in sight.
+    const int current = focusedItem();
+    int anchor = -1;
+    if (current >= 0 && view->visualRect(model_->index(current, 0)).intersects(visible)) {
+        anchor = current;
+    } else {
+        for (int row = 0; row < n; ++row) {
+            if (view->visualRect(model_->index(row, 0)).intersects(visible)) {
+                anchor = row;
+                break;
+            }
+        }
+    }
+    const int anchorTop = anchor >= 0 ? view->visualRect(model_->index(anchor, 0)).top() : 0;
+    const std::vector<int> selected = selectedIndices();
+
+    model_->refresh();
+
+    std::vector<int> rows;
+    rows.reserve(selected.size());
+    for (int row : selected) rows.push_back(newRowOf[std::size_t(row)]);
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selection;
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+        selection.select(model_->index(rows[i], 0), model_->index(rows[j], model_->columnCount() - 1));
+        i = j + 1;
+    }
+    selection_->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (current >= 0)
+        selection_->setCurrentIndex(model_->index(newRowOf[std::size_t(current)], 0), QItemSelectionModel::NoUpdate);
+
+    if (anchor >= 0) {
+        const QModelIndex moved = model_->index(newRowOf[std::size_t(anchor)], 0);
+        QScrollBar* bar = view->verticalScrollBar();
+        bar->setValue(bar->value() + view->visualRect(moved).top() - anchorTop);
+        // The focused item stays in sight even where the scroll range ends.
+        if (anchor == current) view->scrollTo(moved, QAbstractItemView::EnsureVisible);
+    }
+    view->viewport()->update();
+}
+
+void KSListCtrl::setSortIndicator(int column, bool ascending) {
+    detailsView_->header()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 bool KSListCtrl::setViewMode(int mode) {
@@ -351,13 +471,13 @@ void KSListCtrl::setItemSelected(int row, bool selected) {
 
 void KSListCtrl::selectAll() {
     if (itemCount() == 0) return;
-    const QItemSelection all(model_->index(0, 0), model_->index(itemCount() - 1, 3));
+    const QItemSelection all(model_->index(0, 0), model_->index(itemCount() - 1, kColumns - 1));
     selection_->select(all, QItemSelectionModel::Select);
 }
 
 void KSListCtrl::invertSelection() {
     if (itemCount() == 0) return;
-    const QItemSelection all(model_->index(0, 0), model_->index(itemCount() - 1, 3));
+    const QItemSelection all(model_->index(0, 0), model_->index(itemCount() - 1, kColumns - 1));
     selection_->select(all, QItemSelectionModel::Toggle);
 }
 

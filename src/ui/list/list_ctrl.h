@@ -24,8 +24,11 @@ class ResourceModel : public QAbstractTableModel {
 public:
     enum Role {
         SmallIconRole = Qt::UserRole + 1,
-        LargeIconRole
+        LargeIconRole,
+        IconLabelRole  // "#4 JPEG RGB": the number within its kind, then the type
     };
+    // Type, frame, memory, dimension, number within its kind, file name.
+    static constexpr int kColumns = 6;
 
     using QAbstractTableModel::QAbstractTableModel;
     void fill(const SWFDocument* document);
@@ -89,15 +92,23 @@ private:
 class KSListCtrl : public QStackedWidget {
     Q_OBJECT
 public:
-    static constexpr int kColumnWidths[4] = {200, 50, 50, 100};
+    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 160};
 
     explicit KSListCtrl(QWidget* parent);
+    ~KSListCtrl() override;
 
     // Deletes all items, then inserts one per record of `document` (none
     // for null).
     void fill(const SWFDocument* document);
     // The records changed places: every item rereads its record.
     void refreshItems();
+    // The records changed places, record `r` now standing at row
+    // `newRowOf[r]`: the items reread their records, and the selection, the
+    // focused item and the scroll position follow the records.
+    void reorder(const std::vector<int>& newRowOf);
+
+    // The arrow on the details header: `column` 0..3, or -1 for none.
+    void setSortIndicator(int column, bool ascending);
 
     // 0 large icons, 1 details; false for any other mode.
     bool setViewMode(int mode);
@@ -124,6 +135,9 @@ public:
     ResourceModel* model() const { return model_; }
     // The item's rectangle in the current view's viewport.
     QRect itemRect(int row) const;
+    // Details columns: a width the user set is kept (and remembered across
+    // runs); the others fit their texts whenever the list is filled.
+    void fitColumns();
 
 signals:
     void itemChanged();
@@ -135,12 +149,16 @@ signals:
 
 private:
     void connectView(QAbstractItemView* view);
+    void loadColumnWidths();
+    void saveColumnWidths() const;
 
     ResourceModel* model_;
     QItemSelectionModel* selection_;
     IconView* iconView_;
     DetailsView* detailsView_;
     int mode_ = 0;
+    std::vector<int> userWidths_;  // 0: fits its texts
+    bool fitting_ = false;
     std::vector<QPixmap> smallIcons_;
     std::vector<QPixmap> largeIcons_;
 };

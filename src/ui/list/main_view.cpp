@@ -7,13 +7,13 @@
 
 namespace kestrel {
 
-KSMainView::KSMainView(KSMainFrame* frame) : QFrame(frame) {
+KSMainView::KSMainView(QWidget* parent, ListHost* host, PictViewSource* source) : QFrame(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     // The picture panel is made first: the list pane asks it to follow the
     // focused item from its first notification on.
-    pictView_ = new KSPictView(frame, this);
+    pictView_ = new KSPictView(source, this);
     pictView_->setObjectName(QStringLiteral("pictView"));
-    childView_ = new KSChildView(frame, this);
+    childView_ = new KSChildView(host, this);
     childView_->setObjectName(QStringLiteral("childView"));
     setFocusProxy(childView_);
 }

@@ -7,16 +7,19 @@
 
 namespace kestrel {
 
-class KSMainFrame;
 class KSChildView;
 class KSPictView;
+class ListHost;
+class PictViewSource;
 
 class KSMainView : public QFrame {
     Q_OBJECT
 public:
     static constexpr int kSplitThreshold = 150;
 
-    explicit KSMainView(KSMainFrame* frame);
+    // `host` serves the list pane and `source` the picture panel; both are
+    // the main window, `parent`.
+    KSMainView(QWidget* parent, ListHost* host, PictViewSource* source);
 
     KSChildView* childView() const { return childView_; }
     KSPictView* pictView() const { return pictView_; }

@@ -6,11 +6,7 @@
 #include "document/swf_document.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/text_fit.h"
-#include "ui/frame/commands.h"
-#include "ui/frame/main_frame.h"
-#include "ui/frame/texts.h"
-#include "ui/list/child_view.h"
-#include "ui/list/list_ctrl.h"
+#include "ui/controls/texts.h"
 #include "ui/preview/play_button.h"
 #include "ui/preview/preview_art.h"
 
@@ -31,8 +27,8 @@ bool isStereoSound(const SWFRes& record) {
 
 }  // namespace
 
-KSPictView::KSPictView(KSMainFrame* frame, QWidget* parent)
-    : QWidget(parent), frame_(frame), headingFont_(panelFont(16, true)), textFont_(panelFont(8, false)),
+KSPictView::KSPictView(PictViewSource* source, QWidget* parent)
+    : QWidget(parent), source_(source), headingFont_(panelFont(16, true)), textFont_(panelFont(8, false)),
       labelFont_(panelFont(8, true)) {
     banner_ = QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kBanner)));
     monoPicture_ = QPixmap::fromImage(preview_art::soundPicture(false));
@@ -42,7 +38,7 @@ KSPictView::KSPictView(KSMainFrame* frame, QWidget* parent)
     play_ = new KSPlayButton(this);
     play_->setObjectName(QStringLiteral("playButton"));
     play_->hide();
-    connect(play_, &QPushButton::clicked, this, [this] { frame_->onCommand(kCmdView); });
+    connect(play_, &QPushButton::clicked, this, [this] { source_->panelPlay(); });
 }
 
 QString KSPictView::typeName(const SWFRes& record) {
@@ -68,14 +64,13 @@ QStringList KSPictView::detailLines(const SWFRes& record) {
 }
 
 bool KSPictView::showFocusedItem() {
-    const SWFDocument* document = frame_->document();
+    const SWFDocument* document = source_->panelDocument();
     if (!document) {
         shown_ = nullptr;
         return false;
     }
-    const KSListCtrl* list = frame_->listCtrl();
-    if (!list || list->itemCount() == 0) return false;
-    const int focused = list->focusedItem();
+    if (source_->panelItemCount() == 0) return false;
+    const int focused = source_->panelFocusedItem();
     if (focused < 0 || focused >= document->count()) return false;
     const SWFRes* record = &document->resource(focused);
     if (record == shown_) return true;
@@ -107,9 +102,8 @@ void KSPictView::paintPanel(QPainter& painter) {
     painter.setPen(Qt::black);
 
     const QRect textArea(kLeft, kTextTop, std::max(width() - kLeft, 0), std::max(height() - kTextTop, 0));
-    const SWFDocument* document = frame_->document();
-    const KSChildView* child = frame_->childView();
-    if (!document || !child) {
+    const SWFDocument* document = source_->panelDocument();
+    if (!document) {
         painter.setFont(textFont_);
         painter.drawText(textArea, Qt::AlignLeft | Qt::AlignTop, QString::fromLatin1(text::kNoFileOpen));
         play_->hide();
@@ -118,7 +112,9 @@ void KSPictView::paintPanel(QPainter& painter) {
 
     painter.setFont(headingFont_);
     const QFontMetrics headingMetrics(headingFont_);
-    const QString name = shortenText(headingMetrics, QFileInfo(child->path()).fileName(), width() - 34);
+    // A long name keeps its start and its end.
+    const QString name =
+        headingMetrics.elidedText(QFileInfo(source_->panelPath()).fileName(), Qt::ElideMiddle, width() - 34);
     painter.drawText(
         QRect(kLeft, kHeadingBottom - headingMetrics.height(), std::max(width() - kLeft, 0), headingMetrics.height()),
         Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, name);
@@ -134,7 +130,6 @@ void KSPictView::paintPanel(QPainter& painter) {
 
 void KSPictView::paintResource(QPainter& painter) {
     const SWFRes& record = *shown_;
-    const KSListCtrl* list = frame_->listCtrl();
 
     // Type name in the label font beside the small icon.
     const QFontMetrics labelMetrics(labelFont_);
@@ -143,7 +138,7 @@ void KSPictView::paintResource(QPainter& painter) {
     const int nameLeft = kLeft + kSmallIconWidth;
     painter.drawText(QRect(nameLeft, kLabelBottom - labelHeight, std::max(width() - nameLeft, 0), labelHeight),
                      Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, typeName(record));
-    if (const QPixmap* icon = list ? list->smallIcon(record.smallIconIndex) : nullptr)
+    if (const QPixmap* icon = source_->panelSmallIcon(record.smallIconIndex))
         painter.drawPixmap(kLeft, 123 - labelHeight, *icon);
 
     // The details, one line below the other.
@@ -163,7 +158,7 @@ void KSPictView::paintResource(QPainter& painter) {
 
     // The thumbnail of an image, the sound picture of a sound.
     if (!sound) {
-        if (const QPixmap* thumbnail = list ? list->largeIcon(record.largeIconIndex) : nullptr) {
+        if (const QPixmap* thumbnail = source_->panelLargeIcon(record.largeIconIndex)) {
             painter.drawPixmap(kLeft, y, *thumbnail);
             pictureRect_ = QRect(QPoint(kLeft, y), thumbnail->size());
         }

@@ -10,9 +10,25 @@
 
 namespace kestrel {
 
-class KSMainFrame;
 class KSPlayButton;
+class SWFDocument;
 class SWFRes;
+
+// What the panel shows, as the window hands it over.
+class PictViewSource {
+public:
+    virtual ~PictViewSource() = default;
+    // The open document, or null.
+    virtual const SWFDocument* panelDocument() const = 0;
+    virtual QString panelPath() const = 0;
+    virtual int panelItemCount() const = 0;
+    // The list's focused item, -1 for none.
+    virtual int panelFocusedItem() const = 0;
+    virtual const QPixmap* panelSmallIcon(int index) const = 0;
+    virtual const QPixmap* panelLargeIcon(int index) const = 0;
+    // The Play button was pressed.
+    virtual void panelPlay() = 0;
+};
 
 class KSPictView : public QWidget {
     Q_OBJECT
@@ -24,7 +40,7 @@ public:
     static constexpr int kLabelBottom = 126;
     static constexpr int kSmallIconWidth = 22;
 
-    KSPictView(KSMainFrame* frame, QWidget* parent);
+    KSPictView(PictViewSource* source, QWidget* parent);
 
     // Follows the list's focused item; true when a resource is shown
     // afterwards.
@@ -53,7 +69,7 @@ private:
     // The description of the shown resource below the heading.
     void paintResource(QPainter& painter);
 
-    KSMainFrame* frame_;
+    PictViewSource* source_;
     const SWFRes* shown_ = nullptr;
     QPixmap banner_;
     QPixmap monoPicture_;

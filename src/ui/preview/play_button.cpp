@@ -7,7 +7,8 @@
 namespace kestrel {
 
 KSPlayButton::KSPlayButton(QWidget* parent) : QPushButton(parent), symbol_(preview_art::playSymbol()) {
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab (Space plays), never taken by a click.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void KSPlayButton::paintEvent(QPaintEvent*) {
@@ -26,6 +27,10 @@ void KSPlayButton::paintEvent(QPaintEvent*) {
     painter.fillRect(r.adjusted(1, 1, -1, -1), pal.color(QPalette::Button));
     const int shift = pressed ? 1 : 0;
     painter.drawImage((r.width() - symbol_.width()) / 2 + shift, (r.height() - symbol_.height()) / 2 + shift, symbol_);
+    if (hasFocus()) {
+        painter.setPen(QPen(pal.color(QPalette::WindowText), 1, Qt::DotLine));
+        painter.drawRect(r.adjusted(2, 2, -3, -3));
+    }
 }
 
 }  // namespace kestrel

@@ -64,14 +64,15 @@ ImagePreviewLayout KSViewImage::layoutFor(const QSize& imageSize, const QRect& w
     return layout;
 }
 
-KSViewImage::KSViewImage(const SWFImage& image, QWidget* parent) : QDialog(parent), image_(image) {
+KSViewImage::KSViewImage(const SWFImage& image, QWidget* parent, std::optional<QPoint> anchor)
+    : QDialog(parent), image_(image) {
     setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
     setModal(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The click that closes the preview goes no further.
     setAttribute(Qt::WA_NoMouseReplay);
 
-    const QPoint cursor = QCursor::pos();
+    const QPoint cursor = anchor.value_or(QCursor::pos());
     const QSize imageSize = image_.payload ? QSize(image_.payload->width(), image_.payload->height()) : QSize(1, 1);
     layout_ = layoutFor(imageSize, workAreaAt(cursor), cursor, preview_art::kDialogFrame);
     setGeometry(layout_.window);

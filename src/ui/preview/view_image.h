@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <optional>
 
 namespace kestrel {
 
@@ -24,7 +25,8 @@ class KSViewImage : public QDialog {
 public:
     static constexpr int kMinClient = 32;
 
-    KSViewImage(const SWFImage& image, QWidget* parent);
+    // Placed at `anchor` (global), by default the pointer.
+    KSViewImage(const SWFImage& image, QWidget* parent, std::optional<QPoint> anchor = std::nullopt);
 
     // Layout of an image of `imageSize` for a pointer at `cursor` on a
     // screen whose usable area is `workArea`; `frame` is the width of the

@@ -26,7 +26,8 @@ int textLeft(int iconWidth) { return iconWidth + 20; }
 
 }  // namespace
 
-KSViewSound::KSViewSound(const SWFSound& sound, QWidget* parent) : QDialog(parent), resource_(sound) {
+KSViewSound::KSViewSound(const SWFSound& sound, QWidget* parent, std::optional<QPoint> anchor)
+    : QDialog(parent), resource_(sound) {
     setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
     setModal(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -44,7 +45,7 @@ KSViewSound::KSViewSound(const SWFSound& sound, QWidget* parent) : QDialog(paren
                            .boundingRect(QRect(left, kTextTop, kTextLimit - left, kTextLimit - kTextTop),
                                          Qt::AlignLeft | Qt::AlignTop, timeText())
                            .size();
-    const QPoint cursor = QCursor::pos();
+    const QPoint cursor = anchor.value_or(QCursor::pos());
     const QRect window = placeWindow(text, icon_.width(), cursor, workAreaAt(cursor), preview_art::kDialogFrame);
     setGeometry(window);
     setFixedSize(window.size());

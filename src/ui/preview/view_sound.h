@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "audio/sound_player.h"
 
@@ -21,7 +22,8 @@ class KSViewSound : public QDialog {
 public:
     static constexpr int kTimerPeriodMs = 100;
 
-    KSViewSound(const SWFSound& sound, QWidget* parent);
+    // Placed at `anchor` (global), by default the pointer.
+    KSViewSound(const SWFSound& sound, QWidget* parent, std::optional<QPoint> anchor = std::nullopt);
     ~KSViewSound() override;
 
     // Where the window goes: its size from the measured text, centred on

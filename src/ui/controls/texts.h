@@ -4,12 +4,12 @@
 namespace kestrel::text {
 
 inline constexpr const char* kAppTitle = "Kestrel";
-inline constexpr const char* kReady = "Ready";
 inline constexpr const char* kNone = "None";
 inline constexpr const char* kNoResource = "No resource";
 inline constexpr const char* kResourcesSelected = "%1 resource%2 selected";
 inline constexpr const char* kResources = "%1 resource%2";
-inline constexpr const char* kOpenFilter = "SWF Files (*.swf)";
+// Browser caches keep movies without an extension; they open by signature.
+inline constexpr const char* kOpenFilter = "SWF movies (*.swf);;All files (*)";
 inline constexpr const char* kRecentPlaceholder = "Recent File";
 inline constexpr const char* kNoFileOpen = "No file currently open.\n\n";
 inline constexpr const char* kSelectAnItem = "Select an item\nto view the description\n";
