@@ -353,15 +353,18 @@ int runWorker(const MovieSelection& selection, const BatchSettings& settings) {
         // Pictures are refused before the address space runs out.
         MemoryBudget::setLimit(std::min(MemoryBudget::limit(), settings.maxMemory / 2));
     }
+    // Stand-ins for hostile movies in tests: one that crashes the reader,
+    // one that never ends.
     const char* crashOn = std::getenv("KESTREL_TEST_CRASH_ON");
+    const char* hangOn = std::getenv("KESTREL_TEST_HANG_ON");
     const bool record = !settings.manifest.empty() || settings.dedupe != Dedupe::Off;
     PipeLink link;
     Frame frame;
     while (readFrame(kWorkerIn, frame)) {
         if (frame.size() < 4 || frame[0] != "movie") return 2;
         const int movie = toInt(frame[1]);
-        // A test's stand-in for a movie that crashes the reader.
         if (crashOn && *crashOn && frame[2].find(crashOn) != std::string::npos) std::abort();
+        while (hangOn && *hangOn && frame[2].find(hangOn) != std::string::npos) ::pause();
         const MovieReport report = extractMovie(movie, frame[2], frame[3], selection, record, link);
         link.movieDone(movie, report);
     }
