@@ -319,5 +319,63 @@ TEST(CliIsolation, MemoryLimitAndOptionErrors) {
     EXPECT_EQ(cli({"extract", "--timeout", "-1", "-o", dir.file("out"), dir.file("in")}).status, 2);
 }
 
+// The README's recipe for several machines, run as written with the local
+// machine as the only host: two jobs, one killed half-way and resumed by
+// running the same command again.
+TEST(CliParallel, ReadmeRecipeResumesAKilledJob) {
+    ASSERT_EQ(run({"sh", "-c", "command -v parallel"}).status, 0) << "GNU parallel is needed (build.sh installs it)";
+    std::ifstream readme(std::string(KESTREL_SOURCE_DIR) + "/README.md");
+    std::string recipe;
+    for (std::string line; std::getline(readme, line);) {
+        if (recipe.empty() && line.find("| parallel ") == std::string::npos) continue;
+        recipe += line.substr(std::min<std::size_t>(4, line.size())) + "\n";
+        if (line.rfind("    cat ", 0) == 0) break;
+    }
+    ASSERT_NE(recipe.find("--sshlogin host1,host2"), std::string::npos) << recipe;
+    ASSERT_NE(recipe.find("--manifest"), std::string::npos) << recipe;
+
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("in"));
+    std::filesystem::create_directories(dir.file("home/.parallel"));
+    dir.write("home/.parallel/will-cite", {});
+    for (int i = 0; i < 20; ++i) dir.write("in/" + name(i), movie(std::uint8_t(i)));
+    auto script = [&](const std::string& out) {
+        std::string s = recipe;
+        auto replace = [&s](const std::string& from, const std::string& to) {
+            for (std::size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
+                s.replace(at, from.size(), to);
+            }
+        };
+        replace("kestrel-cli ", std::string(KESTREL_CLI) + " ");
+        replace("/archive", dir.file("in"));
+        replace("/shared/out", out);
+        replace("host1,host2", ":");  // this machine
+        replace("-N500", "-N10");     // two jobs
+        replace("> manifest.jsonl", "> " + out + ".jsonl");
+        return s;
+    };
+    const std::map<std::string, std::string> home = {{"HOME", dir.file("home")}};
+    const Outcome whole = run({"sh", "-c", script(dir.file("whole"))}, home);
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("whole/2/manifest.jsonl")));
+
+    std::map<std::string, std::string> env = home;
+    env["KESTREL_TEST_KILL_ON"] = "m013";
+    run({"sh", "-c", script(dir.file("out"))}, env);  // the recipe ends with cat, which succeeds
+    EXPECT_LT(lines(dir.file("out.jsonl")).size(), lines(dir.file("whole.jsonl")).size());
+    const Outcome resumed = run({"sh", "-c", script(dir.file("out"))}, home);
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_NE(resumed.out.find("0 written, 0 skipped, 0 failed"), std::string::npos) << resumed.out;  // job 1
+
+    std::vector<std::string> merged = lines(dir.file("out.jsonl"));
+    std::vector<std::string> expected = lines(dir.file("whole.jsonl"));
+    EXPECT_EQ(expected.size(), 20u * 4);
+    expectOneRecordEach(merged);
+    std::sort(merged.begin(), merged.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(merged, expected);
+    EXPECT_EQ(tree(dir.file("out")), tree(dir.file("whole")));
+}
+
 }  // namespace
 }  // namespace kestrel::test
