@@ -190,6 +190,9 @@ public:
         } else if (report.folderFailed) {
             outcome.failed = true;
             outcome.reason = "the output folder could not be made";
+        } else if (report.stopped) {
+            outcome.failed = true;  // so that --resume does it again
+            outcome.reason = "stopped before its end";
         } else if (!report.usable) {
             outcome.failed = true;
             outcome.reason = readerMessage(report.result.value_or(1), files_[std::size_t(movie)]);
@@ -198,7 +201,7 @@ public:
         totals.written += report.written;
         totals.skipped += report.skipped;
         totals.failed += report.failed;
-        if (outcome.failed) ++totals.unusable;
+        if (outcome.failed && !report.stopped) ++totals.unusable;
         if (report.result == 3) ++totals.damaged;
         progress_.movieDone();
     }
@@ -268,7 +271,9 @@ public:
 
     std::string stagingPath(const std::string& path) override {
         const std::size_t slash = path.rfind('/');
-        return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".kestrel-part";
+        const std::string staged = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".kestrel-part";
+        link_.staging(movie_, staged);
+        return staged;
     }
 
     Outcome commit(int index, const std::string& staged, const std::string& path, std::string& reason) override {
@@ -370,6 +375,7 @@ MovieReport extractMovie(int movie, const std::string& file, const std::string& 
     report.skipped = summary.skipped;
     report.failed = summary.failed;
     report.folderFailed = summary.folderFailed;
+    report.stopped = summary.stopped;
     if (record) report.problems = jsonText(movieProblems(doc));
     return report;
 }
@@ -387,6 +393,7 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
     PreviousRun previous;
     std::vector<int> todo;
     std::set<std::string> done;
+    std::set<std::string> redo;
     std::map<int, std::set<std::string>> ownFiles;
     BatchTotals totals;
     std::string error;
@@ -403,6 +410,7 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
             continue;
         }
         if (settings.resume) ownFiles[int(i)] = previous.outputsOf(key);
+        redo.insert(key);
         todo.push_back(int(i));
     }
 
@@ -410,7 +418,7 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
     if (!settings.manifest.empty()) {
         std::string folderError;
         const std::string parent = std::filesystem::path(absolutePath(settings.manifest)).parent_path().string();
-        if (!createPath(parent, folderError) || !manifest.open(settings.manifest, previous.linesOf(done), error)) {
+        if (!createPath(parent, folderError) || !manifest.open(settings.manifest, previous.linesExcept(redo), error)) {
             userMessages.show("cannot write the manifest " + (error.empty() ? folderError : error), MessageIcon::Error,
                               MessageButtons::Ok);
             totals.setupFailed = true;
@@ -421,7 +429,7 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
     MovieQueue queue(todo);
     Coordinator coordinator(files, settings, user, userMessages, manifest, queue, int(todo.size()));
     for (auto& [movie, own] : ownFiles) coordinator.setOwnFiles(movie, std::move(own));
-    if (settings.dedupe != Dedupe::Off) coordinator.setContent(previous.contentOf(done));
+    if (settings.dedupe != Dedupe::Off) coordinator.setContent(previous.contentExcept(redo));
 
     const int jobs = int(std::min<std::size_t>(std::size_t(std::max(1, settings.jobs)), todo.size()));
     if (settings.isolate && files.size() > 1 && !todo.empty()) {
@@ -442,6 +450,11 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
     }
     coordinator.finish();
     coordinator.totals.alreadyDone = totals.alreadyDone;
+    if (manifest.isOpen() && !manifest.good()) {
+        userMessages.show("could not write all of the manifest " + settings.manifest, MessageIcon::Error,
+                          MessageButtons::Ok);
+        coordinator.totals.manifestIncomplete = true;
+    }
     return coordinator.totals;
 }
 

@@ -46,7 +46,8 @@ struct BatchTotals {
     int unusable = 0;          // movies that could not be read, or whose folder could not be made, or whose worker died
     int damaged = 0;           // movies read with result 3 (some resources failed)
     int alreadyDone = 0;       // movies left alone by --resume
-    bool setupFailed = false;  // the manifest could not be read or written
+    bool setupFailed = false;  // the manifest could not be read or started: nothing was done
+    bool manifestIncomplete = false;  // some lines could not be written
 };
 
 // Default --max-memory: a quarter of the physical memory.

@@ -37,6 +37,7 @@ struct MovieReport {
     std::optional<int> result;  // none when the movie was never read through
     bool usable = false;
     bool folderFailed = false;
+    bool stopped = false;  // the user cancelled before its end
     int written = 0;
     int skipped = 0;
     int failed = 0;
@@ -51,6 +52,9 @@ public:
     virtual MessageAnswer report(const std::string& text, MessageIcon icon, MessageButtons buttons) = 0;
     virtual void message(const std::string& text, MessageIcon icon) = 0;
     virtual void movieStarted(int movie, std::int64_t bytes, const std::string& sha256) = 0;
+    // A resource is about to be written to `staged`: the file a crash or a
+    // kill would leave behind.
+    virtual void staging(int /*movie*/, const std::string& /*staged*/) {}
     // A resource was written to a staging file: the batch records it and
     // decides how it is put in place.
     virtual CommitDecision staged(int movie, const ResourceNote& note) = 0;

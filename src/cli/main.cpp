@@ -476,7 +476,7 @@ int runExtract(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-cli: %d movie%s could not be used\n", totals.unusable,
                      totals.unusable == 1 ? "" : "s");
     }
-    const bool bad = totals.unusable > 0 || totals.failed > 0 || !inputs.errors.empty();
+    const bool bad = totals.unusable > 0 || totals.failed > 0 || totals.manifestIncomplete || !inputs.errors.empty();
     return bad ? 1 : 0;
 }
 

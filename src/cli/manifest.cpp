@@ -139,8 +139,8 @@ bool ManifestWriter::open(const std::string& path, const std::vector<std::string
 void ManifestWriter::write(const Json& line) {
     if (!file_) return;
     const std::string text = jsonText(line) + "\n";
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::fflush(file_);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+    if (std::fflush(file_) != 0 || !written) good_ = false;
 }
 
 bool PreviousRun::load(const std::string& path, const std::string& base, std::string& error) {
@@ -188,10 +188,10 @@ bool PreviousRun::isDone(const std::string& movie, const std::string& absoluteMo
     return movieDone;
 }
 
-std::vector<std::string> PreviousRun::linesOf(const std::set<std::string>& done) const {
+std::vector<std::string> PreviousRun::linesExcept(const std::set<std::string>& redo) const {
     std::vector<std::string> out;
     for (const Line& line : lines_) {
-        if (done.count(line.movie)) out.push_back(line.text);
+        if (!redo.count(line.movie)) out.push_back(line.text);
     }
     return out;
 }
@@ -207,10 +207,10 @@ std::set<std::string> PreviousRun::outputsOf(const std::string& movie) const {
     return out;
 }
 
-std::map<std::string, std::string> PreviousRun::contentOf(const std::set<std::string>& done) const {
+std::map<std::string, std::string> PreviousRun::contentExcept(const std::set<std::string>& redo) const {
     std::map<std::string, std::string> out;
     for (const Line& line : lines_) {
-        if (!done.count(line.movie) || stringOf(line.value, "status") != "written") continue;
+        if (redo.count(line.movie) || stringOf(line.value, "status") != "written") continue;
         const std::string sha = stringOf(line.value, "sha256");
         if (!sha.empty()) out.emplace(sha, base_ + "/" + stringOf(line.value, "output"));
     }

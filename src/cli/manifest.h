@@ -49,7 +49,7 @@ Json resourceLine(const MovieIdentity& movie, const Json& identity, const std::s
 
 struct MovieOutcome {
     std::optional<int> result;  // the reader's result code; none when the movie was never read through
-    bool failed = false;        // not usable, its folder failed, or its worker died
+    bool failed = false;        // not usable, its folder failed, stopped half-way, or its worker died
     std::string reason;         // why it failed
     int written = 0;
     int skipped = 0;
@@ -72,9 +72,12 @@ public:
     bool open(const std::string& path, const std::vector<std::string>& keep, std::string& error);
     bool isOpen() const { return file_ != nullptr; }
     void write(const Json& line);
+    // False once a line could not be written (a full disk, say).
+    bool good() const { return good_; }
 
 private:
     std::FILE* file_ = nullptr;
+    bool good_ = true;
 };
 
 // What an earlier run recorded, for --resume.
@@ -91,12 +94,12 @@ public:
     // a file that is still there).
     bool isDone(const std::string& movie, const std::string& absoluteMovie) const;
 
-    // The lines of the movies in `done`, in their order.
-    std::vector<std::string> linesOf(const std::set<std::string>& done) const;
+    // Every line but those of the movies in `redo`, in their order.
+    std::vector<std::string> linesExcept(const std::set<std::string>& redo) const;
     // Output files (absolute) recorded as written for `movie`.
     std::set<std::string> outputsOf(const std::string& movie) const;
-    // SHA-256 -> absolute path of a written file, from the movies in `done`.
-    std::map<std::string, std::string> contentOf(const std::set<std::string>& done) const;
+    // SHA-256 -> absolute path of a written file, from the movies not in `redo`.
+    std::map<std::string, std::string> contentExcept(const std::set<std::string>& redo) const;
 
 private:
     struct Line {

@@ -103,6 +103,7 @@ public:
     void movieStarted(int movie, std::int64_t bytes, const std::string& sha256) override {
         send({"start", std::to_string(movie), std::to_string(bytes), sha256});
     }
+    void staging(int movie, const std::string& staged) override { send({"staging", std::to_string(movie), staged}); }
     CommitDecision staged(int movie, const ResourceNote& note) override {
         const Frame answer =
             ask({"staged", std::to_string(movie), note.identity, note.path, std::to_string(note.bytes), note.sha256});
@@ -118,7 +119,7 @@ public:
     void movieDone(int movie, const MovieReport& r) override {
         send({"done", std::to_string(movie), r.result ? std::to_string(*r.result) : "", r.usable ? "1" : "0",
               r.folderFailed ? "1" : "0", std::to_string(r.written), std::to_string(r.skipped),
-              std::to_string(r.failed), r.problems});
+              std::to_string(r.failed), r.problems, r.stopped ? "1" : "0"});
     }
 
 private:
@@ -232,6 +233,7 @@ private:
         const auto limit = settings_.timeoutSeconds > 0 ? std::chrono::seconds(settings_.timeoutSeconds)
                                                         : std::chrono::hours(24 * 365 * 100);
         auto deadline = Clock::now() + limit;
+        staged_.clear();
         if (writeFrame(worker_.toWorker,
                        {"movie", std::to_string(movie), files_[std::size_t(movie)], folders_[std::size_t(movie)]})) {
             for (;;) {
@@ -243,6 +245,7 @@ private:
                     if (Clock::now() < deadline) continue;
                     ::kill(worker_.pid, SIGKILL);
                     reap(worker_);
+                    removeStaged();
                     failed.failure = "it took more than " + std::to_string(settings_.timeoutSeconds) +
                                      " s (--timeout); its worker process was stopped";
                     link_.movieDone(movie, failed);
@@ -251,7 +254,7 @@ private:
                 Frame frame;
                 if (!readFrame(worker_.fromWorker, frame) || frame.empty()) break;
                 const auto asked = Clock::now();
-                if (frame[0] == "done" && frame.size() >= 9) {
+                if (frame[0] == "done" && frame.size() >= 10) {
                     MovieReport report;
                     if (!frame[2].empty()) report.result = toInt(frame[2]);
                     report.usable = frame[3] == "1";
@@ -260,6 +263,7 @@ private:
                     report.skipped = toInt(frame[6]);
                     report.failed = toInt(frame[7]);
                     report.problems = frame[8];
+                    report.stopped = frame[9] == "1";
                     link_.movieDone(movie, report);
                     return;
                 }
@@ -271,7 +275,14 @@ private:
         // The worker died on this movie (or garbled the pipe).
         if (worker_.pid > 0) ::kill(worker_.pid, SIGKILL);
         failed.failure = describeEnd(reap(worker_));
+        removeStaged();
         link_.movieDone(movie, failed);
+    }
+
+    // What a dead worker was writing goes: it would never be put in place.
+    void removeStaged() {
+        if (!staged_.empty()) std::remove(staged_.c_str());
+        staged_.clear();
     }
 
     // Serves one frame of the worker; false when it makes no sense.
@@ -279,6 +290,10 @@ private:
         const std::string& op = f[0];
         if (op == "message" && f.size() >= 3) {
             link_.message(f[1], MessageIcon(toInt(f[2])));
+            return true;
+        }
+        if (op == "staging" && f.size() >= 3) {
+            staged_ = f[2];
             return true;
         }
         if (op == "start" && f.size() >= 4) {
@@ -322,6 +337,7 @@ private:
     std::vector<std::string> arguments_;
     std::vector<char*> argv_;
     Worker worker_;
+    std::string staged_;  // the staging file the worker was last writing
 };
 
 }  // namespace

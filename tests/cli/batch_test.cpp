@@ -214,6 +214,19 @@ TEST(CliManifest, LinesDescribeEachOutcome) {
     const Outcome sum = run({"sha256sum", dir.file("out/good-2.png")});
     EXPECT_EQ(sum.out.substr(0, 64), sha);
 
+    // Resuming with only the good movie: it is done again (one of its files
+    // was skipped), replacing its own files without asking but still not the
+    // stranger's; the bad movie's record stays.
+    const Outcome again = cli({"extract", "-o", dir.file("out"), "--manifest", dir.file("m.jsonl"), "--resume", good});
+    EXPECT_EQ(again.out, "2 written, 1 skipped, 0 failed\n") << again.err;
+    EXPECT_EQ(readAll(dir.file("out/good-1.png")), Bytes{'x'});
+    const std::vector<std::string> after = lines(dir.file("m.jsonl"));
+    EXPECT_EQ(after.size(), 5u);
+    expectOneRecordEach(after);
+    EXPECT_EQ(
+        std::count_if(after.begin(), after.end(), [&](const std::string& l) { return Json::parse(l)["movie"] == bad; }),
+        1);
+
     EXPECT_EQ(cli({"extract", "-o", dir.file("out"), "--resume", good}).status, 2);  // --resume needs --manifest
 }
 
