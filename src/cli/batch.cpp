@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -415,10 +416,12 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
     }
 
     ManifestWriter manifest;
+    std::function<bool(const std::string&)> keep;
+    if (settings.resume) keep = [&redo](const std::string& line) { return PreviousRun::keeps(line, redo); };
     if (!settings.manifest.empty()) {
         std::string folderError;
         const std::string parent = std::filesystem::path(absolutePath(settings.manifest)).parent_path().string();
-        if (!createPath(parent, folderError) || !manifest.open(settings.manifest, previous.linesExcept(redo), error)) {
+        if (!createPath(parent, folderError) || !manifest.open(settings.manifest, keep, error)) {
             userMessages.show("cannot write the manifest " + (error.empty() ? folderError : error), MessageIcon::Error,
                               MessageButtons::Ok);
             totals.setupFailed = true;

@@ -113,20 +113,27 @@ ManifestWriter::~ManifestWriter() {
     if (file_) std::fclose(file_);
 }
 
-bool ManifestWriter::open(const std::string& path, const std::vector<std::string>& keep, std::string& error) {
+bool ManifestWriter::open(const std::string& path, const std::function<bool(const std::string&)>& keep,
+                          std::string& error) {
     // The kept lines go to a new file that then replaces the old one, so a
     // run killed while starting still finds the earlier manifest.
     const std::string fresh = path + ".new";
-    std::FILE* file = std::fopen(fresh.c_str(), "w");
+    std::FILE* file = std::fopen(fresh.c_str(), "we");
     if (!file) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    for (const std::string& line : keep) {
-        std::fputs(line.c_str(), file);
-        std::fputc('\n', file);
+    bool ok = true;
+    if (keep) {
+        std::ifstream old(path, std::ios::binary);
+        for (std::string line; ok && std::getline(old, line);) {
+            if (!keep(line)) continue;
+            line += '\n';
+            ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+        }
     }
-    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0 || std::rename(fresh.c_str(), path.c_str()) != 0) {
+    if (!ok || std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0 ||
+        std::rename(fresh.c_str(), path.c_str()) != 0) {
         error = path + ": " + std::strerror(errno);
         std::fclose(file);
         std::remove(fresh.c_str());
@@ -152,14 +159,20 @@ bool PreviousRun::load(const std::string& path, const std::string& base, std::st
         error = path + ": cannot be read";
         return false;
     }
-    std::string text;
-    while (std::getline(in, text)) {
-        Json value = Json::parse(text, nullptr, false);
+    for (std::string text; std::getline(in, text);) {
+        const Json value = Json::parse(text, nullptr, false);
         if (value.is_discarded() || !value.is_object()) continue;
-        std::string movie = stringOf(value, "movie");
+        const std::string movie = stringOf(value, "movie");
         if (movie.empty()) continue;
-        byMovie_[movie].push_back(lines_.size());
-        lines_.push_back({std::move(text), std::move(movie), std::move(value)});
+        Entry e;
+        e.isMovie = stringOf(value, "kind") == "movie";
+        e.status = stringOf(value, "status");
+        e.reason = stringOf(value, "reason");
+        e.output = stringOf(value, "output");
+        e.sameAs = stringOf(value, "sameAs");
+        e.sha256 = stringOf(value, "sha256");
+        e.bytes = numberOf(value, e.isMovie ? "movieBytes" : "bytes");
+        byMovie_[movie].push_back(std::move(e));
     }
     return true;
 }
@@ -168,19 +181,14 @@ bool PreviousRun::isDone(const std::string& movie, const std::string& absoluteMo
     const auto found = byMovie_.find(movie);
     if (found == byMovie_.end()) return false;
     bool movieDone = false;
-    for (const std::size_t n : found->second) {
-        const Json& line = lines_[n].value;
-        const std::string status = stringOf(line, "status");
-        if (stringOf(line, "kind") == "movie") {
-            if (status != "done") return false;
-            const std::int64_t bytes = numberOf(line, "movieBytes");
-            if (bytes < 0 || fileSize(absoluteMovie) != bytes) return false;
+    for (const Entry& e : found->second) {
+        if (e.isMovie) {
+            if (e.status != "done" || e.bytes < 0 || fileSize(absoluteMovie) != e.bytes) return false;
             movieDone = true;
-        } else if (status == "written") {
-            const std::int64_t bytes = numberOf(line, "bytes");
-            if (bytes < 0 || fileSize(base_ + "/" + stringOf(line, "output")) != bytes) return false;
-        } else if (status == "skipped" && stringOf(line, "reason") == "duplicate") {
-            if (fileSize(base_ + "/" + stringOf(line, "sameAs")) != numberOf(line, "bytes")) return false;
+        } else if (e.status == "written") {
+            if (e.bytes < 0 || fileSize(base_ + "/" + e.output) != e.bytes) return false;
+        } else if (e.status == "skipped" && e.reason == "duplicate") {
+            if (e.bytes < 0 || fileSize(base_ + "/" + e.sameAs) != e.bytes) return false;
         } else {
             return false;
         }
@@ -188,31 +196,28 @@ bool PreviousRun::isDone(const std::string& movie, const std::string& absoluteMo
     return movieDone;
 }
 
-std::vector<std::string> PreviousRun::linesExcept(const std::set<std::string>& redo) const {
-    std::vector<std::string> out;
-    for (const Line& line : lines_) {
-        if (!redo.count(line.movie)) out.push_back(line.text);
-    }
-    return out;
+bool PreviousRun::keeps(const std::string& line, const std::set<std::string>& redo) {
+    const Json value = Json::parse(line, nullptr, false);
+    return value.is_object() && !redo.count(stringOf(value, "movie"));
 }
 
 std::set<std::string> PreviousRun::outputsOf(const std::string& movie) const {
     std::set<std::string> out;
     const auto found = byMovie_.find(movie);
     if (found == byMovie_.end()) return out;
-    for (const std::size_t n : found->second) {
-        const Json& line = lines_[n].value;
-        if (stringOf(line, "status") == "written") out.insert(base_ + "/" + stringOf(line, "output"));
+    for (const Entry& e : found->second) {
+        if (!e.isMovie && e.status == "written") out.insert(base_ + "/" + e.output);
     }
     return out;
 }
 
 std::map<std::string, std::string> PreviousRun::contentExcept(const std::set<std::string>& redo) const {
     std::map<std::string, std::string> out;
-    for (const Line& line : lines_) {
-        if (redo.count(line.movie) || stringOf(line.value, "status") != "written") continue;
-        const std::string sha = stringOf(line.value, "sha256");
-        if (!sha.empty()) out.emplace(sha, base_ + "/" + stringOf(line.value, "output"));
+    for (const auto& [movie, entries] : byMovie_) {
+        if (redo.count(movie)) continue;
+        for (const Entry& e : entries) {
+            if (!e.isMovie && e.status == "written" && !e.sha256.empty()) out.emplace(e.sha256, base_ + "/" + e.output);
+        }
     }
     return out;
 }

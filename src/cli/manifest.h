@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -67,9 +68,10 @@ public:
     ManifestWriter(const ManifestWriter&) = delete;
     ManifestWriter& operator=(const ManifestWriter&) = delete;
 
-    // Starts the manifest at `path` with the lines `keep` (replacing what was
-    // there in one step); false with `error` set when it cannot be written.
-    bool open(const std::string& path, const std::vector<std::string>& keep, std::string& error);
+    // Starts the manifest at `path`, with the lines of the one there that
+    // `keep` accepts (none when it is empty), replacing it in one step; false
+    // with `error` set when it cannot be written.
+    bool open(const std::string& path, const std::function<bool(const std::string&)>& keep, std::string& error);
     bool isOpen() const { return file_ != nullptr; }
     void write(const Json& line);
     // False once a line could not be written (a full disk, say).
@@ -94,22 +96,28 @@ public:
     // a file that is still there).
     bool isDone(const std::string& movie, const std::string& absoluteMovie) const;
 
-    // Every line but those of the movies in `redo`, in their order.
-    std::vector<std::string> linesExcept(const std::set<std::string>& redo) const;
+    // Whether a line of the manifest is kept when the movies in `redo` are
+    // done again: lines that are not JSON objects and those of these movies
+    // are not.
+    static bool keeps(const std::string& line, const std::set<std::string>& redo);
     // Output files (absolute) recorded as written for `movie`.
     std::set<std::string> outputsOf(const std::string& movie) const;
     // SHA-256 -> absolute path of a written file, from the movies not in `redo`.
     std::map<std::string, std::string> contentExcept(const std::set<std::string>& redo) const;
 
 private:
-    struct Line {
-        std::string text;
-        std::string movie;
-        Json value;
+    // What resume needs of a line (an archive's manifest can hold millions).
+    struct Entry {
+        bool isMovie = false;
+        std::string status;
+        std::string reason;
+        std::string output;
+        std::string sameAs;
+        std::string sha256;
+        std::int64_t bytes = -1;  // of the file; of the movie for a movie line
     };
     std::string base_;
-    std::vector<Line> lines_;
-    std::map<std::string, std::vector<std::size_t>> byMovie_;  // line numbers of the movie's last record
+    std::map<std::string, std::vector<Entry>> byMovie_;
 };
 
 }  // namespace kestrel::cli
