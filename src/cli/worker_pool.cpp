@@ -22,6 +22,14 @@
 #include "base/memory_budget.h"
 #include "cli/batch_link.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTREL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTREL_UNDER_ASAN 1
+#endif
+#endif
+
 namespace kestrel::cli {
 
 namespace {
@@ -364,8 +372,12 @@ void runWorkerPool(MovieQueue& queue, const std::vector<std::string>& files, con
 
 int runWorker(const MovieSelection& selection, const BatchSettings& settings) {
     if (settings.maxMemory > 0) {
+        // AddressSanitizer reserves terabytes of address space for its shadow
+        // memory: under it, only the picture budget applies.
+#if !defined(KESTREL_UNDER_ASAN)
         const rlimit limit{rlim_t(settings.maxMemory), rlim_t(settings.maxMemory)};
         ::setrlimit(RLIMIT_AS, &limit);
+#endif
         // Pictures are refused before the address space runs out.
         MemoryBudget::setLimit(std::min(MemoryBudget::limit(), settings.maxMemory / 2));
     }
