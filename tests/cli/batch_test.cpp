@@ -340,9 +340,26 @@ TEST(CliIsolation, MemoryLimitAndOptionErrors) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("in"));
     for (int i = 0; i < 2; ++i) dir.write("in/" + name(i), movie(std::uint8_t(i)));
-    const Outcome r = cli({"extract", "--max-memory", "512M", "-o", dir.file("out"), dir.file("in")});
+    // A 4096 x 4096 picture takes 64 MiB decoded: more than a worker limited
+    // to 64 MiB allows for pictures, so it is refused and the movie read
+    // without it, while the other movie is whole.
+    Tags big;
+    big.tag(kTagDefineBitsLossless2, losslessBody(1, 5, 4096, 4096, deflate(Bytes(std::size_t(4096) * 4096 * 4, 0))))
+        .end();
+    dir.write("in/big.swf", SwfFile().tags(big).bytes());
+    const Outcome r = cli(
+        {"extract", "--max-memory", "64M", "-o", dir.file("out"), "--manifest", dir.file("m.jsonl"), dir.file("in")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "6 written, 0 skipped, 0 failed\n");
+    int refused = 0;
+    for (const std::string& line : lines(dir.file("m.jsonl"))) {
+        const Json j = Json::parse(line);
+        if (j["kind"] != "movie" || j["movie"] != dir.file("in/big.swf")) continue;
+        ++refused;
+        EXPECT_EQ(j["result"], 3) << line;
+        EXPECT_EQ(j["status"], "done") << line;
+    }
+    EXPECT_EQ(refused, 1);
     EXPECT_EQ(cli({"extract", "--max-memory", "lots", "-o", dir.file("out"), dir.file("in")}).status, 2);
     EXPECT_EQ(cli({"extract", "--max-memory", "1K", "-o", dir.file("out"), dir.file("in")}).status, 2);
     EXPECT_EQ(cli({"extract", "--timeout", "-1", "-o", dir.file("out"), dir.file("in")}).status, 2);
