@@ -486,6 +486,7 @@ int runExtractWorker(int argc, char** argv) {
     CommonOptions common;
     ExtractOptions options;
     if (const int status = parseExtract(argc, argv, common, options); status >= 0) return status;
+    options.batch.jobs = std::max(1, options.jobs);
     return runWorker(selectionOf(options), options.batch);
 }
 

@@ -221,6 +221,9 @@ public:
         arguments_.push_back(settings.self);
         arguments_.push_back("__extract-worker");
         for (const std::string& a : settings.workerArguments) arguments_.push_back(a);
+        // The number of workers, for each one's share of the picture budget.
+        arguments_.push_back("--jobs");
+        arguments_.push_back(std::to_string(std::max(1, settings.jobs)));
         for (std::string& a : arguments_) argv_.push_back(a.data());
         argv_.push_back(nullptr);
     }
@@ -378,9 +381,12 @@ int runWorker(const MovieSelection& selection, const BatchSettings& settings) {
         const rlimit limit{rlim_t(settings.maxMemory), rlim_t(settings.maxMemory)};
         ::setrlimit(RLIMIT_AS, &limit);
 #endif
-        // Pictures are refused before the address space runs out.
-        MemoryBudget::setLimit(std::min(MemoryBudget::limit(), settings.maxMemory / 2));
     }
+    // The workers share the picture budget as threads would, and each
+    // refuses pictures before its address space runs out.
+    std::int64_t budget = MemoryBudget::limit() / std::max(1, settings.jobs);
+    if (settings.maxMemory > 0) budget = std::min(budget, settings.maxMemory / 2);
+    MemoryBudget::setLimit(budget);
     // Stand-ins for hostile movies in tests: one that crashes the reader,
     // one that never ends.
     const char* crashOn = std::getenv("KESTREL_TEST_CRASH_ON");
