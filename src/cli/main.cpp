@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/path.h"
+#include "cli/batch.h"
 #include "cli/inputs.h"
 #include "cli/json.h"
 #include "document/extract.h"
@@ -59,6 +60,15 @@ const char* const kHelp =
     "                    movie stores them (default: straight alpha)\n"
     "  --straight-alpha  straight alpha in PNG files (the default)\n"
     "  --jobs N          movies read and written in parallel (default: cores)\n"
+    "  --manifest FILE   record every outcome in FILE, one JSON object a line\n"
+    "  --resume          with --manifest: leave alone the movies it shows done\n"
+    "  --dedupe[=skip]   content already written in this run becomes a hard\n"
+    "                    link to the first copy (skip: is left out)\n"
+    "  --max-memory SIZE address space of each worker process, such as 2G\n"
+    "                    (default: a quarter of the physical memory)\n"
+    "  --timeout SECONDS time allowed for one movie (default 300, 0: none)\n"
+    "  --no-isolate      read the movies in threads of this process instead of\n"
+    "                    worker processes\n"
     "\n"
     "find      list the files under the folders that are SWF movies by signature\n"
     "  --json            as a JSON array\n"
@@ -103,30 +113,6 @@ public:
 
 private:
     std::string file_;
-};
-
-// A progress line on a terminal: "[n/total] name", rewritten in place.
-class ProgressLine {
-public:
-    ProgressLine(int total, bool enabled) : total_(total), enabled_(enabled && total > 1) {}
-    void step(const std::string& name) {
-        if (!enabled_) return;
-        std::lock_guard lock(outputMutex);
-        const int n = ++done_;
-        std::string shown = name.size() > 60 ? "..." + name.substr(name.size() - 57) : name;
-        std::fprintf(stderr, "\r\033[K[%d/%d] %s", n, total_, shown.c_str());
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (!enabled_) return;
-        std::lock_guard lock(outputMutex);
-        std::fprintf(stderr, "\r\033[K");
-    }
-
-private:
-    int total_;
-    bool enabled_;
-    int done_ = 0;
 };
 
 // Options shared by the commands.
@@ -337,7 +323,30 @@ struct ExtractOptions {
     int jobs = 0;
     WriteOptions write;
     std::vector<int> indices;  // empty: every resource
+    BatchSettings batch;
 };
+
+// "512M", "2G", "1048576": bytes, with an optional K, M, G or T suffix.
+bool parseSize(const std::string& text, std::int64_t& out) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || v <= 0) return false;
+    double scale = 1;
+    const std::string suffix = end;
+    if (suffix == "K" || suffix == "k")
+        scale = 1024.0;
+    else if (suffix == "M" || suffix == "m")
+        scale = 1024.0 * 1024;
+    else if (suffix == "G" || suffix == "g")
+        scale = 1024.0 * 1024 * 1024;
+    else if (suffix == "T" || suffix == "t")
+        scale = 1024.0 * 1024 * 1024 * 1024;
+    else if (!suffix.empty())
+        return false;
+    if (v * scale < 16.0 * 1024 * 1024 || v * scale > 9e18) return false;
+    out = std::int64_t(v * scale);
+    return true;
+}
 
 // One line of a message meant for a dialog: its blank runs folded.
 std::string oneLine(const std::string& text) {
@@ -419,45 +428,9 @@ std::vector<std::string> perFileFolders(const std::vector<std::string>& files, c
     return out;
 }
 
-struct Totals {
-    std::atomic<int> written = 0;
-    std::atomic<int> skipped = 0;
-    std::atomic<int> failed = 0;
-    std::atomic<int> unusable = 0;
-    std::atomic<int> partlyRead = 0;  // read with resources that failed
-    std::atomic<int> damaged = 0;  // read in part: what precedes the damage is extracted
-};
-
-void extractOne(const std::string& file, const std::string& folder, const ExtractOptions& options, CliExtractHost& host,
-                Totals& totals) {
-    StderrMessages messages(file);
-    SWFDocument doc;
-    if (!doc.readFile(absolutePath(file), nullptr, &messages)) {
-        ++totals.unusable;
-        return;
-    }
-    if (doc.readResult() == kReadSomeFailed) ++totals.partlyRead;
-    if (doc.readResult() == kReadDamaged) ++totals.damaged;
-    std::vector<int> indices;
-    for (int i = 0; i < doc.count(); ++i) {
-        const bool image = doc.resource(i).kind == kKindImage;
-        if (image ? !options.images : !options.sounds) continue;
-        if (!options.indices.empty() &&
-            std::find(options.indices.begin(), options.indices.end(), i) == options.indices.end()) {
-            continue;
-        }
-        indices.push_back(i);
-    }
-    const ExtractSummary s = extractResources(doc, folder, indices, host, options.write);
-    totals.written += s.written;
-    totals.skipped += s.skipped;
-    totals.failed += s.failed;
-    if (s.folderFailed) ++totals.unusable;
-}
-
-int runExtract(int argc, char** argv) {
-    CommonOptions common;
-    ExtractOptions options;
+// Parses the options of extract (a worker process parses the same); -1
+// when they are usable, else the exit status.
+int parseExtract(int argc, char** argv, CommonOptions& common, ExtractOptions& options) {
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         std::string error;
@@ -486,12 +459,44 @@ int runExtract(int argc, char** argv) {
             if (i + 1 >= argc || !parseIndexList(argv[++i], options.indices)) {
                 return usageError("--index needs a list such as 0,3,4");
             }
+        } else if (arg == "--manifest") {
+            if (i + 1 >= argc) return usageError("--manifest needs a file");
+            options.batch.manifest = argv[++i];
+        } else if (arg == "--resume") {
+            options.batch.resume = true;
+        } else if (arg == "--dedupe" || arg == "--dedupe=link") {
+            options.batch.dedupe = Dedupe::Link;
+        } else if (arg == "--dedupe=skip") {
+            options.batch.dedupe = Dedupe::Skip;
+        } else if (arg == "--max-memory") {
+            if (i + 1 >= argc || !parseSize(argv[++i], options.batch.maxMemory)) {
+                return usageError("--max-memory takes a size of at least 16M, such as 2G");
+            }
+        } else if (arg == "--timeout") {
+            if (i + 1 >= argc || !parseInt(argv[++i], options.batch.timeoutSeconds, 0, 1000000)) {
+                return usageError("--timeout takes seconds (0: none)");
+            }
+        } else if (arg == "--no-isolate") {
+            options.batch.isolate = false;
         } else {
             return usageError("unknown option " + arg);
         }
     }
+    if (options.batch.maxMemory == 0) options.batch.maxMemory = defaultMaxMemory();
+    return -1;
+}
+
+MovieSelection selectionOf(const ExtractOptions& options) {
+    return MovieSelection{options.images, options.sounds, options.indices, options.write};
+}
+
+int runExtract(int argc, char** argv) {
+    CommonOptions common;
+    ExtractOptions options;
+    if (const int status = parseExtract(argc, argv, common, options); status >= 0) return status;
     if (options.outDir.empty()) return usageError("no output folder given (-o DIR)");
     if (!options.images && !options.sounds) return usageError("--images and --sounds exclude each other");
+    if (options.batch.resume && options.batch.manifest.empty()) return usageError("--resume needs --manifest FILE");
     InputList inputs;
     if (!gatherInputs(common, inputs)) return 1;
     if (inputs.files.empty()) return usageError("no file given");
@@ -500,37 +505,44 @@ int runExtract(int argc, char** argv) {
     const std::vector<std::string> folders = options.perFileFolders
                                                  ? perFileFolders(inputs.files, base)
                                                  : std::vector<std::string>(inputs.files.size(), base);
-    CliExtractHost host(options.overwrite, stderrIsTerminal && ::isatty(STDIN_FILENO));
-    ProgressLine progress(int(inputs.files.size()), stderrIsTerminal);
-    Totals totals;
+    const bool terminal = ::isatty(STDERR_FILENO);
+    CliExtractHost host(options.overwrite, terminal && ::isatty(STDIN_FILENO));
+    StderrMessages messages;
 
-    std::atomic<std::size_t> next = 0;
-    auto worker = [&] {
-        for (std::size_t i = next++; i < inputs.files.size() && !host.cancelled(); i = next++) {
-            progress.step(inputs.files[i]);
-            extractOne(inputs.files[i], folders[i], options, host, totals);
-        }
-    };
-    int jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
-    jobs = int(std::min<std::size_t>(std::size_t(jobs), inputs.files.size()));
-    std::vector<std::thread> threads;
-    for (int t = 1; t < jobs; ++t) threads.emplace_back(worker);
-    worker();
-    for (auto& t : threads) t.join();
-    progress.finish();
+    BatchSettings& batch = options.batch;
+    batch.base = base;
+    batch.jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    batch.terminal = terminal;
+    batch.workerArguments.assign(argv + 2, argv + argc);
+    const BatchTotals totals = runBatch(inputs.files, folders, selectionOf(options), batch, host, messages);
+    if (totals.setupFailed) return 1;
 
-    std::printf("%d written, %d skipped, %d failed\n", totals.written.load(), totals.skipped.load(),
-                totals.failed.load());
+    if (totals.alreadyDone > 0 && terminal) {
+        std::fprintf(stderr, "kestrel-cli: %d movie%s already done (--resume)\n", totals.alreadyDone,
+                     totals.alreadyDone == 1 ? "" : "s");
+    }
+    std::printf("%d written, %d skipped, %d failed\n", totals.written, totals.skipped, totals.failed);
     if (totals.unusable > 0) {
-        std::fprintf(stderr, "kestrel-cli: %d movie%s could not be used\n", totals.unusable.load(),
+        std::fprintf(stderr, "kestrel-cli: %d movie%s could not be used\n", totals.unusable,
                      totals.unusable == 1 ? "" : "s");
     }
-    if (totals.partlyRead > 0) {
-        std::fprintf(stderr, "kestrel-cli: %d movie%s had resources that could not be read\n", totals.partlyRead.load(),
-                     totals.partlyRead == 1 ? "" : "s");
+    if (totals.damaged > 0) {
+        std::fprintf(stderr, "kestrel-cli: %d movie%s read only in part\n", totals.damaged,
+                     totals.damaged == 1 ? " was" : "s were");
     }
-    const bool bad = totals.unusable > 0 || totals.partlyRead > 0 || totals.damaged > 0 || totals.failed > 0 || !inputs.errors.empty();
+    const bool bad = totals.unusable > 0 || totals.damaged > 0 || totals.failed > 0 || totals.manifestIncomplete ||
+                     !inputs.errors.empty();
     return bad ? 1 : 0;
+}
+
+// A worker process of extract (started by the batch, never by hand): the
+// same options, movies from the parent over a pipe.
+int runExtractWorker(int argc, char** argv) {
+    CommonOptions common;
+    ExtractOptions options;
+    if (const int status = parseExtract(argc, argv, common, options); status >= 0) return status;
+    options.batch.jobs = std::max(1, options.jobs);
+    return runWorker(selectionOf(options), options.batch);
 }
 
 // --- find ---------------------------------------------------------------------
@@ -587,6 +599,7 @@ int main(int argc, char** argv) {
     }
     if (command == "list") return runList(argc, argv);
     if (command == "extract") return runExtract(argc, argv);
+    if (command == "__extract-worker") return runExtractWorker(argc, argv);
     if (command == "find") return runFind(argc, argv);
     return usageError("unknown command " + command);
 }

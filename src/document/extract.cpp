@@ -127,20 +127,33 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
             }
             if (answer == OverwriteAnswer::No || answer == OverwriteAnswer::NoToAll) {
                 ++summary.skipped;
-                host.resourceDone(index, path, ExtractionHost::Outcome::Skipped);
+                host.resourceDone(index, path, ExtractionHost::Outcome::Skipped, "exists");
                 continue;
             }
             if (answer == OverwriteAnswer::All) overwriteAll = true;
         }
 
-        const WriteResult result = writeResourceFile(record, path, options);
+        const std::string staged = host.stagingPath(path);
+        WriteResult result = writeResourceFile(record, staged, options);
         if (result == WriteOk) {
-            ++summary.written;
-            host.resourceDone(index, path, ExtractionHost::Outcome::Written);
-            continue;
+            std::string reason;
+            const auto outcome = staged == path ? ExtractionHost::Outcome::Written
+                                                : host.commit(index, staged, path, reason);
+            if (outcome == ExtractionHost::Outcome::Written) {
+                ++summary.written;
+                host.resourceDone(index, path, outcome, reason);
+                continue;
+            }
+            if (outcome == ExtractionHost::Outcome::Skipped) {
+                ++summary.skipped;
+                host.resourceDone(index, path, outcome, reason);
+                continue;
+            }
+            result = CreateFailed;  // the file was written but could not be put in place
         }
         ++summary.failed;
-        host.resourceDone(index, path, ExtractionHost::Outcome::Failed);
+        host.resourceDone(index, path, ExtractionHost::Outcome::Failed,
+                          result == CreateFailed ? "cannot create the file" : "cannot write the resource");
         std::string message = result == CreateFailed
                                   ? std::string(text::kCannotCreateFile) + ":\t \n" + path + "\n"
                                   : std::string(text::kCannotWriteResource) + ":\t \n" + record.description + "\n";

@@ -30,13 +30,26 @@ public:
     virtual void beginProgress(int /*steps*/) {}
     virtual void setProgress(int /*step*/) {}
     virtual void endProgress() {}
-    // Called once per index with what happened to it.
+    // Called once per index with what happened to it; `reason` says why
+    // for Skipped and Failed ("exists", "cannot create the file", ...).
     enum class Outcome {
         Written,
         Skipped,
         Failed
     };
-    virtual void resourceDone(int /*index*/, const std::string& /*path*/, Outcome /*outcome*/) {}
+    virtual void resourceDone(int /*index*/, const std::string& /*path*/, Outcome /*outcome*/,
+                              const std::string& /*reason*/) {}
+    // Staged writing: when stagingPath returns another name than `path`, the
+    // record is written there first and commit() puts it in place (rename,
+    // hard link or drop), so a run killed half-way never leaves a partial
+    // file under the final name. By default files are written in place.
+    virtual std::string stagingPath(const std::string& path) { return path; }
+    // Puts the complete file `staged` in place of `path`. Written, or Skipped
+    // or Failed with `reason` set.
+    virtual Outcome commit(int /*index*/, const std::string& /*staged*/, const std::string& /*path*/,
+                           std::string& /*reason*/) {
+        return Outcome::Written;
+    }
     // Asked before each file; true stops the extraction there.
     virtual bool cancelRequested() { return false; }
 };

@@ -179,5 +179,61 @@ TEST(ExtractResources, FailuresAskToContinueExceptOnTheLastFile) {
     EXPECT_EQ(t.written, 0);
 }
 
+// A host that stages every file and puts it in place as told.
+class StagingHost final : public ExtractionHost {
+public:
+    std::vector<Outcome> decisions;  // per commit, in order; Written renames
+    std::vector<std::string> staged;
+    std::vector<std::string> done;  // "name outcome reason"
+
+    OverwriteAnswer confirmOverwrite(const std::string&) override { return OverwriteAnswer::No; }
+    MessageAnswer report(const std::string&, MessageIcon, MessageButtons) override { return MessageAnswer::Yes; }
+    std::string stagingPath(const std::string& path) override { return path + ".part"; }
+    Outcome commit(int, const std::string& from, const std::string& to, std::string& reason) override {
+        staged.push_back(std::filesystem::path(from).filename().string());
+        EXPECT_TRUE(std::filesystem::exists(from));
+        EXPECT_FALSE(std::filesystem::exists(to));  // nothing under the final name before the commit
+        const Outcome o = decisions.empty() ? Outcome::Written : decisions.front();
+        if (!decisions.empty()) decisions.erase(decisions.begin());
+        if (o == Outcome::Written) std::filesystem::rename(from, to);
+        if (o == Outcome::Skipped) reason = "duplicate";
+        if (o != Outcome::Written) std::filesystem::remove(from);
+        return o;
+    }
+    void resourceDone(int, const std::string& path, Outcome outcome, const std::string& reason) override {
+        done.push_back(std::filesystem::path(path).filename().string() + " " + std::to_string(int(outcome)) + " " +
+                       reason);
+    }
+};
+
+TEST(ExtractResources, StagedFilesAreCommittedByTheHost) {
+    TempDir dir;
+    SWFDocument doc;
+    ASSERT_TRUE(doc.readFile(movie(dir), nullptr, nullptr));
+    const std::string out = dir.path() + "/out";
+    std::filesystem::create_directories(out);
+    dir.write("out/movie-2.png", {7});  // exists: the host says No
+    StagingHost host;
+    host.decisions = {ExtractionHost::Outcome::Written, ExtractionHost::Outcome::Skipped};
+    ExtractSummary s = extractResources(doc, out, all(doc), host);
+    EXPECT_EQ(s.written, 1);
+    EXPECT_EQ(s.skipped, 2);
+    EXPECT_EQ(host.staged, (std::vector<std::string>{"movie-1.png.part", "movie-1.wav.part"}));
+    EXPECT_EQ(host.done,
+              (std::vector<std::string>{"movie-1.png 0 ", "movie-1.wav 1 duplicate", "movie-2.png 1 exists"}));
+    EXPECT_TRUE(std::filesystem::exists(out + "/movie-1.png"));
+    EXPECT_FALSE(std::filesystem::exists(out + "/movie-1.wav"));
+    EXPECT_EQ(readAll(out + "/movie-2.png"), Bytes{7});
+
+    // A file that cannot be put in place fails like one that cannot be created.
+    std::filesystem::remove_all(out);
+    StagingHost failing;
+    failing.decisions = {ExtractionHost::Outcome::Failed};
+    s = extractResources(doc, out, {0}, failing);
+    EXPECT_EQ(s.failed, 1);
+    EXPECT_EQ(failing.done, (std::vector<std::string>{"movie-1.png 2 cannot create the file"}));
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
 }  // namespace
 }  // namespace kestrel::test
