@@ -243,17 +243,19 @@ private:
     std::string killOn_;
 };
 
-// The reader's messages, sent to the batch.
+// The reader's messages, sent to the batch. A warning's text does not say
+// which movie it is about, so the movie's name goes in front of it.
 class LinkMessages final : public MessageSink {
 public:
-    explicit LinkMessages(BatchLink& link) : link_(link) {}
+    LinkMessages(BatchLink& link, std::string file) : link_(link), file_(std::move(file)) {}
     MessageAnswer show(const std::string& text, MessageIcon icon, MessageButtons) override {
-        link_.message(text, icon);
+        link_.message(icon == MessageIcon::Warning ? file_ + ": " + text : text, icon);
         return MessageAnswer::Ok;
     }
 
 private:
     BatchLink& link_;
+    std::string file_;
 };
 
 // The extraction of one movie: questions and reports go to the batch; each
@@ -354,7 +356,7 @@ MovieReport extractMovie(int movie, const std::string& file, const std::string& 
         const FileHash hash = hashFile(path);
         link.movieStarted(movie, hash.bytes, hash.sha256);
     }
-    LinkMessages messages(link);
+    LinkMessages messages(link, file);
     SWFDocument doc;
     MovieReport report;
     report.usable = doc.readFile(path, nullptr, &messages);

@@ -527,8 +527,8 @@ int runExtract(int argc, char** argv) {
                      totals.unusable == 1 ? "" : "s");
     }
     if (totals.damaged > 0) {
-        std::fprintf(stderr, "kestrel-cli: %d movie%s read only in part\n", totals.damaged,
-                     totals.damaged == 1 ? " was" : "s were");
+        std::fprintf(stderr, "kestrel-cli: %d movie%s had resources that could not be read\n", totals.damaged,
+                     totals.damaged == 1 ? "" : "s");
     }
     const bool bad = totals.unusable > 0 || totals.damaged > 0 || totals.failed > 0 || totals.manifestIncomplete ||
                      !inputs.errors.empty();

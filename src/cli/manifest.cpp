@@ -1,5 +1,7 @@
 #include "cli/manifest.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,23 +59,29 @@ Json recordIdentity(const SWFDocument& doc, int index) {
     out["index"] = index;
     out["kind"] = record.kind == kKindImage ? "image" : "sound";
     out["number"] = record.number;
-    // The keys below are written only for records that carry them: the tag
-    // that defined the record ("tag") and its character id ("characterId"),
-    // then the names the movie gives it ("names", an array) and where it
-    // comes from ("origin"). Add each here as the record learns it.
+    // Written only where the record has them: the tag that defined it and
+    // its character id (stream sounds have none). The names the movie gives
+    // a record ("names") and where it comes from ("origin") join here once
+    // records carry them.
+    out["tag"] = record.tag;
+    if (record.characterId >= 0) out["characterId"] = record.characterId;
     return out;
 }
 
+// The file's problems, then those of its resources that the file's list
+// does not already hold.
 Json movieProblems(const SWFDocument& doc) {
     Json out = Json::array();
+    auto add = [&out](const Problem& problem) {
+        Json p;
+        p["tag"] = problem.tag;
+        p["offset"] = problem.offset;
+        p["reason"] = problem.reason;
+        if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(std::move(p));
+    };
+    for (const Problem& problem : doc.problems()) add(problem);
     for (int i = 0; i < doc.count(); ++i) {
-        for (const Problem& problem : doc.resource(i).problems) {
-            Json p;
-            p["tag"] = problem.tag;
-            p["offset"] = problem.offset;
-            p["reason"] = problem.reason;
-            out.push_back(std::move(p));
-        }
+        for (const Problem& problem : doc.resource(i).problems) add(problem);
     }
     return out;
 }

@@ -340,16 +340,18 @@ TEST(CliIsolation, MemoryLimitAndOptionErrors) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("in"));
     for (int i = 0; i < 2; ++i) dir.write("in/" + name(i), movie(std::uint8_t(i)));
-    // A 4096 x 4096 picture takes 64 MiB decoded: more than a worker limited
-    // to 64 MiB allows for pictures, so it is refused and the movie read
-    // without it, while the other movie is whole.
+    // A 9000 x 9000 picture takes 309 MiB decoded: more than a worker limited
+    // to 512 MiB allows for pictures (half of it), so it is refused and the
+    // movie read without it (result 3, so the run fails), while the other
+    // movies are whole. (The programs' libraries alone need over 128 MiB of
+    // address space.)
     Tags big;
-    big.tag(kTagDefineBitsLossless2, losslessBody(1, 5, 4096, 4096, deflate(Bytes(std::size_t(4096) * 4096 * 4, 0))))
+    big.tag(kTagDefineBitsLossless2, losslessBody(1, 5, 9000, 9000, deflate(Bytes(std::size_t(9000) * 9000 * 4, 0))))
         .end();
     dir.write("in/big.swf", SwfFile().tags(big).bytes());
     const Outcome r = cli(
-        {"extract", "--max-memory", "64M", "-o", dir.file("out"), "--manifest", dir.file("m.jsonl"), dir.file("in")});
-    EXPECT_EQ(r.status, 0) << r.err;
+        {"extract", "--max-memory", "512M", "-o", dir.file("out"), "--manifest", dir.file("m.jsonl"), dir.file("in")});
+    EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "6 written, 0 skipped, 0 failed\n");
     int refused = 0;
     for (const std::string& line : lines(dir.file("m.jsonl"))) {
