@@ -137,17 +137,6 @@ int pictureFormat(Layout layout, bool withAlpha) {
     return withAlpha ? kFormatRGBA : kFormatRGB;
 }
 
-// Creates a picture after checking its block size in 64 bits.
-std::unique_ptr<OBPicture> makePicture(int format, int width, int height) {
-    if (width <= 0 || height <= 0) return nullptr;
-    const std::int64_t stride = OBPicture::strideFor(format, width);
-    if (stride <= 0 || stride > kMaxPictureBytes / height) return nullptr;
-    auto picture = OBPicture::create(format, width, height);
-    if (!picture || picture->width() != width || picture->height() != height) return nullptr;
-    if (picture->stride() < stride) return nullptr;
-    return picture;
-}
-
 // What start() found wrong besides a library error.
 enum class StartStatus {
     Ok,
@@ -343,7 +332,7 @@ std::unique_ptr<OBPicture> JpegReader::decode(bool withAlpha) {
     }
     const int width = started.width;
     const int height = started.height;
-    auto picture = makePicture(pictureFormat(started.layout, withAlpha), width, height);
+    auto picture = OBPicture::createChecked(pictureFormat(started.layout, withAlpha), width, height);
     std::unique_ptr<JSAMPROW[]> rows(picture ? new (std::nothrow) JSAMPROW[std::size_t(height)] : nullptr);
     std::unique_ptr<JSAMPLE[]> scratch;
     if (rows && started.layout == Layout::Cmyk) scratch.reset(new (std::nothrow) JSAMPLE[std::size_t(width) * 4]);

@@ -96,17 +96,6 @@ std::unique_ptr<std::uint8_t[]> allocateBytes(std::size_t n) {
     return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[std::max<std::size_t>(n, 1)]);
 }
 
-// Creates a picture after checking its block size in 64 bits.
-std::unique_ptr<OBPicture> makePicture(int format, int width, int height) {
-    if (width <= 0 || height <= 0) return nullptr;
-    const std::int64_t stride = OBPicture::strideFor(format, width);
-    if (stride <= 0 || stride > kMaxPictureBytes / height) return nullptr;
-    auto picture = OBPicture::create(format, width, height);
-    if (!picture || picture->width() != width || picture->height() != height) return nullptr;
-    if (picture->stride() < stride) return nullptr;
-    return picture;
-}
-
 void clearPadding(std::uint8_t* row, std::size_t used, std::size_t stride) {
     if (stride > used) std::memset(row + used, 0, stride - used);
 }
@@ -227,8 +216,8 @@ std::unique_ptr<OBPicture> decodeLosslessPixels(std::span<const std::uint8_t> zl
     const std::size_t stride = (std::size_t(layout.width) * std::size_t(pixelBytes) + 3) & ~std::size_t(3);
 
     // Format 5 with alpha inflates straight into the picture rows, whose
-    // stride (checked by makePicture) is the same as the file's.
-    auto picture = makePicture(pictureFormat, layout.width, layout.height);
+    // stride (checked by OBPicture::createChecked) is the same as the file's.
+    auto picture = OBPicture::createChecked(pictureFormat, layout.width, layout.height);
     if (!picture) return failed("picture too large");
 
     Inflater inflater(zlibData);

@@ -231,6 +231,16 @@ OBPicture::OBPicture(int format) : format_(format) {
 
 OBPicture::~OBPicture() = default;
 
+std::unique_ptr<OBPicture> OBPicture::createChecked(int format, int width, int height) {
+    if (width <= 0 || height <= 0) return nullptr;
+    const std::int64_t stride = strideFor(format, width);
+    if (stride <= 0 || stride > kMaxPictureBytes / height) return nullptr;
+    auto picture = create(format, width, height);
+    if (!picture || picture->width() != width || picture->height() != height) return nullptr;
+    if (picture->stride() < stride) return nullptr;
+    return picture;
+}
+
 std::unique_ptr<OBPicture> OBPicture::create(int format, int width, int height) {
     if (width <= 0 || height <= 0) return nullptr;
     auto picture = makeEmpty(format);

@@ -35,6 +35,9 @@ public:
     // 1..7, a non-positive size, a block above kMaxPictureBytes or when
     // memory runs out. Pixel bytes are not initialised.
     static std::unique_ptr<OBPicture> create(int format, int width, int height);
+    // As create, for sizes read from a file: null unless the rows' bytes,
+    // counted in 64 bits, stay within kMaxPictureBytes.
+    static std::unique_ptr<OBPicture> createChecked(int format, int width, int height);
 
     virtual ~OBPicture();
     virtual bool isValid() const;
