@@ -34,7 +34,7 @@ public:
 
 // ---- JPEG test data made and read with libjpeg itself ----
 
-struct JpegSpec {
+struct JpegRecipe {
     int width = 0;
     int height = 0;
     int components = 3;                  // of the samples handed over
@@ -44,7 +44,7 @@ struct JpegSpec {
     int quality = 90;
 };
 
-Bytes encodeJpeg(const JpegSpec& spec, const Bytes& samples) {
+Bytes encodeJpeg(const JpegRecipe& recipe, const Bytes& samples) {
     jpeg_compress_struct c{};
     jpeg_error_mgr err{};
     c.err = jpeg_std_error(&err);
@@ -52,18 +52,18 @@ Bytes encodeJpeg(const JpegSpec& spec, const Bytes& samples) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(spec.width);
-    c.image_height = JDIMENSION(spec.height);
-    c.input_components = spec.components;
-    c.in_color_space = spec.input;
+    c.image_width = JDIMENSION(recipe.width);
+    c.image_height = JDIMENSION(recipe.height);
+    c.input_components = recipe.components;
+    c.in_color_space = recipe.input;
     jpeg_set_defaults(&c);
-    if (spec.stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, spec.stored);
-    jpeg_set_quality(&c, spec.quality, TRUE);
-    if (spec.fullChroma) {
+    if (recipe.stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, recipe.stored);
+    jpeg_set_quality(&c, recipe.quality, TRUE);
+    if (recipe.fullChroma) {
         for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
     }
     jpeg_start_compress(&c, TRUE);
-    const std::size_t rowBytes = std::size_t(spec.width) * std::size_t(spec.components);
+    const std::size_t rowBytes = std::size_t(recipe.width) * std::size_t(recipe.components);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(samples.data() + c.next_scanline * rowBytes);
         jpeg_write_scanlines(&c, &row, 1);
@@ -157,8 +157,8 @@ Bytes samplesOf(int w, int h, int channels, F f) {
 
 TEST(PictureMovies, Jpeg4WithAndWithoutAlphaAndWithPngData) {
     TempDir dir;
-    const JpegSpec spec{16, 8};
-    const Bytes jpeg = encodeJpeg(spec, samplesOf(16, 8, 3, [](int x, int y, int c) { return x * 15 + y * c; }));
+    const JpegRecipe recipe{16, 8};
+    const Bytes jpeg = encodeJpeg(recipe, samplesOf(16, 8, 3, [](int x, int y, int c) { return x * 15 + y * c; }));
     const Bytes alpha = deflate(Bytes(16 * 8, 100));
     // A PNG payload carries its own alpha; the empty alpha block of the tag
     // changes nothing.
@@ -221,7 +221,7 @@ TEST(PictureMovies, Jpeg4WithAndWithoutAlphaAndWithPngData) {
 
 TEST(PictureMovies, FailedImagesLeaveTheOthersListed) {
     TempDir dir;
-    const Bytes jpeg = encodeJpeg(JpegSpec{8, 8}, Bytes(8 * 8 * 3, 90));
+    const Bytes jpeg = encodeJpeg(JpegRecipe{8, 8}, Bytes(8 * 8 * 3, 90));
     Tags t;
     t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 1, 1, deflate(argbRows({0xFF0000FF}))))
         .tag(kTagDefineBitsLossless2, losslessBody(2, 5, 0, 0, deflate({})))  // 0 x 0
@@ -254,9 +254,9 @@ TEST(PictureMovies, CmykJpegIsReadAsRgb) {
     });
     Tags t;
     t.tag(kTagDefineBitsJpeg2,
-          defineBitsJpeg2Body(1, encodeJpeg(JpegSpec{16, 16, 4, JCS_CMYK, JCS_UNKNOWN, false, 95}, cmyk)))
+          defineBitsJpeg2Body(1, encodeJpeg(JpegRecipe{16, 16, 4, JCS_CMYK, JCS_UNKNOWN, false, 95}, cmyk)))
         .tag(kTagDefineBitsJpeg2,
-             defineBitsJpeg2Body(2, encodeJpeg(JpegSpec{16, 16, 4, JCS_CMYK, JCS_YCCK, false, 95}, cmyk)))
+             defineBitsJpeg2Body(2, encodeJpeg(JpegRecipe{16, 16, 4, JCS_CMYK, JCS_YCCK, false, 95}, cmyk)))
         .end();
     SWFDocument doc;
     ASSERT_TRUE(doc.readFile(dir.write("cmyk.swf", SwfFile().tags(t).bytes()), nullptr, nullptr));
@@ -287,9 +287,9 @@ TEST(PictureMovies, ReencodedJpegKeepsThinColourStripes) {
     const Bytes grey = samplesOf(32, 16, 1, [](int x, int y, int) { return (x * 8 + y * 3) & 0xFF; });
     Tags t;
     t.tag(kTagDefineBitsJpeg2,
-          defineBitsJpeg2Body(1, encodeJpeg(JpegSpec{32, 16, 3, JCS_RGB, JCS_UNKNOWN, true, 100}, stripes)))
+          defineBitsJpeg2Body(1, encodeJpeg(JpegRecipe{32, 16, 3, JCS_RGB, JCS_UNKNOWN, true, 100}, stripes)))
         .tag(kTagDefineBitsJpeg2,
-             defineBitsJpeg2Body(2, encodeJpeg(JpegSpec{32, 16, 1, JCS_GRAYSCALE, JCS_UNKNOWN, false, 95}, grey)))
+             defineBitsJpeg2Body(2, encodeJpeg(JpegRecipe{32, 16, 1, JCS_GRAYSCALE, JCS_UNKNOWN, false, 95}, grey)))
         .end();
     SWFDocument doc;
     ASSERT_TRUE(doc.readFile(dir.write("stripes.swf", SwfFile().tags(t).bytes()), nullptr, nullptr));
