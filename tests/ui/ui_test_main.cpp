@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "test_support.h"
 #include "document/swf_document.h"
+#include "test_support.h"
 #include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui_test_support.h"
@@ -57,7 +57,6 @@ int demoResourceCount() {
     if (!demo.readFile(QFile::encodeName(demoFile()).toStdString(), nullptr, nullptr)) return -1;
     return demo.count();
 }
-
 
 void pump() {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
