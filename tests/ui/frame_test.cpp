@@ -99,6 +99,16 @@ TEST_F(Frame, StartsEmptyWithEveryFileCommandOff) {
     }
 }
 
+TEST_F(Frame, ToolbarIconsHaveADrawingForScreensScaledByTwo) {
+    start();
+    for (int id : {kCmdOpen, kCmdView, kCmdLargeIcons}) {
+        const QIcon icon = frame().action(id)->icon();
+        EXPECT_EQ(icon.pixmap(QSize(23, 20), 1.0).size(), QSize(23, 20)) << id;
+        // Not the small drawing enlarged.
+        EXPECT_EQ(icon.pixmap(QSize(23, 20), 2.0).size(), QSize(46, 40)) << id;
+    }
+}
+
 TEST_F(Frame, CommandLineFileIsOpenedAbsolute) {
     const QString previous = QDir::currentPath();
     QDir::setCurrent(QFileInfo(demoFile()).absolutePath());

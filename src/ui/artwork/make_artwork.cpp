@@ -73,12 +73,23 @@ QImage keyed(int w, int h) {
     return img;
 }
 
-// Toolbar cells are 23 x 20, drawn without antialiasing so that no pixel
-// mixes with the magenta key.
+// Small pictures are drawn without antialiasing at their own size, so that
+// no pixel mixes with the magenta key, and antialiased at twice the size,
+// where they are drawn on transparency.
+void setSmoothness(QPainter& g) { g.setRenderHint(QPainter::Antialiasing, g.worldTransform().m11() > 1); }
+
+// A transparent picture for drawing at twice the size of w x h.
+QImage doubled(int w, int h) {
+    QImage img(2 * w, 2 * h, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    return img;
+}
+
+// Toolbar cells are 23 x 20.
 void drawToolbarCell(QPainter& g, int index) {
     g.save();
     g.translate(index * 23, 0);
-    g.setRenderHint(QPainter::Antialiasing, false);
+    setSmoothness(g);
     const QPen outline(QColor(40, 40, 40));
     switch (index) {
         case 0: {  // Open: a folder
@@ -151,23 +162,8 @@ void drawToolbarCell(QPainter& g, int index) {
     g.restore();
 }
 
-// The disabled strip: every drawn pixel becomes an etched grey shape with a
-// white shadow one pixel down and right.
-QImage disabledStrip(const QImage& normal) {
-    QImage out = keyed(normal.width(), normal.height());
-    const QRgb key = kMagenta.rgb();
-    for (int y = 0; y < normal.height(); ++y)
-        for (int x = 0; x < normal.width(); ++x)
-            if (normal.pixel(x, y) != key && x + 1 < normal.width() && y + 1 < normal.height() && (x + 1) % 23 != 0)
-                out.setPixel(x + 1, y + 1, qRgb(255, 255, 255));
-    for (int y = 0; y < normal.height(); ++y)
-        for (int x = 0; x < normal.width(); ++x)
-            if (normal.pixel(x, y) != key) out.setPixel(x, y, qRgb(128, 128, 128));
-    return out;
-}
-
 void drawSmallImageIcon(QPainter& g) {
-    g.setRenderHint(QPainter::Antialiasing, false);
+    setSmoothness(g);
     g.setPen(QColor(40, 40, 40));
     g.setBrush(QColor(170, 215, 245));
     g.drawRect(2, 4, 17, 14);
@@ -179,7 +175,7 @@ void drawSmallImageIcon(QPainter& g) {
 }
 
 void drawSpeaker(QPainter& g, QColor body) {
-    g.setRenderHint(QPainter::Antialiasing, false);
+    setSmoothness(g);
     g.setPen(QColor(40, 40, 40));
     g.setBrush(body);
     g.drawPolygon(QPolygon({{2, 8}, {6, 8}, {11, 3}, {11, 18}, {6, 13}, {2, 13}}));
@@ -213,18 +209,20 @@ QImage thumbnailFrame() {
     return img;
 }
 
-QImage banner() {
-    QImage img(150, 120, QImage::Format_RGB32);
+// The panel's banner, 150 x 120, drawn `scale` times larger.
+QImage banner(int scale) {
+    QImage img(150 * scale, 120 * scale, QImage::Format_RGB32);
     img.fill(Qt::white);
     QPainter g(&img);
     g.setRenderHint(QPainter::Antialiasing);
+    g.scale(scale, scale);
     QLinearGradient bg(0, 0, 150, 0);
     bg.setColorAt(0, kTealDark);
     bg.setColorAt(1, kTeal.lighter(140));
     g.fillRect(0, 0, 150, 40, bg);
     g.translate(6, 4);
     drawAppIcon(g, 32);
-    g.resetTransform();
+    g.translate(-6, -4);
     QFont f("DejaVu Sans", 13, QFont::Bold);
     f.setPixelSize(17);
     g.setFont(f);
@@ -292,25 +290,33 @@ int main(int argc, char** argv) {
     for (int size : {16, 22, 32, 48, 64, 128, 256})
         ok &= save(appIcon(size), out.filePath(QString("icons/kestrel-%1.png").arg(size)));
 
-    QImage strip = keyed(7 * 23, 20);
-    {
-        QPainter g(&strip);
-        for (int i = 0; i < 7; ++i) drawToolbarCell(g, i);
-    }
-    ok &= save(strip, out.filePath("toolbar.png"));
-    ok &= save(disabledStrip(strip), out.filePath("toolbar-disabled.png"));
+    // The toolbar strip and the small icons at their own size and at twice
+    // it, for screens scaled by 2. Disabled buttons are drawn by the
+    // toolkit from the same pictures.
+    for (int scale : {1, 2}) {
+        const QString suffix = scale == 1 ? QString() : QStringLiteral("@2x");
+        QImage strip = scale == 1 ? keyed(7 * 23, 20) : doubled(7 * 23, 20);
+        {
+            QPainter g(&strip);
+            g.scale(scale, scale);
+            for (int i = 0; i < 7; ++i) drawToolbarCell(g, i);
+        }
+        ok &= save(strip, out.filePath(QStringLiteral("toolbar%1.png").arg(suffix)));
 
-    QImage small = keyed(44, 22);
-    {
-        QPainter g(&small);
-        drawSmallImageIcon(g);
-        g.translate(22, 0);
-        drawSpeaker(g, kAmber);
+        QImage small = scale == 1 ? keyed(44, 22) : doubled(44, 22);
+        {
+            QPainter g(&small);
+            g.scale(scale, scale);
+            drawSmallImageIcon(g);
+            g.translate(22, 0);
+            drawSpeaker(g, kAmber);
+        }
+        ok &= save(small, out.filePath(QStringLiteral("small-icons%1.png").arg(suffix)));
     }
-    ok &= save(small, out.filePath("small-icons.png"));
     ok &= save(soundPicture(), out.filePath("sound.png"));
     ok &= save(thumbnailFrame(), out.filePath("frame.png"));
-    ok &= save(banner(), out.filePath("banner.png"));
+    ok &= save(banner(1), out.filePath("banner.png"));
+    ok &= save(banner(2), out.filePath("banner@2x.png"));
     ok &= save(aboutPicture(), out.filePath("about.png"));
     return ok ? 0 : 1;
 }

@@ -151,6 +151,18 @@ QPixmap cell(const QImage& strip, int index, int cellWidth) {
     return QPixmap::fromImage(strip.copy(index * cellWidth, 0, cellWidth, strip.height()));
 }
 
+QIcon cellIcon(const QImage& strip, const QImage& strip2x, int index, int cellWidth) {
+    QIcon icon;
+    const QPixmap normal = cell(strip, index, cellWidth);
+    if (!normal.isNull()) icon.addPixmap(normal);
+    QPixmap large = cell(strip2x, index, 2 * cellWidth);
+    if (!large.isNull()) {
+        large.setDevicePixelRatio(2);
+        icon.addPixmap(large);
+    }
+    return icon;
+}
+
 QIcon programIcon() {
     QIcon icon;
     for (const char* name : {kIcon16, kIcon32, kIcon48}) {

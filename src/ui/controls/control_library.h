@@ -75,13 +75,18 @@ private:
 // The program's artwork, decoded from the PNG files of its resources by
 // the picture library's PNG reader. Null image when a name is unknown.
 namespace artwork {
+// The toolbar strip, the small icons and the banner come with a drawing at
+// twice the size ("@2x", transparent instead of keyed) for screens scaled
+// by 2.
 inline constexpr const char* kToolbar = ":/art/toolbar.png";  // 7 cells of 23 x 20
-inline constexpr const char* kToolbarDisabled = ":/art/toolbar-disabled.png";
+inline constexpr const char* kToolbar2x = ":/art/toolbar@2x.png";
 inline constexpr const char* kSmallIcons = ":/art/small-icons.png";  // 2 cells of 22 x 22
-inline constexpr const char* kSoundPicture = ":/art/sound.png";      // 23 x 22
-inline constexpr const char* kThumbnailFrame = ":/art/frame.png";    // 100 x 100
-inline constexpr const char* kBanner = ":/art/banner.png";           // 150 x 120
-inline constexpr const char* kAbout = ":/art/about.png";             // 452 x 239
+inline constexpr const char* kSmallIcons2x = ":/art/small-icons@2x.png";
+inline constexpr const char* kSoundPicture = ":/art/sound.png";    // 23 x 22
+inline constexpr const char* kThumbnailFrame = ":/art/frame.png";  // 100 x 100
+inline constexpr const char* kBanner = ":/art/banner.png";         // 150 x 120
+inline constexpr const char* kBanner2x = ":/art/banner@2x.png";
+inline constexpr const char* kAbout = ":/art/about.png";  // 452 x 239
 inline constexpr const char* kIcon16 = ":/art/kestrel-16.png";
 inline constexpr const char* kIcon32 = ":/art/kestrel-32.png";
 inline constexpr const char* kIcon48 = ":/art/kestrel-48.png";
@@ -91,6 +96,10 @@ QImage load(const QString& resource);
 QImage loadKeyed(const QString& resource);
 // One cell of a strip of equal cells laid side by side.
 QPixmap cell(const QImage& strip, int index, int cellWidth);
+// Cell `index` of a keyed strip and of its drawing at twice the size, as one
+// icon: the toolkit draws the one that suits the screen, and derives the
+// disabled look from it.
+QIcon cellIcon(const QImage& strip, const QImage& strip2x, int index, int cellWidth);
 // The program icon at every size it ships in.
 QIcon programIcon();
 }  // namespace artwork

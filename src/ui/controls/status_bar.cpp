@@ -25,7 +25,7 @@ void StatusPane::setIcon(const QPixmap& icon) {
 }
 
 QSize StatusPane::sizeHint() const {
-    const int h = std::max(fontMetrics().height(), icon_.isNull() ? 0 : icon_.height()) + 2 * frameWidth() + 4;
+    const int h = std::max(fontMetrics().height(), icon_.isNull() ? 0 : iconSize().height()) + 2 * frameWidth() + 4;
     return {100, h};
 }
 
@@ -38,7 +38,7 @@ void StatusPane::setElideMode(Qt::TextElideMode mode) {
 
 QRect StatusPane::textArea() const {
     QRect area = contentsRect().adjusted(2, 0, -2, 0);
-    if (!icon_.isNull()) area.setLeft(area.left() + icon_.width() + 4);
+    if (!icon_.isNull()) area.setLeft(area.left() + iconSize().width() + 4);
     return area;
 }
 
@@ -50,8 +50,8 @@ void StatusPane::paintEvent(QPaintEvent* event) {
     const QRect area = textArea();
     painter.setClipRect(contentsRect());
     if (!icon_.isNull()) {
-        const int y = area.top() + (area.height() - icon_.height()) / 2;
-        painter.drawPixmap(area.left() - icon_.width() - 4, y, icon_);
+        const int y = area.top() + (area.height() - iconSize().height()) / 2;
+        painter.drawPixmap(area.left() - iconSize().width() - 4, y, icon_);
     }
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownText());

@@ -35,6 +35,8 @@ private:
     QRect textArea() const;
 
     QString text_;
+    // The icon's size in the pane, whatever its pixel ratio.
+    QSize iconSize() const { return icon_.deviceIndependentSize().toSize(); }
     QPixmap icon_;
     Qt::TextElideMode elide_ = Qt::ElideRight;
 };

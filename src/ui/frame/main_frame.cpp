@@ -185,6 +185,7 @@ void KSMainFrame::createToolBar() {
     addToolBar(Qt::TopToolBarArea, toolBar_);
 
     const QImage normal = artwork::loadKeyed(QString::fromLatin1(artwork::kToolbar));
+    const QImage doubled = artwork::load(QString::fromLatin1(artwork::kToolbar2x));
     struct Button {
         int id;
         int image;
@@ -203,9 +204,7 @@ void KSMainFrame::createToolBar() {
         QAction* a = action(b.id);
         // Disabled buttons show the style's disabled rendering of the same
         // picture.
-        QIcon icon;
-        icon.addPixmap(artwork::cell(normal, b.image, 23), QIcon::Normal);
-        a->setIcon(icon);
+        a->setIcon(artwork::cellIcon(normal, doubled, b.image, 23));
         a->setIconText(QString::fromLatin1(b.text));
         toolBar_->addAction(a);
         if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(a))) toolButtons.push_back(button);
@@ -225,7 +224,7 @@ void KSMainFrame::createStatusBar() {
     statusBar_ = new OBCStatusBar(this, {descriptionWidth});
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     setStatusBar(statusBar_);
-    statusBar_->pane(0)->setIcon(QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kIcon16))));
+    statusBar_->pane(0)->setIcon(artwork::programIcon().pixmap(QSize(16, 16), devicePixelRatioF()));
     // The description pane mostly shows the movie's path: its file name
     // stays in sight.
     statusBar_->pane(kDescriptionPane)->setElideMode(Qt::ElideMiddle);

@@ -41,7 +41,10 @@ namespace {
 
 std::string nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-QPixmap iconCell(const QImage& strip, int index) { return artwork::cell(strip, index, 22); }
+// A small icon for a screen of `ratio` device pixels per pixel.
+QPixmap iconCell(const QImage& strip, const QImage& strip2x, int index, qreal ratio) {
+    return artwork::cellIcon(strip, strip2x, index, 22).pixmap(QSize(22, 22), ratio);
+}
 
 // The reader's messages: none for a read the user cancelled; an error is
 // shown once the bar has gone, over a window that shows no file.
@@ -125,7 +128,10 @@ SWFDocument* KSChildView::open(const QString& path) {
     }
 
     const QImage smallStrip = artwork::loadKeyed(QString::fromLatin1(artwork::kSmallIcons));
-    std::vector<QPixmap> smallIcons = {iconCell(smallStrip, 0), iconCell(smallStrip, 1)};
+    const QImage smallStrip2x = artwork::load(QString::fromLatin1(artwork::kSmallIcons2x));
+    const qreal ratio = devicePixelRatioF();
+    std::vector<QPixmap> smallIcons = {iconCell(smallStrip, smallStrip2x, 0, ratio),
+                                       iconCell(smallStrip, smallStrip2x, 1, ratio)};
 
     if (withProgress) {
         progress.nextPhase();

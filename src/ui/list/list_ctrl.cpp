@@ -241,8 +241,9 @@ void DetailsView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
         if (c == 0) {
             // The small icon, then the label.
             if (const QPixmap* icon = list_->smallIcon(index.data(ResourceModel::SmallIconRole).toInt())) {
-                painter->drawPixmap(cell.x() + 2, cell.y() + (cell.height() - icon->height()) / 2, *icon);
-                cell.setLeft(cell.x() + 2 + icon->width());
+                const QSize size = icon->deviceIndependentSize().toSize();
+                painter->drawPixmap(cell.x() + 2, cell.y() + (cell.height() - size.height()) / 2, *icon);
+                cell.setLeft(cell.x() + 2 + size.width());
             }
         }
         const QRect area = cell.adjusted(2, 0, -2, 0);

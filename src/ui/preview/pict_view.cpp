@@ -30,7 +30,9 @@ bool isStereoSound(const SWFRes& record) {
 KSPictView::KSPictView(PictViewSource* source, QWidget* parent)
     : QWidget(parent), source_(source), headingFont_(panelFont(16, true)), textFont_(panelFont(8, false)),
       labelFont_(panelFont(8, true)) {
-    banner_ = QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kBanner)));
+    const QImage banner = artwork::load(QString::fromLatin1(artwork::kBanner));
+    banner_ = artwork::cellIcon(banner, artwork::load(QString::fromLatin1(artwork::kBanner2x)), 0, banner.width())
+                  .pixmap(banner.size(), devicePixelRatioF());
     monoPicture_ = QPixmap::fromImage(preview_art::soundPicture(false));
     stereoPicture_ = QPixmap::fromImage(preview_art::soundPicture(true));
     setAttribute(Qt::WA_OpaquePaintEvent);
