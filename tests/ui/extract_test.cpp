@@ -296,9 +296,16 @@ TEST_F(Extract, FolderProblemsStopBeforeAnythingIsWritten) {
     const LockedFolder locked = lockedFolder(dir_);
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir_);
+    const QString typed = locked.refused + QStringLiteral("/deeper");
     {
+        // The dialog stays open with the text, for a correction.
         ModalScript script;
-        script.on<KSelectFolderDlg>("refused", extractTo(locked.refused + QStringLiteral("/deeper")));
+        script.on<KSelectFolderDlg>("refused", [&](KSelectFolderDlg* dialog) {
+            extractTo(typed)(dialog);
+            EXPECT_TRUE(dialog->isVisible());
+            EXPECT_EQ(dialog->folderEdit()->text(), typed);
+            dialog->reject();
+        });
         extract();
     }
     QDir::setCurrent(previous);

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "audio/decoder.h"
+#include "document/swf_res.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/locale.h"
 #include "ui/controls/message_box.h"
@@ -130,6 +131,10 @@ QString KestrelApp::manualPath() {
     if (!QString::fromUtf8(KESTREL_DOC_DIR).isEmpty() && QFileInfo::exists(configured)) return configured;
     return {};
 }
+
+WriteOptions KestrelApp::extractOptions() const { return readExtractOptions(); }
+
+void KestrelApp::setExtractOptions(const WriteOptions& options) { writeExtractOptions(options); }
 
 void KestrelApp::helpContents() {
     QString path = manualPath();

@@ -49,6 +49,8 @@ public:
         settings_.viewMode = viewMode;
         settings_.sortKey = sortKey;
     }
+    WriteOptions extractOptions() const override;
+    void setExtractOptions(const WriteOptions& options) override;
     const QStringList& recentFileEntries() const override { return recentFiles_.entries(); }
     int recentFileCapacity() const override { return recentFiles_.capacity(); }
     void addRecentFile(const QString& path) override { recentFiles_.add(path); }

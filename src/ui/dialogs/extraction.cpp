@@ -6,7 +6,6 @@
 
 #include "document/extract.h"
 #include "document/swf_document.h"
-#include "ui/app/settings.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
 #include "ui/dialogs/file_exists_dlg.h"
@@ -69,12 +68,13 @@ private:
 }  // namespace
 
 std::optional<QString> extractResources(QMainWindow& frame, const SWFDocument& doc, const QString& moviePath,
-                                        const std::vector<int>& selected) {
+                                        const std::vector<int>& selected, const ExtractChoices& choices) {
     const SWFDocument* document = &doc;
-    KSelectFolderDlg dialog(&frame, moviePath, !selected.empty(), readExtractOptions());
+    KSelectFolderDlg dialog(&frame, moviePath, !selected.empty(), choices.options);
+    if (choices.help) QObject::connect(&dialog, &KSelectFolderDlg::helpRequested, &dialog, choices.help);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const WriteOptions options = dialog.options();
-    writeExtractOptions(options);
+    if (choices.keep) choices.keep(options);
 
     std::vector<int> indices;
     if (dialog.selectedOnly()) {

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
+
+#include "document/swf_res.h"
 
 class QMainWindow;
 
@@ -14,12 +17,19 @@ namespace kestrel {
 class SWFDocument;
 struct ExtractSummary;
 
+// What the Extract dialog takes from the window around it.
+struct ExtractChoices {
+    WriteOptions options;                           // the write choices it starts with
+    std::function<void(const WriteOptions&)> keep;  // the user's choices, once confirmed
+    std::function<void()> help;                     // the Help button
+};
+
 // Extracts resources of `document`, read from `moviePath`, with `selected`
 // the rows the user chose; the progress shows in `window`'s status bar. The
 // outcome for the message pane, or nothing when the dialog was cancelled
 // or the folder failed.
 std::optional<QString> extractResources(QMainWindow& window, const SWFDocument& document, const QString& moviePath,
-                                        const std::vector<int>& selected);
+                                        const std::vector<int>& selected, const ExtractChoices& choices);
 
 // "N files written to DIR", then ", M skipped, K failed" when there were
 // any.

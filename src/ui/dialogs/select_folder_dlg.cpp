@@ -14,7 +14,6 @@
 
 #include "base/path.h"
 #include "document/extract.h"
-#include "ui/app/kestrel_app.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
 #include "ui/dialogs/new_folder_dlg.h"
@@ -99,9 +98,7 @@ KSelectFolderDlg::KSelectFolderDlg(QWidget* parent, const QString& swfPath, bool
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(browse_, &QPushButton::clicked, this, &KSelectFolderDlg::browse);
     connect(newFolder_, &QPushButton::clicked, this, &KSelectFolderDlg::newFolder);
-    connect(help_, &QPushButton::clicked, this, [] {
-        if (KestrelApp* app = KestrelApp::instance()) app->helpContents();
-    });
+    connect(help_, &QPushButton::clicked, this, &KSelectFolderDlg::helpRequested);
 
     selected_->setEnabled(hasSelection);
     (hasSelection ? selected_ : all_)->setChecked(true);
@@ -156,6 +153,15 @@ void KSelectFolderDlg::accept() {
     // A file in the way is named here, and the dialog keeps the text.
     if (QFileInfo(folder).exists() && !QFileInfo(folder).isDir()) {
         showMessage(this, folder + QStringLiteral(" is a file, not a folder."), kMbOk | kMbIconStop);
+        edit_->setFocus();
+        return;
+    }
+    // The folder is made now: a refusal is explained here and the dialog
+    // keeps the text for a correction.
+    std::string error;
+    if (!createPath(cleanFolderText(QFile::encodeName(folder).toStdString()), error)) {
+        showMessage(this, QFile::decodeName(QByteArray::fromStdString(text::kCouldNotExtract + error)),
+                    kMbOk | kMbIconStop);
         edit_->setFocus();
         return;
     }

@@ -49,6 +49,9 @@ public:
     QPushButton* newFolderButton() const { return newFolder_; }
     QPushButton* helpButton() const { return help_; }
 
+signals:
+    void helpRequested();
+
 public slots:
     void accept() override;
 

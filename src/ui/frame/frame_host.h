@@ -1,5 +1,6 @@
 // What the main window needs from the application: the stored window
-// state, the recent-file list and the help and about commands. The
+// state, the write choices of extraction, the recent-file list and the
+// help and about commands. The
 // application provides it, so that the frame never includes it.
 #pragma once
 
@@ -7,6 +8,8 @@
 #include <QStringList>
 
 namespace kestrel {
+
+struct WriteOptions;
 
 class FrameHost {
 public:
@@ -17,6 +20,9 @@ public:
     virtual int listViewMode() const = 0;
     virtual int listSortKey() const = 0;
     virtual void setListState(int viewMode, int sortKey) = 0;
+    // The write choices of the Extract dialog, which drag-out uses too.
+    virtual WriteOptions extractOptions() const = 0;
+    virtual void setExtractOptions(const WriteOptions& options) = 0;
 
     virtual const QStringList& recentFileEntries() const = 0;
     virtual int recentFileCapacity() const = 0;

@@ -68,6 +68,8 @@ void KSMainFrame::addRecentFile(const QString& path) {
 
 int KSMainFrame::initialViewMode() const { return app_->listViewMode(); }
 int KSMainFrame::initialSortKey() const { return app_->listSortKey(); }
+WriteOptions KSMainFrame::extractOptions() const { return app_->extractOptions(); }
+void KSMainFrame::setExtractOptions(const WriteOptions& options) { app_->setExtractOptions(options); }
 
 KSChildView* KSMainFrame::childView() const { return mainView_ ? mainView_->childView() : nullptr; }
 KSPictView* KSMainFrame::pictView() const { return mainView_ ? mainView_->pictView() : nullptr; }

@@ -65,6 +65,8 @@ public:
     void addRecentFile(const QString& path) override;
     int initialViewMode() const override;
     int initialSortKey() const override;
+    WriteOptions extractOptions() const override;
+    void setExtractOptions(const WriteOptions& options) override;
 
     // PictViewSource
     const SWFDocument* panelDocument() const override;

@@ -370,8 +370,11 @@ void KSChildView::extract() {
     busy_ = true;
     // The outcome of an earlier extraction is no longer news.
     if (frame_->showingResult()) frame_->updateStatusTexts();
+    const ExtractChoices choices{frame_->extractOptions(),
+                                 [this](const WriteOptions& options) { frame_->setExtractOptions(options); },
+                                 [this] { frame_->onCommand(kCmdHelpContents); }};
     const std::optional<QString> result =
-        extractResources(*frame_->hostWindow(), *document_, path_, list_->selectedIndices());
+        extractResources(*frame_->hostWindow(), *document_, path_, list_->selectedIndices(), choices);
     busy_ = false;
     if (result) frame_->showResult(*result);
 }

@@ -48,6 +48,7 @@ public:
     std::unique_ptr<QMenu> buildContextMenu(int row);
 
     SWFDocument* document() const { return document_.get(); }
+    ListHost* host() const { return frame_; }
     KSListCtrl* listCtrl() const { return list_; }
     const QString& path() const { return path_; }
     int viewMode() const { return viewMode_; }

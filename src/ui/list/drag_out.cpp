@@ -15,11 +15,11 @@
 #include <new>
 
 #include "document/swf_document.h"
-#include "ui/app/settings.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/status_bar_progress.h"
 #include "ui/list/child_view.h"
 #include "ui/list/list_ctrl.h"
+#include "ui/list/list_host.h"
 
 namespace kestrel {
 
@@ -134,7 +134,7 @@ SWFDragData* SWFDropSource::makeData(KSChildView& pane) {
     DragOutFolder::clear();
     const QString folder = DragOutFolder::path();
     if (folder.isEmpty()) return nullptr;
-    return new SWFDragData(&pane, std::move(indices), folder, readExtractOptions());
+    return new SWFDragData(&pane, std::move(indices), folder, pane.host()->extractOptions());
 }
 
 Qt::DropAction SWFDropSource::run(KSChildView& pane) {

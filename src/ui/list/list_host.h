@@ -9,6 +9,7 @@ class QMainWindow;
 namespace kestrel {
 
 class KSPictView;
+struct WriteOptions;
 
 class ListHost {
 public:
@@ -27,6 +28,10 @@ public:
     // The view mode and sort key the list starts with.
     virtual int initialViewMode() const = 0;
     virtual int initialSortKey() const = 0;
+    // The write choices of the Extract dialog, kept between runs; drag-out
+    // writes with them too.
+    virtual WriteOptions extractOptions() const = 0;
+    virtual void setExtractOptions(const WriteOptions& options) = 0;
 
 protected:
     ~ListHost() = default;

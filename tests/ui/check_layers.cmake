@@ -1,0 +1,35 @@
+# Fails when a file under src/ui includes a header of a folder above its
+# own: app -> frame -> list / preview / dialogs -> controls. The command
+# ids of frame/commands.h are the one vocabulary every folder may name.
+#
+#   cmake -DUI_DIR=.../src/ui -P check_layers.cmake
+set(rank_app 4)
+set(rank_frame 3)
+set(rank_list 2)
+set(rank_preview 2)
+set(rank_dialogs 2)
+set(rank_controls 1)
+
+file(GLOB_RECURSE sources RELATIVE ${UI_DIR} ${UI_DIR}/*.h ${UI_DIR}/*.cpp)
+set(faults "")
+foreach(source IN LISTS sources)
+  string(REGEX MATCH "^[^/]+" folder "${source}")
+  if(NOT DEFINED rank_${folder})
+    continue()
+  endif()
+  file(STRINGS ${UI_DIR}/${source} includes REGEX "^#include \"ui/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^#include \"ui/([^/]+)/([^\"]+)\".*" "\\1;\\2" target "${line}")
+    list(GET target 0 target_folder)
+    list(GET target 1 target_file)
+    if(target_folder STREQUAL "frame" AND target_file STREQUAL "commands.h")
+      continue()
+    endif()
+    if(DEFINED rank_${target_folder} AND rank_${target_folder} GREATER rank_${folder})
+      string(APPEND faults "  ${source}: ${line}\n")
+    endif()
+  endforeach()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "includes back up the layers of src/ui:\n${faults}")
+endif()
