@@ -165,7 +165,7 @@ QIcon cellIcon(const QImage& strip, const QImage& strip2x, int index, int cellWi
 
 QIcon programIcon() {
     QIcon icon;
-    for (const char* name : {kIcon16, kIcon32, kIcon48}) {
+    for (const char* name : {kIcon16, kIcon32, kIcon48, kIcon64}) {
         const QImage image = load(QString::fromLatin1(name));
         if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
     }

@@ -90,6 +90,7 @@ inline constexpr const char* kAbout = ":/art/about.png";  // 452 x 239
 inline constexpr const char* kIcon16 = ":/art/kestrel-16.png";
 inline constexpr const char* kIcon32 = ":/art/kestrel-32.png";
 inline constexpr const char* kIcon48 = ":/art/kestrel-48.png";
+inline constexpr const char* kIcon64 = ":/art/kestrel-64.png";
 
 QImage load(const QString& resource);
 // Magenta (255, 0, 255) pixels become transparent.

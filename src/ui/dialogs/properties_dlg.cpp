@@ -65,7 +65,7 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     };
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(QPixmap::fromImage(artwork::load(QString::fromLatin1(artwork::kIcon32))));
+    icon->setPixmap(artwork::programIcon().pixmap(QSize(32, 32), devicePixelRatioF()));
     place(icon, 7, 7, 21, 20);
     place(makeField(kTitle), 36, 11, 164, 12);
     auto* line1 = new QFrame(this);
