@@ -603,7 +603,7 @@ TagStatus SWFReader::handOverBinaryImage(std::span<const std::uint8_t> payload, 
 
 void SWFReader::readNestedMovies() {
     for (const PendingMovie& movie : pendingMovies_) {
-        if (result_ == kReadCancelled || root_->result_ == kReadCancelled) break;
+        if (result_ == kReadCancelled || result_ == kReadOutOfMemory || root_->result_ == kReadCancelled) break;
         readNestedMovie(movie);
     }
     pendingMovies_.clear();

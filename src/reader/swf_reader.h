@@ -121,8 +121,10 @@ public:
     static constexpr int kMaxNesting = 4;
 
     int result() const { return result_; }
-    // Every failure of the read, in the order met: a tag that failed, or
-    // the body (tag 0) when it could not be decoded to its end.
+    // Every failure of the read, in the order met: a tag that failed, the
+    // body (tag 0) when it could not be decoded to its end, or a failure
+    // inside a movie in DefineBinaryData (tag 87, at the outermost such tag,
+    // the reason naming the movie and the place in it).
     const std::vector<Problem>& problems() const { return problems_; }
     // Whether the body was compressed ("CWS" or "ZWS"), and how many body
     // bytes (after the 8-byte header) the tags could be read from.
