@@ -188,10 +188,10 @@ TEST(NestedMovies, PicturesAndMp3FilesBecomeResourcesOtherPayloadsAreLeftAlone) 
     ASSERT_TRUE(bare.addBlock(mp3.data(), mp3.size()));
     EXPECT_EQ(sound.durationMs, bare.mp3Duration());
     EXPECT_GT(sound.durationMs, 500);
-    const std::optional<Mp3Stream> frames = scanMp3(mp3);
-    ASSERT_TRUE(frames);
-    EXPECT_EQ(sound.payload->sampleCount, frames->samples);
-    EXPECT_EQ(soundRateHz(sound.payload->rate), frames->rateHz);
+    // 1.5 s at 44.1 kHz, in whole frames of 1152 samples with the encoder's padding.
+    EXPECT_GE(sound.payload->sampleCount, 66150u);
+    EXPECT_LT(sound.payload->sampleCount, 66150u + 3 * 1152);
+    EXPECT_EQ(soundRateHz(sound.payload->rate), 44100u);
     // Extracted as the file it is.
     ASSERT_EQ(writeResourceFile(sound, dir.file("sound.mp3")), WriteOk);
     EXPECT_EQ(readAll(dir.file("sound.mp3")), tagged);
