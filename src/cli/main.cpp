@@ -217,6 +217,7 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     else
         json.nullField("characterId");
     json.field("timeline", int(r.timeline));
+    if (!r.container.empty()) json.field("origin", r.container);
     writeProblemsJson(json, r.problems);
     if (r.kind == kKindImage) {
         const auto& image = static_cast<const SWFImage&>(r);
@@ -261,9 +262,10 @@ void printDocumentText(const std::string& file, const SWFDocument& doc) {
     std::printf("%s: %d resource%s\n", file.c_str(), doc.count(), doc.count() == 1 ? "" : "s");
     for (int i = 0; i < doc.count(); ++i) {
         const SWFRes& r = doc.resource(i);
-        std::printf("  %3d  %s #%-4d %-30s frame %-5s %8s  %-14s %s\n", i, r.kind == kKindImage ? "Image" : "Sound",
+        std::printf("  %3d  %s #%-4d %-30s frame %-5s %8s  %-14s %s%s%s\n", i, r.kind == kKindImage ? "Image" : "Sound",
                     r.number, r.typeText.c_str(), r.frameText.c_str(), r.memoryText.c_str(), r.sizeText.c_str(),
-                    doc.resourceFileName(i, r.number).c_str());
+                    doc.resourceFileName(i, r.number).c_str(), r.container.empty() ? "" : "  from ",
+                    r.container.c_str());
     }
 }
 

@@ -59,12 +59,13 @@ Json recordIdentity(const SWFDocument& doc, int index) {
     out["index"] = index;
     out["kind"] = record.kind == kKindImage ? "image" : "sound";
     out["number"] = record.number;
-    // Written only where the record has them: the tag that defined it and
-    // its character id (stream sounds have none). The names the movie gives
-    // a record ("names") and where it comes from ("origin") join here once
-    // records carry them.
+    // Written only where the record has them: the tag that defined it, its
+    // character id (stream sounds have none) and the DefineBinaryData it
+    // comes from ("origin"). The names the movie gives a record ("names")
+    // join here once records carry them.
     out["tag"] = record.tag;
     if (record.characterId >= 0) out["characterId"] = record.characterId;
+    if (!record.container.empty()) out["origin"] = record.container;
     return out;
 }
 

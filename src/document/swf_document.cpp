@@ -102,7 +102,9 @@ void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> pictu
     if (!MemoryBudget::charge(bytes)) {
         refusedForMemory_ = true;
         try {
-            problems_.push_back({extras.origin.tag, extras.origin.offset, "not enough memory for the picture"});
+            std::string reason = "not enough memory for the picture";
+            if (!extras.origin.container.empty()) reason += " in " + extras.origin.container;
+            problems_.push_back({extras.origin.tag, extras.origin.offset, std::move(reason)});
         } catch (const std::bad_alloc&) {}
         return;
     }
@@ -112,6 +114,7 @@ void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> pictu
         image->tag = extras.origin.tag;
         image->characterId = extras.origin.characterId;
         image->timeline = extras.origin.timeline;
+        image->container = std::move(extras.origin.container);
         image->problems = std::move(extras.origin.problems);
         image->premultiplied = extras.premultiplied;
         image->originalJpeg = std::move(extras.jpegData);
@@ -129,6 +132,7 @@ void SWFDocument::addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin
         record->tag = origin.tag;
         record->characterId = origin.characterId;
         record->timeline = origin.timeline;
+        record->container = std::move(origin.container);
         // The sound's own problems (a codec that fails) come from the tag at its origin.
         for (Problem& problem : record->problems) {
             if (problem.offset == 0) problem.offset = origin.offset;

@@ -49,6 +49,9 @@ public:
     std::int32_t characterId = -1;  // the tag's character id; -1 when it has none (stream sounds)
     std::uint16_t timeline = 0;     // 0 for the main timeline, else the id of the sprite holding the tag
     std::vector<Problem> problems;  // what went wrong with this resource, if anything
+    // The DefineBinaryData holding the movie or file the resource comes
+    // from ("binary 12", "binary 12/binary 3"); empty for the file's own.
+    std::string container;
 };
 
 class SWFImage final : public SWFRes {

@@ -5,7 +5,12 @@
 #include <new>
 
 #include "base/byte_order.h"
+#include "base/memory_budget.h"
+#include "reader/embedded_image.h"
 #include "reader/file_io.h"
+#include "reader/picture/gif_codec.h"
+#include "reader/picture/jpeg_codec.h"
+#include "reader/picture/png_codec.h"
 #include "reader/swf_format.h"
 
 namespace kestrel {
@@ -19,7 +24,79 @@ constexpr int kMaxSpriteDepth = 8;
 constexpr std::size_t kHeaderBytes = 8;
 constexpr std::size_t kMinBodyBytes = 20;
 
+// Where a problem of a nested movie lies in it: "body at offset 5000",
+// "DefineBitsJPEG2 at offset 345".
+std::string placeOf(const Problem& problem) {
+    std::string where;
+    if (problem.tag == 0) {
+        where = problem.offset < kHeaderBytes ? "header" : "body";
+    } else if (const char* name = tagName(TagCode(problem.tag))) {
+        where = name;
+    } else {
+        where = "tag " + std::to_string(problem.tag);
+    }
+    return where + " at offset " + std::to_string(problem.offset);
+}
+
+bool isJpegFile(std::span<const std::uint8_t> data) {
+    return data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+bool isPngOrGifFile(std::span<const std::uint8_t> data) {
+    switch (embeddedKind(data)) {
+        case EmbeddedKind::Png: return true;
+        case EmbeddedKind::Gif: return data[4] == '7' || data[4] == '9';
+        case EmbeddedKind::Jpeg: return false;
+    }
+    return false;
+}
+
 }  // namespace
+
+// Hands a nested movie's resources to the sink of the movie holding it,
+// marked with the DefineBinaryData they come from; their ordinals follow
+// the resources handed over before the nested read began.
+class SWFReader::NestedSink final : public ResourceSink {
+public:
+    NestedSink(ResourceSink* outer, std::string container, std::size_t firstOrdinal)
+        : outer_(outer), container_(std::move(container)), first_(firstOrdinal) {}
+
+    void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg, std::uint32_t bodyLength,
+                  ImageExtras extras) override {
+        mark(extras.origin);
+        outer_->addImage(frame, std::move(picture), isJpeg, bodyLength, std::move(extras));
+    }
+    void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin) override {
+        mark(origin);
+        outer_->addSound(std::move(sound), std::move(origin));
+    }
+    void setNames(std::size_t ordinal, std::vector<std::string> names) override {
+        outer_->setNames(first_ + ordinal, std::move(names));
+    }
+
+private:
+    void mark(ResourceOrigin& origin) const {
+        origin.container = origin.container.empty() ? container_ : container_ + "/" + origin.container;
+    }
+
+    ResourceSink* outer_;
+    std::string container_;
+    std::size_t first_;
+};
+
+// A nested movie is read after the file's own tags, when the progress has
+// run its course: it reports no steps, but stops when the file's read is
+// cancelled.
+class SWFReader::NestedProgress final : public ReaderProgress {
+public:
+    explicit NestedProgress(ReaderProgress* outer) : outer_(outer) {}
+    void setStepCount(int) override {}
+    void setPosition(int) override {}
+    bool cancelled() override { return outer_->cancelled(); }
+
+private:
+    ReaderProgress* outer_;
+};
 
 class SWFReader::FileSource final : public ByteSource {
 public:
@@ -55,7 +132,10 @@ private:
 
 SWFReader::SWFReader(ResourceSink* sink) : sink_(sink) {}
 
-SWFReader::~SWFReader() = default;
+SWFReader::~SWFReader() {
+    data_.reset();
+    if (chargedBytes_ > 0) MemoryBudget::release(chargedBytes_);
+}
 
 bool SWFReader::read(const std::string& path, ReaderProgress* progress) {
     InputFile file;
@@ -117,6 +197,35 @@ ResourceOrigin SWFReader::origin(std::int32_t characterId) const {
 }
 
 bool SWFReader::parse(ByteSource& source) {
+    const bool ok = parseMovie(source);
+    if (root_ != this) reportToRoot();
+    readNestedMovies();
+    return ok;
+}
+
+bool SWFReader::allocateBody(std::size_t bytes) {
+    if (root_ != this) {
+        // Nested bodies are held against the memory budget and, together,
+        // may not take more than it allows: a few kilobytes of compressed
+        // movies inside one another could otherwise expand without end.
+        const std::uint64_t total = root_->nestedBodyBytes_ + bytes;
+        if (total > std::uint64_t(std::max<std::int64_t>(MemoryBudget::limit(), 0)) ||
+            !MemoryBudget::charge(std::int64_t(bytes))) {
+            report(0, kHeaderBytes, {kReadOutOfMemory, "not enough memory for the body"});
+            return false;
+        }
+        root_->nestedBodyBytes_ = total;
+        chargedBytes_ = std::int64_t(bytes);
+    }
+    data_.reset(new (std::nothrow) std::uint8_t[bytes]);
+    if (!data_) {
+        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
+        return false;
+    }
+    return true;
+}
+
+bool SWFReader::parseMovie(ByteSource& source) {
     std::uint8_t header[kHeaderBytes];
     if (source.read(header, kHeaderBytes) < std::int64_t(kHeaderBytes)) {
         report(0, 0, TagStatus::stop("header cut short"));
@@ -140,11 +249,7 @@ bool SWFReader::parse(ByteSource& source) {
     // short file that declares gigabytes thus allocates only what it has.
     const std::int64_t available = std::max<std::int64_t>(source.remaining(), 0);
     const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(declaredLength_) - 8, available));
-    data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
-    if (!data_) {
-        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
-        return false;
-    }
+    if (!allocateBody(kHeaderBytes + room)) return false;
     std::memcpy(data_.get(), header, kHeaderBytes);
     position_ = kHeaderBytes;
     const std::int64_t n = source.read(data_.get() + kHeaderBytes, std::int64_t(room));
@@ -170,12 +275,7 @@ bool SWFReader::decodeBody(Compression compression, ByteSource& source, const st
     const std::size_t expected = std::size_t(declaredLength_) - kHeaderBytes;
     const std::size_t room =
         std::size_t(std::min<std::int64_t>(std::int64_t(expected), BodyDecoder::outputBound(compression, available)));
-
-    data_.reset(new (std::nothrow) std::uint8_t[kHeaderBytes + room]);
-    if (!data_) {
-        report(0, kHeaderBytes, {kReadOutOfMemory, "out of memory for the body"});
-        return false;
-    }
+    if (!allocateBody(kHeaderBytes + room)) return false;
     std::memcpy(data_.get(), header, kHeaderBytes);
     position_ = kHeaderBytes;
 
@@ -262,6 +362,7 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
         PendingSound pending = std::move(pendingSounds_.back());
         pendingSounds_.pop_back();
         sink_->addSound(std::move(pending.sound), std::move(pending.origin));
+        ++handedOver_;
     }
     return true;
 }
@@ -285,12 +386,12 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineBitsLossless2: return handleDefineBitsLossless(frame, tag.length, true);
         case TagCode::DefineSprite: return handleSprite();
         case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
-        // Named but not read (yet): names, video, embedded data.
+        case TagCode::DefineBinaryData: return handleBinaryData(frame, tag.length);
+        // Named but not read (yet): names, video.
         case TagCode::ExportAssets:
         case TagCode::DefineVideoStream:
         case TagCode::VideoFrame:
-        case TagCode::SymbolClass:
-        case TagCode::DefineBinaryData: break;
+        case TagCode::SymbolClass: break;
     }
     return TagStatus::ok();
 }
@@ -331,6 +432,7 @@ TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::ui
     extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
     extras.deblocking = decoded.deblocking;
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
+    ++handedOver_;
     return TagStatus::ok();
 }
 
@@ -390,6 +492,7 @@ TagStatus SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length
     sound->frame = frame;
     if (!addBlock(*sound, length - 7)) return TagStatus::failed("out of memory for the sound data");
     sink_->addSound(std::move(sound), origin(id));
+    ++handedOver_;
     return TagStatus::ok();
 }
 
@@ -433,6 +536,108 @@ TagStatus SWFReader::handleSoundStreamBlock(std::uint32_t length) {
         return status;
     }
     return TagStatus::ok();
+}
+
+// --- binary data -----------------------------------------------------------
+
+// A DefineBinaryData payload that is a movie is kept for later, one that
+// is a picture or an MP3 file becomes a resource now; any other is left alone.
+TagStatus SWFReader::handleBinaryData(std::uint16_t frame, std::uint32_t length) {
+    const std::uint16_t id = readU16();
+    readU32();  // reserved
+    const std::span<const std::uint8_t> payload = body();
+    if (payload.size() < 4) return TagStatus::ok();
+    if (compressionOf(payload.data())) {
+        if (depth_ >= kMaxNesting) return TagStatus::ok();
+        try {
+            pendingMovies_.push_back({id, tagOffset_, position_, payload.size()});
+        } catch (const std::bad_alloc&) {
+            return TagStatus::failed("out of memory for the nested movie");
+        }
+        return TagStatus::ok();
+    }
+    ResourceOrigin where = origin(id);
+    where.container = "binary " + std::to_string(id);
+    if (isPngOrGifFile(payload) || isJpegFile(payload))
+        return handOverBinaryImage(payload, frame, length, std::move(where));
+    const std::optional<Mp3Stream> mp3 = scanMp3(payload);
+    if (!mp3) return TagStatus::ok();
+    auto sound = std::make_unique<OFSound>();
+    sound->tag = TagCode::DefineBinaryData;
+    sound->tagOffset = tagOffset_;
+    sound->format = SoundFormat::Mp3;
+    // The rate code of each MPEG version's family of rates (MPEG-1 44.1,
+    // 48 and 32 kHz, MPEG-2 half those, MPEG-2.5 a quarter); playback
+    // resamples to it.
+    sound->rate = sound->playbackRate = mp3->version == 3 ? 3 : mp3->version == 2 ? 2 : 1;
+    sound->is16Bit = sound->playback16Bit = true;
+    sound->stereo = sound->playbackStereo = mp3->stereo;
+    sound->sampleCount = std::uint32_t(std::min<std::uint64_t>(mp3->samples, 0xFFFFFFFFu));
+    sound->frame = frame;
+    if (!sound->addBlock(payload.data(), payload.size())) return TagStatus::failed("out of memory for the sound data");
+    sink_->addSound(std::move(sound), std::move(where));
+    ++handedOver_;
+    return TagStatus::ok();
+}
+
+TagStatus SWFReader::handOverBinaryImage(std::span<const std::uint8_t> payload, std::uint16_t frame,
+                                         std::uint32_t length, ResourceOrigin origin) {
+    std::string reason;
+    std::unique_ptr<OBPicture> picture;
+    ImageExtras extras;
+    const bool jpeg = isJpegFile(payload);
+    if (jpeg) {
+        picture = decodeJpeg(payload, false, &reason);
+        if (picture) extras.jpegData = mergeJpegStreams({payload});
+    } else if (embeddedKind(payload) == EmbeddedKind::Png) {
+        picture = readPng(payload.data(), payload.size(), nullptr, nullptr, &reason);
+    } else {
+        picture = decodeGif(payload, &reason);
+    }
+    if (!picture) return TagStatus::failed(reason.empty() ? "image could not be decoded" : std::move(reason));
+    extras.origin = std::move(origin);
+    sink_->addImage(frame, std::move(picture), jpeg, length, std::move(extras));
+    ++handedOver_;
+    return TagStatus::ok();
+}
+
+void SWFReader::readNestedMovies() {
+    for (const PendingMovie& movie : pendingMovies_) {
+        if (result_ == kReadCancelled || result_ == kReadOutOfMemory || root_->result_ == kReadCancelled) break;
+        readNestedMovie(movie);
+    }
+    pendingMovies_.clear();
+}
+
+void SWFReader::readNestedMovie(const PendingMovie& movie) {
+    const std::string here = "binary " + std::to_string(movie.id);
+    NestedSink sink(sink_, here, handedOver_);
+    NestedProgress progress(progress_);
+    SWFReader nested(&sink);
+    nested.root_ = root_;
+    nested.container_ = container_.empty() ? here : container_ + "/" + here;
+    nested.depth_ = depth_ + 1;
+    nested.anchor_ = root_ == this ? movie.offset : anchor_;
+    nested.readMemory({data_.get() + movie.start, movie.length}, progress_ ? &progress : nullptr);
+    handedOver_ += nested.handedOver_;
+    if (nested.result_ == kReadCancelled) root_->result_ = kReadCancelled;
+}
+
+// The file gets one problem for each of the nested movie's, at the
+// DefineBinaryData that holds it; what the movie yielded stays.
+void SWFReader::reportToRoot() {
+    if (result_ == kReadCancelled) return;
+    const std::string prefix = "movie in " + container_ + ": ";
+    const auto code = std::uint16_t(TagCode::DefineBinaryData);
+    for (const Problem& problem : problems_)
+        root_->report(code, anchor_, TagStatus::failed(prefix + placeOf(problem) + ": " + problem.reason));
+    // A file shorter than it declares is read without a word; a movie in a
+    // tag that is complete has lost its end.
+    if (data_ && !compressed_ && size_ < std::size_t(std::max<std::int32_t>(declaredLength_, 0))) {
+        root_->report(code, anchor_,
+                      TagStatus::failed(prefix + "cut short (" + std::to_string(size_) + " of " +
+                                        std::to_string(declaredLength_) + " bytes)"));
+    }
 }
 
 // --- primitives -----------------------------------------------------------

@@ -49,6 +49,10 @@ struct ResourceOrigin {
     std::uint16_t timeline = 0;     // 0 for the main timeline, else the sprite's id
     std::uint64_t offset = 0;       // of the tag header in the uncompressed file image
     std::vector<Problem> problems;  // what went wrong with this resource while it was read
+    // Empty for the movie's own resources; "binary 12" for a resource of a
+    // movie or file inside DefineBinaryData 12, "binary 12/binary 3" for one
+    // a level deeper. Offsets and timelines then count in that movie.
+    std::string container;
 };
 
 // What an image brings besides its picture.
@@ -70,6 +74,9 @@ public:
     // Called when a sound is complete (event sounds at once, stream sounds
     // when their timeline ends). Sounds without data are passed too.
     virtual void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) = 0;
+    // The names the movie gives resource `ordinal` (0-based, over every
+    // resource handed to this sink, in hand-over order).
+    virtual void setNames(std::size_t /*ordinal*/, std::vector<std::string> /*names*/) {}
 };
 
 // What a tag handler reports: success, or why it failed and how far that
@@ -109,9 +116,15 @@ public:
     // The same over a file image in memory (tests, fuzzing).
     bool readMemory(std::span<const std::uint8_t> file, ReaderProgress* progress);
 
+    // Movies inside DefineBinaryData tags are read after the movie's own
+    // tags, this many levels deep; their resources follow the movie's own.
+    static constexpr int kMaxNesting = 4;
+
     int result() const { return result_; }
-    // Every failure of the read, in the order met: a tag that failed, or
-    // the body (tag 0) when it could not be decoded to its end.
+    // Every failure of the read, in the order met: a tag that failed, the
+    // body (tag 0) when it could not be decoded to its end, or a failure
+    // inside a movie in DefineBinaryData (tag 87, at the outermost such tag,
+    // the reason naming the movie and the place in it).
     const std::vector<Problem>& problems() const { return problems_; }
     // Whether the body was compressed ("CWS" or "ZWS"), and how many body
     // bytes (after the 8-byte header) the tags could be read from.
@@ -142,8 +155,24 @@ private:
 
     class FileSource;
     class MemorySource;
+    class NestedSink;
+    class NestedProgress;
+
+    // A movie inside a DefineBinaryData tag, waiting for the end of the tags.
+    struct PendingMovie {
+        std::uint16_t id = 0;
+        std::uint64_t offset = 0;  // of the tag header
+        std::size_t start = 0;     // of the payload in data_
+        std::size_t length = 0;
+    };
 
     bool parse(ByteSource& source);
+    bool parseMovie(ByteSource& source);
+    bool allocateBody(std::size_t bytes);
+    void readNestedMovies();
+    void readNestedMovie(const PendingMovie& movie);
+    // After a nested movie's own tags: its problems become the file's.
+    void reportToRoot();
     bool decodeBody(Compression compression, ByteSource& source, const std::uint8_t* header);
     // Keeps a failure as a Problem and raises the result to its code.
     void report(std::uint16_t tag, std::uint64_t offset, const TagStatus& status);
@@ -165,6 +194,9 @@ private:
     TagStatus handleDefineSound(std::uint16_t frame, std::uint32_t length);
     TagStatus handleSoundStreamHead(std::uint16_t frame, TagCode code);
     TagStatus handleSoundStreamBlock(std::uint32_t length);
+    TagStatus handleBinaryData(std::uint16_t frame, std::uint32_t length);
+    TagStatus handOverBinaryImage(std::span<const std::uint8_t> payload, std::uint16_t frame, std::uint32_t length,
+                                  ResourceOrigin origin);
     bool addBlock(OFSound& sound, std::size_t n);
 
     // A stream sound waiting for the end of its timeline.
@@ -197,6 +229,19 @@ private:
     std::vector<Problem> problems_;
     bool compressed_ = false;
     BodyDecoder* decoder_ = nullptr;  // a compressed body still being decoded, or null
+    std::size_t handedOver_ = 0;      // resources given to the sink, those of nested movies included
+
+    // Movies inside DefineBinaryData. A nested movie's reader knows the
+    // reader of the file (root_), where it sits ("binary 12/binary 3"), how
+    // deep, and the offset in the file of the DefineBinaryData that holds it
+    // (or its outermost container), which its problems are reported at.
+    std::vector<PendingMovie> pendingMovies_;
+    SWFReader* root_ = this;
+    std::string container_;
+    int depth_ = 0;
+    std::uint64_t anchor_ = 0;
+    std::int64_t chargedBytes_ = 0;      // this body's share of the MemoryBudget (nested movies)
+    std::uint64_t nestedBodyBytes_ = 0;  // root: room taken by nested bodies so far
 };
 
 }  // namespace kestrel

@@ -122,6 +122,30 @@ TEST(DecoderTest, BlockwiseDecodingEqualsTheWholeStream) {
     EXPECT_GT(growths, 0);
 }
 
+TEST(DecoderTest, AnMp3FileInBinaryDataPlaysAsTheFileItIs) {
+    // An ID3 tag whose 4-byte body looks like a frame header comes first.
+    Bytes file = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 4, 0xFF, 0xFB, 0x90, 0x64};
+    const Bytes mp3 = test::readAll(test::dataFile("stereo-vbr.mp3"));
+    file.insert(file.end(), mp3.begin(), mp3.end());
+    swfbuilder::Tags tags;
+    tags.tag(swfbuilder::kTagDefineBinaryData, swfbuilder::defineBinaryDataBody(5, file)).showFrame().end();
+    test::RecordingSink sink;
+    SWFReader reader(&sink);
+    reader.readMemory(swfbuilder::SwfFile().tags(tags).bytes(), nullptr);
+    ASSERT_EQ(sink.sounds.size(), 1u);
+
+    OFAudioMP3 source(sink.sounds[0].get());
+    source.Open();
+    std::int32_t size = 0;
+    const void* format = source.GetFormat(size);
+    DecoderDriverPtr driver;
+    ASSERT_EQ(AcquireDecoderDriver(DriverLookup::kCache, source.kind(), format, size, driver), kAudioOk);
+    OBAudioDecoder decoder;
+    ASSERT_EQ(decoder.Open(driver), kAudioOk);
+    const Bytes pcm = decodeAll(decoder, source);
+    EXPECT_TRUE(pcm == test::referenceMp3(*test::stereoMp3Sound(), 2, 44100)) << pcm.size() << " bytes";
+}
+
 TEST(DecoderTest, OutputTakesTheSwfHeadersRateAndLayout) {
     // 11025 Hz mono frames declared as 22 kHz stereo: the PCM has the
     // declared rate and layout, so it plays at the right speed.

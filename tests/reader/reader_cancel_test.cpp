@@ -64,5 +64,27 @@ TEST(ReaderCancel, StopsBetweenTagsWithItsOwnResult) {
     }
 }
 
+// Movies inside DefineBinaryData are read after the file's own tags and
+// stop with the file's read.
+TEST(ReaderCancel, StopsInsideANestedMovie) {
+    class CountingStopper : public ReaderProgress {
+    public:
+        void setStepCount(int) override {}
+        void setPosition(int) override {}
+        bool cancelled() override { return ++asked >= 11; }
+        int asked = 0;
+    } progress;
+    Tags tags;
+    for (std::uint16_t id : {1, 2}) tags.tag(kTagDefineBinaryData, defineBinaryDataBody(id, tenImages(true)));
+    tags.showFrame().end();
+    RecordingSink sink;
+    SWFReader reader(&sink);
+    // Four tags of the file, then the nested movie's until its fourth image.
+    reader.readMemory(SwfFile().tags(tags).bytes(), &progress);
+    EXPECT_EQ(reader.result(), kReadCancelled);
+    EXPECT_EQ(sink.images.size(), 3u);
+    EXPECT_EQ(progress.asked, 11);
+}
+
 }  // namespace
 }  // namespace kestrel::test

@@ -524,6 +524,32 @@ TEST_F(Properties, ProblemsRowOnlyForAResourceWithProblems) {
     EXPECT_GT(dialog.height(), KSPropertiesDlg(doc->resource(1), nullptr).height());
 }
 
+TEST_F(Properties, OriginRowOnlyForAResourceFromBinaryData) {
+    Tags inner;
+    inner.tag(kTagDefineBitsLossless, losslessBody(1, 5, 2, 1, deflate(argbRows({0x102030FF, 0x405060FF}))));
+    inner.showFrame().end();
+    Tags tags;
+    tags.tag(kTagDefineBitsLossless, losslessBody(1, 5, 1, 1, deflate(argbRows({0x102030FF}))))
+        .tag(kTagDefineBinaryData, defineBinaryDataBody(3, SwfFile().compressed().tags(inner).bytes()))
+        .showFrame()
+        .end();
+    test::TempDir dir;
+    auto doc = read(dir.write("nested.swf", SwfFile().tags(tags).bytes()));
+    ASSERT_EQ(doc->count(), 2);
+    KSPropertiesDlg own(doc->resource(0), nullptr);
+    EXPECT_EQ(own.field(KSPropertiesDlg::kOrigin), nullptr);
+    KSPropertiesDlg nested(doc->resource(1), nullptr);
+    EXPECT_EQ(nested.fieldText(KSPropertiesDlg::kTitle), QStringLiteral("Image #2"));
+    EXPECT_EQ(nested.fieldText(KSPropertiesDlg::kOrigin), QStringLiteral("binary 3"));
+    EXPECT_GT(nested.height(), own.height());
+    // The Origin row lies between Dimension and the separator above the button.
+    EXPECT_GT(nested.field(KSPropertiesDlg::kOrigin)->y(), nested.field(KSPropertiesDlg::kDimension)->y());
+    doc->resource(1).problems.push_back({21, 99, "JPEG: bogus"});
+    KSPropertiesDlg both(doc->resource(1), nullptr);
+    EXPECT_GT(both.field(KSPropertiesDlg::kProblems)->y(), both.field(KSPropertiesDlg::kOrigin)->y());
+    EXPECT_GT(both.height(), nested.height());
+}
+
 TEST_F(Properties, CloseButtonAndEscapeClose) {
     auto doc = read(test::demoFile().toStdString());
     KSPropertiesDlg dialog(doc->resource(0), nullptr);

@@ -39,6 +39,7 @@ enum TagCode : std::uint16_t {
     kTagDefineBitsLossless2 = 36,
     kTagDefineSprite = 39,
     kTagSoundStreamHead2 = 45,
+    kTagDefineBinaryData = 87,
     kTagDefineBitsJpeg4 = 90,
 };
 
@@ -326,6 +327,13 @@ inline Bytes soundStreamHeadBody(int format, int rate, bool is16Bit, bool stereo
 inline Bytes mp3StreamBlockBody(std::uint16_t sampleCount, std::int16_t seekSamples, const Bytes& frames) {
     Writer w;
     return w.u16(sampleCount).u16(std::uint16_t(seekSamples)).bytes(frames).take();
+}
+
+// DefineBinaryData: id, a reserved 32-bit zero, the payload.
+inline Bytes defineBinaryDataBody(std::uint16_t id, const Bytes& payload) {
+    Writer w;
+    w.u16(id).u32(0).bytes(payload);
+    return w.take();
 }
 
 // DefineBitsLossless/2: id, format, width, height, [colour count - 1], zlib data.

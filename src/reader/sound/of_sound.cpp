@@ -1,9 +1,11 @@
 #include "reader/sound/of_sound.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <span>
 
 #include "reader/sound/adpcm.h"
@@ -70,6 +72,37 @@ std::uint64_t frameLength(int version, int layer, std::uint32_t kbps, std::uint3
     if (layer == kLayer1) return (std::uint64_t(12000) * kbps / rate + padding) * 4;
     const std::uint64_t coefficient = (layer == kLayer3 && version != 3) ? 72000 : 144000;
     return coefficient * kbps / rate + padding;
+}
+
+// One MPEG audio frame header, decoded.
+struct FrameHeader {
+    int version = 0;
+    int layer = 0;
+    std::uint32_t rateHz = 0;
+    std::uint64_t length = 0;  // bytes, header included
+    bool mono = false;
+};
+
+// The header at `p` (4 bytes), or nothing when it is not a valid one.
+std::optional<FrameHeader> frameHeaderAt(const std::uint8_t* p) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return std::nullopt;
+    const std::uint32_t h = std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    FrameHeader f;
+    f.version = int((h >> 19) & 3);
+    f.layer = int((h >> 17) & 3);
+    if (f.version == 1 || f.layer == 0) return std::nullopt;
+    const std::uint32_t kbps = bitrateKbps(f.version, f.layer, int((h >> 12) & 15));
+    f.rateHz = kSampleRates[std::size_t(f.version)][std::size_t((h >> 10) & 3)];
+    if (kbps == 0 || f.rateHz == 0) return std::nullopt;
+    f.length = frameLength(f.version, f.layer, kbps, f.rateHz, (h >> 9) & 1);
+    if (f.length < 4) return std::nullopt;
+    f.mono = ((h >> 6) & 3) == 3;
+    return f;
+}
+
+std::uint32_t samplesPerFrame(const FrameHeader& f) {
+    if (f.layer == kLayer1) return 384;
+    return f.layer == kLayer3 && f.version != 3 ? 576 : 1152;
 }
 
 // Reads the blocks of a sound as one byte stream without joining them.
@@ -292,6 +325,12 @@ std::int32_t OFSound::mp3Duration() const {
     BlockStream stream(blocks);
     std::uint64_t consumed = 0;
     double sum = 0.0;
+    // An MP3 file taken whole may start with an ID3v2 tag, whose bytes
+    // could pass for frames.
+    if (!blocks.empty()) {
+        consumed = std::min<std::uint64_t>(id3v2Length(bytesOf(blocks.front())), total);
+        stream.skip(consumed);
+    }
 
     while (stream.skipToSync(consumed)) {
         std::uint8_t b1 = 0;
@@ -322,6 +361,43 @@ std::int32_t OFSound::mp3Duration() const {
         consumed += length - 4;
     }
     return truncateMs(sum);
+}
+
+std::size_t id3v2Length(std::span<const std::uint8_t> data) {
+    if (data.size() < 10 || data[0] != 'I' || data[1] != 'D' || data[2] != '3') return 0;
+    std::size_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (data[std::size_t(i)] & 0x80) return 0;  // sizes are 7 bits a byte
+        size = size << 7 | data[std::size_t(i)];
+    }
+    const bool footer = (data[5] & 0x10) != 0;
+    return std::min(data.size(), 10 + size + (footer ? 10 : 0));
+}
+
+std::optional<Mp3Stream> scanMp3(std::span<const std::uint8_t> data) {
+    std::size_t at = id3v2Length(data);
+    const bool tagged = at > 0;
+    if (tagged) {
+        // Some writers pad behind the tag's declared size.
+        while (at < data.size() && data[at] == 0) ++at;
+    }
+    Mp3Stream stream;
+    while (at + 4 <= data.size()) {
+        const std::optional<FrameHeader> frame = frameHeaderAt(data.data() + at);
+        if (!frame || frame->length > data.size() - at) break;
+        if (stream.frames == 0) {
+            stream.rateHz = frame->rateHz;
+            stream.stereo = !frame->mono;
+            stream.version = frame->version;
+        }
+        ++stream.frames;
+        stream.samples += samplesPerFrame(*frame);
+        at += std::size_t(frame->length);
+    }
+    // Without a tag, one frame alone must fill the data: a valid-looking
+    // header at the start of anything else makes no MP3 file.
+    if (stream.frames == 0 || (!tagged && stream.frames == 1 && at != data.size())) return std::nullopt;
+    return stream;
 }
 
 void OFSound::decodeAdpcm(const OFSoundBlock& block, SampleSink sink, void* context) const {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -70,6 +71,25 @@ public:
     // caller deletes it).
     bool writeWav(const std::string& path) const;
 };
+
+// Length of the ID3v2 tag (header, frames and footer) an MP3 file starts
+// with; 0 when it starts with none.
+std::size_t id3v2Length(std::span<const std::uint8_t> data);
+
+// The MPEG audio frames of an MP3 file.
+struct Mp3Stream {
+    std::uint32_t rateHz = 0;   // of the first frame
+    bool stereo = false;        // the first frame's channel mode is not mono
+    int version = 0;            // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    std::uint64_t samples = 0;  // per channel, over the frames that follow one another
+    std::size_t frames = 0;
+};
+
+// The frames of `data` after a leading ID3v2 tag (and the zero bytes that
+// may pad it); nothing unless a frame starts there and, in data without a
+// tag, is followed by another frame or by the end of the data. The walk
+// stops at the first bytes that are not a frame (an ID3v1 tag at the end).
+std::optional<Mp3Stream> scanMp3(std::span<const std::uint8_t> data);
 
 // Milliseconds of PCM data of the given byte count: bytes / 2 when stereo,
 // / 2 when 16-bit, then divided by 5.5125, 11.025, 22.05 or 44.1 for rate

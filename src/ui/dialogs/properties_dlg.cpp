@@ -39,6 +39,7 @@ std::map<int, QString> KSPropertiesDlg::texts(const SWFRes& resource) {
         if (sound.durationMs > 999)
             t[kDimension] = QStringLiteral("%1 (%2 ms exactly)").arg(t[kDimension]).arg(sound.durationMs);
     }
+    if (!resource.container.empty()) t[kOrigin] = QString::fromStdString(resource.container);
     if (!resource.problems.empty()) {
         QStringList lines;
         for (const Problem& p : resource.problems) lines << QString::fromStdString(problemText(p));
@@ -76,13 +77,16 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     const struct {
         int id;
         const char* label;
-    } rows[] = {{kEncoding, "Encoding:"}, {kType, "Type:"},           {kFrame, "Frame:"},
-                {kSize, "Size:"},         {kDimension, "Dimension:"}, {kProblems, "Problems:"}};
-    // The problems row only for a resource that has problems.
-    const double extra = resource.problems.empty() ? 0 : 14;
+    } rows[] = {{kEncoding, "Encoding:"},   {kType, "Type:"},     {kFrame, "Frame:"},      {kSize, "Size:"},
+                {kDimension, "Dimension:"}, {kOrigin, "Origin:"}, {kProblems, "Problems:"}};
+    // The origin row only for a resource from DefineBinaryData, the problems
+    // row only for a resource that has problems.
+    const bool withOrigin = !resource.container.empty();
+    const bool withProblems = !resource.problems.empty();
+    const double extra = 14 * (int(withOrigin) + int(withProblems));
     double y = 41;
     for (const auto& row : rows) {
-        if (row.id == kProblems && extra == 0) continue;
+        if ((row.id == kOrigin && !withOrigin) || (row.id == kProblems && !withProblems)) continue;
         auto* label = new QLabel(QString::fromLatin1(row.label), this);
         place(label, 7, y + 2, 50, 9);
         place(makeField(row.id), 60, y, 140, 12);

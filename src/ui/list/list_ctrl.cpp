@@ -20,9 +20,9 @@ constexpr int kLabelLines = 3;
 const QColor kSelection = QColor::fromRgb(kSelectionColour);
 
 constexpr int kColumns = ResourceModel::kColumns;
-const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "File"};
-const Qt::Alignment kAlignments[kColumns] = {Qt::AlignLeft,    Qt::AlignLeft,  Qt::AlignRight,
-                                             Qt::AlignHCenter, Qt::AlignRight, Qt::AlignLeft};
+const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "File", "Origin"};
+const Qt::Alignment kAlignments[kColumns] = {Qt::AlignLeft,  Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter,
+                                             Qt::AlignRight, Qt::AlignLeft, Qt::AlignLeft};
 const QString kWidthsKey = QStringLiteral("Details/ColumnWidths");
 
 void drawFocusRect(QPainter* painter, const QRect& rect) {
@@ -68,6 +68,7 @@ QVariant ResourceModel::data(const QModelIndex& index, int role) const {
                 case 3: return QString::fromStdString(record.sizeText);
                 case 4: return QString::number(record.number);
                 case 5: return QString::fromStdString(document_->resourceFileName(index.row(), record.number));
+                case 6: return QString::fromStdString(record.container);
                 default: return {};
             }
         case IconLabelRole:

@@ -27,8 +27,9 @@ public:
         LargeIconRole,
         IconLabelRole  // "#4 JPEG RGB": the number within its kind, then the type
     };
-    // Type, frame, memory, dimension, number within its kind, file name.
-    static constexpr int kColumns = 6;
+    // Type, frame, memory, dimension, number within its kind, file name,
+    // the DefineBinaryData it comes from.
+    static constexpr int kColumns = 7;
 
     using QAbstractTableModel::QAbstractTableModel;
     void fill(const SWFDocument* document);
@@ -92,7 +93,7 @@ private:
 class KSListCtrl : public QStackedWidget {
     Q_OBJECT
 public:
-    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 160};
+    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 160, 80};
 
     explicit KSListCtrl(QWidget* parent);
     ~KSListCtrl() override;
