@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "base/byte_order.h"
 #include "reader/file_io.h"
@@ -18,6 +19,14 @@ constexpr int kMaxSpriteDepth = 8;
 
 constexpr std::size_t kHeaderBytes = 8;
 constexpr std::size_t kMinBodyBytes = 20;
+
+// Bounds on what names may cost: a movie can repeat an id in as many tags
+// as it likes, and a sprite's names go to each of its stream sounds.
+// Movies in the wild use a few kilobytes; names past these are dropped.
+constexpr std::size_t kMaxNamesPerId = 256;
+constexpr std::size_t kMaxNameBytes = std::size_t(16) << 20;       // kept while reading
+constexpr std::size_t kMaxDeliveredBytes = std::size_t(64) << 20;  // handed to the sink
+constexpr std::size_t kNameOverhead = sizeof(std::string);
 
 }  // namespace
 
@@ -66,6 +75,7 @@ bool SWFReader::read(const std::string& path, ReaderProgress* progress) {
     progress_ = progress;
     FileSource source(file);
     const bool ok = parse(source);
+    deliverNames();
     file.close();
     progress_ = nullptr;
     return ok;
@@ -75,6 +85,7 @@ bool SWFReader::readMemory(std::span<const std::uint8_t> file, ReaderProgress* p
     progress_ = progress;
     MemorySource source(file);
     const bool ok = parse(source);
+    deliverNames();
     progress_ = nullptr;
     return ok;
 }
@@ -261,7 +272,9 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
     while (pendingSounds_.size() > soundsAtEntry) {
         PendingSound pending = std::move(pendingSounds_.back());
         pendingSounds_.pop_back();
-        sink_->addSound(std::move(pending.sound), std::move(pending.origin));
+        // A stream sound is known by the sprite that plays it.
+        const std::int32_t key = pending.origin.timeline != 0 ? pending.origin.timeline : -1;
+        handOverSound(std::move(pending.sound), std::move(pending.origin), key);
     }
     return true;
 }
@@ -285,11 +298,11 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineBitsLossless2: return handleDefineBitsLossless(frame, tag.length, true);
         case TagCode::DefineSprite: return handleSprite();
         case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
-        // Named but not read (yet): names, video, embedded data.
         case TagCode::ExportAssets:
+        case TagCode::SymbolClass: handleNames(); break;
+        // Named but not read (yet): video, embedded data.
         case TagCode::DefineVideoStream:
         case TagCode::VideoFrame:
-        case TagCode::SymbolClass:
         case TagCode::DefineBinaryData: break;
     }
     return TagStatus::ok();
@@ -330,6 +343,7 @@ TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::ui
     // Every bitmap tag starts with its character id.
     extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
     extras.deblocking = decoded.deblocking;
+    noteHandOver(extras.origin.characterId);
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
     return TagStatus::ok();
 }
@@ -389,8 +403,79 @@ TagStatus SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length
     sound->sampleCount = readU32();
     sound->frame = frame;
     if (!addBlock(*sound, length - 7)) return TagStatus::failed("out of memory for the sound data");
-    sink_->addSound(std::move(sound), origin(id));
+    handOverSound(std::move(sound), origin(id), id);
     return TagStatus::ok();
+}
+
+void SWFReader::handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey) {
+    noteHandOver(nameKey);
+    sink_->addSound(std::move(sound), std::move(origin));
+}
+
+// --- names ----------------------------------------------------------------
+
+void SWFReader::noteHandOver(std::int32_t nameKey) {
+    if (namesLost_) return;
+    try {
+        nameKeys_.push_back(nameKey);
+    } catch (const std::bad_alloc&) {
+        // The ordinals would no longer match: no resource gets names.
+        namesLost_ = true;
+        names_.clear();
+        nameKeys_.clear();
+        nameKeys_.shrink_to_fit();
+    }
+}
+
+// ExportAssets and SymbolClass: a count, then that many character ids each
+// followed by a null-terminated name. A count that runs past the tag keeps
+// the entries that are complete.
+void SWFReader::handleNames() {
+    const std::span<std::uint8_t> data = body();
+    if (data.size() < 2) return;
+    const std::size_t count = getLe16(data.data());
+    std::size_t at = 2;
+    for (std::size_t i = 0; i < count && data.size() - at >= 3; ++i) {
+        const std::uint16_t id = getLe16(data.data() + at);
+        const auto* text = reinterpret_cast<const char*>(data.data() + at + 2);
+        const auto* nul = static_cast<const char*>(std::memchr(text, 0, data.size() - at - 2));
+        if (!nul) break;
+        const std::size_t length = std::size_t(nul - text);
+        at += 2 + length + 1;
+        if (length == 0 || namesLost_ || nameBytes_ + length + kNameOverhead > kMaxNameBytes) continue;
+        try {
+            std::vector<std::string>& names = names_[id];
+            const std::string_view name(text, length);
+            if (names.size() >= kMaxNamesPerId || std::find(names.begin(), names.end(), name) != names.end()) {
+                continue;
+            }
+            names.emplace_back(name);
+            nameBytes_ += length + kNameOverhead;
+        } catch (const std::bad_alloc&) {
+            nameBytes_ = kMaxNameBytes;  // no more names
+        }
+    }
+}
+
+void SWFReader::deliverNames() {
+    std::size_t delivered = 0;
+    for (std::size_t ordinal = 0; ordinal < nameKeys_.size(); ++ordinal) {
+        const std::int32_t key = nameKeys_[ordinal];
+        if (key < 0) continue;
+        const auto found = names_.find(std::uint16_t(key));
+        if (found == names_.end()) continue;
+        std::size_t bytes = 0;
+        for (const std::string& name : found->second) bytes += name.size() + kNameOverhead;
+        if (delivered + bytes > kMaxDeliveredBytes) break;
+        delivered += bytes;
+        try {
+            sink_->setNames(ordinal, found->second);
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+    }
+    names_.clear();
+    nameKeys_.clear();
 }
 
 TagStatus SWFReader::handleSoundStreamHead(std::uint16_t frame, TagCode code) {

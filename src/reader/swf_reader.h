@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -70,6 +71,11 @@ public:
     // Called when a sound is complete (event sounds at once, stream sounds
     // when their timeline ends). Sounds without data are passed too.
     virtual void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) = 0;
+    // The names (ExportAssets, SymbolClass) of the resource handed over as
+    // the `ordinal`-th (0-based, images and sounds counted together), in tag
+    // order. Names usually follow their define tag, so they come at the end
+    // of the read, for the resources that have any.
+    virtual void setNames(std::size_t /*ordinal*/, std::vector<std::string> /*names*/) {}
 };
 
 // What a tag handler reports: success, or why it failed and how far that
@@ -166,6 +172,13 @@ private:
     TagStatus handleSoundStreamHead(std::uint16_t frame, TagCode code);
     TagStatus handleSoundStreamBlock(std::uint32_t length);
     bool addBlock(OFSound& sound, std::size_t n);
+    void handleNames();
+    // Keeps the character id whose names the resource about to be handed
+    // over takes.
+    void noteHandOver(std::int32_t nameKey);
+    // Hands the names met to the sink for every resource handed over.
+    void deliverNames();
+    void handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey);
 
     // A stream sound waiting for the end of its timeline.
     struct PendingSound {
@@ -197,6 +210,13 @@ private:
     std::vector<Problem> problems_;
     bool compressed_ = false;
     BodyDecoder* decoder_ = nullptr;  // a compressed body still being decoded, or null
+    // Names by character id, in tag order, and what they have cost so far.
+    std::map<std::uint16_t, std::vector<std::string>> names_;
+    std::size_t nameBytes_ = 0;
+    bool namesLost_ = false;  // out of memory for the bookkeeping: no names at all
+    // Per resource handed over: the character id whose names it takes
+    // (a stream sound: its sprite's), or -1.
+    std::vector<std::int32_t> nameKeys_;
 };
 
 }  // namespace kestrel
