@@ -34,7 +34,7 @@ protected:
 
 TEST_F(Columns, NumberAndFileNameNameEveryResource) {
     open();
-    ASSERT_EQ(list().model()->columnCount(), 6);
+    ASSERT_EQ(list().model()->columnCount(), 7);
     EXPECT_EQ(list().model()->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("#"));
     EXPECT_EQ(list().model()->headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("File"));
     for (int i = 0; i < doc().count(); ++i) {
@@ -49,7 +49,7 @@ TEST_F(Columns, NumberAndFileNameNameEveryResource) {
 TEST_F(Columns, EveryColumnFitsItsTexts) {
     open();
     const QFontMetrics metrics(list().detailsView()->font());
-    for (int c = 0; c < 6; ++c) {
+    for (int c = 0; c < ResourceModel::kColumns; ++c) {
         for (int i = 0; i < doc().count(); ++i) {
             const int needed = metrics.horizontalAdvance(cell(i, c)) + 4 + (c == 0 ? 24 : 0);
             EXPECT_GE(header()->sectionSize(c), needed) << "column " << c << " row " << i;

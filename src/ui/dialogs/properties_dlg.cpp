@@ -9,6 +9,7 @@
 
 #include "document/swf_document.h"
 #include "document/swf_res.h"
+#include "document/symbol_names.h"
 #include "ui/controls/control_library.h"
 
 namespace kestrel {
@@ -38,6 +39,11 @@ std::map<int, QString> KSPropertiesDlg::texts(const SWFRes& resource) {
         t[kSize] = QStringLiteral("%1 bytes").arg(resource.memorySize);
         if (sound.durationMs > 999)
             t[kDimension] = QStringLiteral("%1 (%2 ms exactly)").arg(t[kDimension]).arg(sound.durationMs);
+    }
+    if (!resource.names.empty()) {
+        QStringList names;
+        for (const std::string& name : resource.names) names << QString::fromStdString(nameText(name));
+        t[kNames] = names.join(QStringLiteral("; "));
     }
     if (!resource.problems.empty()) {
         QStringList lines;
@@ -76,13 +82,16 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     const struct {
         int id;
         const char* label;
-    } rows[] = {{kEncoding, "Encoding:"}, {kType, "Type:"},           {kFrame, "Frame:"},
-                {kSize, "Size:"},         {kDimension, "Dimension:"}, {kProblems, "Problems:"}};
-    // The problems row only for a resource that has problems.
-    const double extra = resource.problems.empty() ? 0 : 14;
+    } rows[] = {{kEncoding, "Encoding:"},   {kType, "Type:"},   {kFrame, "Frame:"},      {kSize, "Size:"},
+                {kDimension, "Dimension:"}, {kNames, "Names:"}, {kProblems, "Problems:"}};
+    // The names row only for a resource that has names, the problems row
+    // only for one that has problems.
+    const bool hasNames = !resource.names.empty();
+    const bool hasProblems = !resource.problems.empty();
+    const double extra = (hasNames ? 14 : 0) + (hasProblems ? 14 : 0);
     double y = 41;
     for (const auto& row : rows) {
-        if (row.id == kProblems && extra == 0) continue;
+        if ((row.id == kProblems && !hasProblems) || (row.id == kNames && !hasNames)) continue;
         auto* label = new QLabel(QString::fromLatin1(row.label), this);
         place(label, 7, y + 2, 50, 9);
         place(makeField(row.id), 60, y, 140, 12);
@@ -103,6 +112,11 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
         fields_[id]->setCursorPosition(0);
         fields_[id]->setToolTip(id == kProblems ? text : QString());
     }
+    if (hasNames) {
+        QStringList lines;
+        for (const std::string& name : resource.names) lines << QString::fromStdString(nameText(name));
+        fields_[kNames]->setToolTip(lines.join(QLatin1Char('\n')));
+    }
     applyLibraryFont();
     setFixedSize(du.x(207), du.y(145 + extra));
     fitFieldsToTexts();
@@ -116,6 +130,9 @@ void KSPropertiesDlg::fitFieldsToTexts() {
         const int needed = edit->fontMetrics().horizontalAdvance(edit->text()) + 12;
         extra = std::max(extra, needed - edit->width());
     }
+    // A name or problem may run to thousands of characters: the dialog
+    // grows no wider than about three times its width; the rest scrolls.
+    extra = std::min(extra, 2 * width());
     if (extra <= 0) return;
     // Everything right of the fields' left edges moves or grows with them.
     const int fieldsLeft = std::min_element(fields_.begin(), fields_.end(), [](const auto& a, const auto& b) {

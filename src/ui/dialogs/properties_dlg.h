@@ -1,5 +1,6 @@
 // "Resource Properties": the facts of one resource in six read-only fields,
-// and a seventh for what went wrong with it when anything did.
+// one for the names the movie gives it when it has any, and one for what
+// went wrong with it when anything did.
 #pragma once
 
 #include <QString>
@@ -23,7 +24,8 @@ public:
         kFrame = 1007,
         kSize = 1008,
         kDimension = 1009,
-        kProblems = 1010
+        kProblems = 1010,
+        kNames = 1012
     };
 
     KSPropertiesDlg(const SWFRes& resource, QWidget* parent);
