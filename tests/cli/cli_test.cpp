@@ -129,13 +129,11 @@ TEST(CliNames, ListedInJsonAndTheManifestAndNamingTheFiles) {
     Bytes mp3 = {0, 0};
     const Bytes frames = readAll(dataFile("stereo-vbr.mp3"));
     mp3.insert(mp3.end(), frames.begin(), frames.end());
-    Writer names;
-    names.u16(3).u16(1).text("Jump").u8(0).u16(2).text("Jump").u8(0).u16(3).text("x\xFFy").u8(0);
     Tags t;
     t.tag(kTagDefineSound, defineSoundBody(1, 2, 3, true, true, 44100, mp3))
         .tag(kTagDefineSound, defineSoundBody(2, 2, 3, true, true, 44100, mp3))
         .tag(kTagDefineSound, defineSoundBody(3, 2, 3, true, true, 44100, mp3))
-        .tag(76, names.take())
+        .tag(kTagSymbolClass, namesBody({{1, "Jump"}, {2, "Jump"}, {3, "x\xFFy"}}))
         .end();
     TempDir dir;
     const std::string movie = dir.write("sfx.swf", SwfFile().tags(t).bytes());

@@ -13,17 +13,6 @@ namespace {
 using namespace swfbuilder;
 using Names = std::vector<std::string>;
 
-constexpr std::uint16_t kTagExportAssets = 56;
-constexpr std::uint16_t kTagSymbolClass = 76;
-
-// ExportAssets and SymbolClass bodies: count, then id and name each.
-Bytes namesBody(const std::vector<std::pair<std::uint16_t, std::string>>& entries) {
-    Writer w;
-    w.u16(std::uint32_t(entries.size()));
-    for (const auto& [id, name] : entries) w.u16(id).text(name).u8(0);
-    return w.take();
-}
-
 Bytes mp3Sound(std::uint16_t id) {
     Bytes data = {0, 0};  // seek samples
     const Bytes mp3 = readAll(dataFile("stereo-vbr.mp3"));

@@ -28,13 +28,11 @@ namespace {
 using namespace swfbuilder;
 
 Bytes namedMovie() {
-    Writer names;
-    names.u16(3).u16(1).text("hero").u8(0).u16(2).text("sfx_jump").u8(0).u16(1).text("game.gfx.Hero").u8(0);
     Tags t;
     t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 2, 1, deflate(argbRows({0xFF0000FF, 0x00FF00FF}))))
         .tag(kTagDefineSound, defineSoundBody(2, 3, 1, true, false, 100, Bytes(200, 3)))
         .tag(kTagDefineSound, defineSoundBody(3, 3, 1, true, false, 100, Bytes(200, 4)))
-        .tag(76, names.take())
+        .tag(kTagSymbolClass, namesBody({{1, "hero"}, {2, "sfx_jump"}, {1, "game.gfx.Hero"}}))
         .showFrame()
         .end();
     return SwfFile().tags(t).bytes();
