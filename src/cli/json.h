@@ -49,6 +49,11 @@ public:
         value();
         std::fputs(v ? "true" : "false", out_);
     }
+    // A string element of an array.
+    void value(std::string_view v) {
+        value();
+        writeString(v);
+    }
     void nullField(std::string_view k) {
         key(k);
         value();

@@ -21,6 +21,7 @@
 #include "cli/json.h"
 #include "document/extract.h"
 #include "document/swf_document.h"
+#include "document/symbol_names.h"
 
 #ifndef KESTREL_VERSION
 #define KESTREL_VERSION "0.0"
@@ -49,6 +50,9 @@ const char* const kHelp =
     "\n"
     "extract   write resources as JPEG/PNG/MP3/WAV files named title-number.ext\n"
     "  -o, --output DIR  folder to write into (created when missing)\n"
+    "  --name-by WHAT    title-number (the default), or symbol: a resource the\n"
+    "                    movie names (ExportAssets, SymbolClass) is written as\n"
+    "                    NAME.ext, NAME-2.ext for a name already used\n"
     "  --images          images only            --sounds    sounds only\n"
     "  --index N,M,...   only these resources (positions in the list output)\n"
     "  --overwrite       replace existing files (otherwise asked on a terminal,\n"
@@ -218,6 +222,10 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
         json.nullField("characterId");
     json.field("timeline", int(r.timeline));
     if (!r.container.empty()) json.field("origin", r.container);
+    json.key("names");
+    json.beginArray();
+    for (const std::string& name : r.names) json.value(nameText(name));
+    json.endArray();
     writeProblemsJson(json, r.problems);
     if (r.kind == kKindImage) {
         const auto& image = static_cast<const SWFImage&>(r);
@@ -441,6 +449,15 @@ int parseExtract(int argc, char** argv, CommonOptions& common, ExtractOptions& o
         } else if (arg == "-o" || arg == "--output") {
             if (i + 1 >= argc) return usageError("-o needs a folder");
             options.outDir = argv[++i];
+        } else if (arg == "--name-by" || arg.starts_with("--name-by=")) {
+            std::string how = arg.size() > 9 ? arg.substr(10) : std::string();
+            if (arg.size() == 9 && i + 1 < argc) how = argv[++i];
+            if (how == "symbol")
+                options.write.naming = FileNaming::Symbol;
+            else if (how == "title-number")
+                options.write.naming = FileNaming::TitleNumber;
+            else
+                return usageError("--name-by takes symbol or title-number");
         } else if (arg == "--images") {
             options.sounds = false;
         } else if (arg == "--sounds") {

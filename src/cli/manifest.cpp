@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "document/symbol_names.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,12 +61,14 @@ Json recordIdentity(const SWFDocument& doc, int index) {
     out["index"] = index;
     out["kind"] = record.kind == kKindImage ? "image" : "sound";
     out["number"] = record.number;
-    // Written only where the record has them: the tag that defined it, its
-    // character id (stream sounds have none) and the DefineBinaryData it
-    // comes from ("origin"). The names the movie gives a record ("names")
-    // join here once records carry them.
+    // The tag that defined it, its character id where it has one (stream
+    // sounds have none), the names the movie gives it (maybe none) and the
+    // DefineBinaryData it comes from ("origin"), if any.
     out["tag"] = record.tag;
     if (record.characterId >= 0) out["characterId"] = record.characterId;
+    Json names = Json::array();
+    for (const std::string& name : record.names) names.push_back(nameText(name));
+    out["names"] = std::move(names);
     if (!record.container.empty()) out["origin"] = record.container;
     return out;
 }

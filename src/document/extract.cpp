@@ -116,7 +116,7 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
         const int index = indices[step];
         if (index < 0 || index >= document.count()) continue;
         const SWFRes& record = document.resource(index);
-        const std::string path = folder + document.resourceFileName(index, record.number);
+        const std::string path = folder + document.resourceFileName(index, record.number, options.naming);
 
         if (!overwriteAll && fileExists(path)) {
             const OverwriteAnswer answer = skipExisting ? OverwriteAnswer::No : host.confirmOverwrite(path);

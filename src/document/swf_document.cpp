@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
 #include <utility>
 
 #include "base/memory_budget.h"
 #include "base/path.h"
+#include "document/symbol_names.h"
 #include "reader/swf_format.h"
 
 namespace kestrel {
@@ -50,6 +52,7 @@ std::string messageWithProblems(const std::string& message, const std::vector<Pr
 
 bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages) {
     path_ = path;
+    handedOver_.clear();
     {
         SWFReader reader(this);
         reader.read(path, progress);
@@ -63,6 +66,8 @@ bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, Me
                              [](const Problem& a, const Problem& b) { return a.offset < b.offset; });
         } catch (const std::bad_alloc&) {}
     }
+    handedOver_.clear();
+    handedOver_.shrink_to_fit();
     // Pictures refused for want of memory are resources that failed.
     if (readResult_ == kReadOk && refusedForMemory_) readResult_ = kReadSomeFailed;
     const std::string message = messageWithProblems(readerMessage(readResult_, path), problems_);
@@ -84,6 +89,41 @@ void SWFDocument::numberRecords() {
     int images = 1;
     int sounds = 1;
     for (auto& record : resources_) record->number = record->kind == kKindImage ? images++ : sounds++;
+    nameFiles();
+}
+
+void SWFDocument::nameFiles() {
+    try {
+        std::set<std::string> taken;
+        std::vector<std::string> stems(resources_.size());
+        for (std::size_t i = 0; i < resources_.size(); ++i) {
+            SWFRes& record = *resources_[i];
+            record.symbolFileName.clear();
+            stems[i] = fileStemOf(record.names);
+            if (stems[i].empty()) taken.insert(resourceFileName(int(i), record.number));
+        }
+        for (std::size_t i = 0; i < resources_.size(); ++i) {
+            if (stems[i].empty()) continue;
+            SWFRes& record = *resources_[i];
+            const std::string extension = record.extension();
+            std::string name = stems[i] + extension;
+            for (int n = 2; taken.count(name); ++n) name = stems[i] + "-" + std::to_string(n) + extension;
+            taken.insert(name);
+            record.symbolFileName = std::move(name);
+        }
+    } catch (const std::bad_alloc&) {
+        for (auto& record : resources_) record->symbolFileName.clear();
+    }
+}
+
+void SWFDocument::noteHandedOver(SWFRes* record) {
+    try {
+        handedOver_.push_back(record);
+    } catch (const std::bad_alloc&) {}
+}
+
+void SWFDocument::setNames(std::size_t ordinal, std::vector<std::string> names) {
+    if (ordinal < handedOver_.size() && handedOver_[ordinal]) handedOver_[ordinal]->names = std::move(names);
 }
 
 bool SWFDocument::addResource(std::unique_ptr<SWFRes> record) {
@@ -97,9 +137,13 @@ bool SWFDocument::addResource(std::unique_ptr<SWFRes> record) {
 
 void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg,
                            std::uint32_t bodyLength, ImageExtras extras) {
-    if (!picture) return;
+    if (!picture) {
+        noteHandedOver(nullptr);
+        return;
+    }
     const std::int64_t bytes = std::int64_t(picture->stride()) * picture->height();
     if (!MemoryBudget::charge(bytes)) {
+        noteHandedOver(nullptr);
         refusedForMemory_ = true;
         try {
             std::string reason = "not enough memory for the picture";
@@ -119,14 +163,19 @@ void SWFDocument::addImage(std::uint16_t frame, std::unique_ptr<OBPicture> pictu
         image->premultiplied = extras.premultiplied;
         image->originalJpeg = std::move(extras.jpegData);
         image->deblocking = extras.deblocking;
-        addResource(std::move(image));
+        SWFRes* record = image.get();
+        noteHandedOver(addResource(std::move(image)) ? record : nullptr);
     } catch (const std::bad_alloc&) {
         MemoryBudget::release(bytes);  // the record was never made
+        noteHandedOver(nullptr);
     }
 }
 
 void SWFDocument::addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin) {
-    if (!sound || sound->blocks.empty()) return;
+    if (!sound || sound->blocks.empty()) {
+        noteHandedOver(nullptr);
+        return;
+    }
     try {
         auto record = std::make_unique<SWFSound>(std::move(sound));
         record->tag = origin.tag;
@@ -138,8 +187,11 @@ void SWFDocument::addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin
             if (problem.offset == 0) problem.offset = origin.offset;
         }
         record->problems.insert(record->problems.end(), origin.problems.begin(), origin.problems.end());
-        addResource(std::move(record));
-    } catch (const std::bad_alloc&) {}
+        SWFRes* made = record.get();
+        noteHandedOver(addResource(std::move(record)) ? made : nullptr);
+    } catch (const std::bad_alloc&) {
+        noteHandedOver(nullptr);
+    }
 }
 
 namespace {
@@ -189,7 +241,8 @@ void SWFDocument::sort(int key) {
     }
 }
 
-std::string SWFDocument::resourceFileName(int index, int number) const {
+std::string SWFDocument::resourceFileName(int index, int number, FileNaming naming) const {
+    if (naming == FileNaming::Symbol && !resource(index).symbolFileName.empty()) return resource(index).symbolFileName;
     const PathParts parts = splitPath(path_);
     std::string title = parts.title;
     if (parts.title.empty() && parts.extension.empty()) title.clear();

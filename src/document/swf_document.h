@@ -46,18 +46,28 @@ public:
     // negative descends. 0 or a magnitude above 5 does nothing.
     void sort(int key);
 
-    // Output file name of record `index`: title-number.extension.
-    std::string resourceFileName(int index, int number) const;
+    // Output file name of record `index`: title-number.extension, or with
+    // FileNaming::Symbol the name made from its symbol when it has one.
+    std::string resourceFileName(int index, int number, FileNaming naming = FileNaming::TitleNumber) const;
 
     // ResourceSink
     void addImage(std::uint16_t frame, std::unique_ptr<OBPicture> picture, bool isJpeg, std::uint32_t bodyLength,
                   ImageExtras extras = {}) override;
     void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) override;
+    void setNames(std::size_t ordinal, std::vector<std::string> names) override;
 
 private:
     void numberRecords();
+    // Gives every record with a usable name its symbolFileName, in reading
+    // order: NAME.ext, then NAME-2.ext, ... for names already taken, by
+    // another symbol or by a record named title-number.
+    void nameFiles();
+    // Keeps the record made of the resource the reader just handed over
+    // (null when none was), so that names find it by its ordinal.
+    void noteHandedOver(SWFRes* record);
 
     std::vector<std::unique_ptr<SWFRes>> resources_;
+    std::vector<SWFRes*> handedOver_;  // while reading: the record of each resource handed over, or null
     std::string path_;
     int readResult_ = 0;
     bool refusedForMemory_ = false;

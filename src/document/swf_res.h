@@ -45,10 +45,12 @@ public:
     std::string formatName;
     std::unique_ptr<OBPicture> thumbnail;
     std::int32_t number = 0;
-    std::uint16_t tag = 0;          // code of the defining tag (a stream sound's head)
-    std::int32_t characterId = -1;  // the tag's character id; -1 when it has none (stream sounds)
-    std::uint16_t timeline = 0;     // 0 for the main timeline, else the id of the sprite holding the tag
-    std::vector<Problem> problems;  // what went wrong with this resource, if anything
+    std::uint16_t tag = 0;           // code of the defining tag (a stream sound's head)
+    std::int32_t characterId = -1;   // the tag's character id; -1 when it has none (stream sounds)
+    std::uint16_t timeline = 0;      // 0 for the main timeline, else the id of the sprite holding the tag
+    std::vector<Problem> problems;   // what went wrong with this resource, if anything
+    std::vector<std::string> names;  // given by the movie (ExportAssets, SymbolClass), in tag order; raw bytes
+    std::string symbolFileName;      // file name after the names, unique in the movie; empty when none is usable
     // The DefineBinaryData holding the movie or file the resource comes
     // from ("binary 12", "binary 12/binary 3"); empty for the file's own.
     std::string container;
@@ -79,12 +81,20 @@ public:
     std::int32_t durationMs = 0;
 };
 
-// Choices for writing, both off by default. PNG files hold straight alpha
+// How output files are named: "title-number.ext", or after the
+// resource's symbol name where it has a usable one.
+enum class FileNaming {
+    TitleNumber,
+    Symbol
+};
+
+// Choices for writing, all off by default. PNG files hold straight alpha
 // (colours divided by alpha, fully transparent pixels as 0, 0, 0, 0) unless
 // `premultipliedAlpha` asks for the values as the movie stores them.
 struct WriteOptions {
     bool originalJpeg = false;        // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
     bool premultipliedAlpha = false;  // PNGs of premultiplied images: colours as stored, multiplied by alpha
+    FileNaming naming = FileNaming::TitleNumber;
 };
 
 // Writes the record's payload to path; a partly written file is deleted.

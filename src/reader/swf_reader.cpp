@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "base/byte_order.h"
 #include "base/memory_budget.h"
@@ -50,6 +51,14 @@ bool isPngOrGifFile(std::span<const std::uint8_t> data) {
     }
     return false;
 }
+
+// Bounds on what names may cost: a movie can repeat an id in as many tags
+// as it likes, and a sprite's names go to each of its stream sounds.
+// Movies in the wild use a few kilobytes; names past these are dropped.
+constexpr std::size_t kMaxNamesPerId = 256;
+constexpr std::size_t kMaxNameBytes = std::size_t(16) << 20;       // kept while reading
+constexpr std::size_t kMaxDeliveredBytes = std::size_t(64) << 20;  // handed to the sink
+constexpr std::size_t kNameOverhead = sizeof(std::string);
 
 }  // namespace
 
@@ -146,6 +155,7 @@ bool SWFReader::read(const std::string& path, ReaderProgress* progress) {
     progress_ = progress;
     FileSource source(file);
     const bool ok = parse(source);
+    deliverNames();
     file.close();
     progress_ = nullptr;
     return ok;
@@ -155,6 +165,7 @@ bool SWFReader::readMemory(std::span<const std::uint8_t> file, ReaderProgress* p
     progress_ = progress;
     MemorySource source(file);
     const bool ok = parse(source);
+    deliverNames();
     progress_ = nullptr;
     return ok;
 }
@@ -361,8 +372,9 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
     while (pendingSounds_.size() > soundsAtEntry) {
         PendingSound pending = std::move(pendingSounds_.back());
         pendingSounds_.pop_back();
-        sink_->addSound(std::move(pending.sound), std::move(pending.origin));
-        ++handedOver_;
+        // A stream sound is known by the sprite that plays it.
+        const std::int32_t key = pending.origin.timeline != 0 ? pending.origin.timeline : -1;
+        handOverSound(std::move(pending.sound), std::move(pending.origin), key);
     }
     return true;
 }
@@ -389,9 +401,11 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineBinaryData: return handleBinaryData(frame, tag.length);
         // Named but not read (yet): names, video.
         case TagCode::ExportAssets:
+        case TagCode::SymbolClass: handleNames(); break;
+        // Named but not read (yet): video, embedded data.
         case TagCode::DefineVideoStream:
         case TagCode::VideoFrame:
-        case TagCode::SymbolClass: break;
+        case TagCode::DefineBinaryData: break;
     }
     return TagStatus::ok();
 }
@@ -431,8 +445,8 @@ TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::ui
     // Every bitmap tag starts with its character id.
     extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
     extras.deblocking = decoded.deblocking;
+    noteHandOver(extras.origin.characterId);
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
-    ++handedOver_;
     return TagStatus::ok();
 }
 
@@ -491,9 +505,80 @@ TagStatus SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length
     sound->sampleCount = readU32();
     sound->frame = frame;
     if (!addBlock(*sound, length - 7)) return TagStatus::failed("out of memory for the sound data");
-    sink_->addSound(std::move(sound), origin(id));
-    ++handedOver_;
+    handOverSound(std::move(sound), origin(id), id);
     return TagStatus::ok();
+}
+
+void SWFReader::handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey) {
+    noteHandOver(nameKey);
+    sink_->addSound(std::move(sound), std::move(origin));
+}
+
+// --- names ----------------------------------------------------------------
+
+void SWFReader::noteHandOver(std::int32_t nameKey) {
+    ++handedOver_;
+    if (namesLost_) return;
+    try {
+        nameKeys_.push_back(nameKey);
+    } catch (const std::bad_alloc&) {
+        // The ordinals would no longer match: no resource gets names.
+        namesLost_ = true;
+        names_.clear();
+        nameKeys_.clear();
+        nameKeys_.shrink_to_fit();
+    }
+}
+
+// ExportAssets and SymbolClass: a count, then that many character ids each
+// followed by a null-terminated name. A count that runs past the tag keeps
+// the entries that are complete.
+void SWFReader::handleNames() {
+    const std::span<std::uint8_t> data = body();
+    if (data.size() < 2) return;
+    const std::size_t count = getLe16(data.data());
+    std::size_t at = 2;
+    for (std::size_t i = 0; i < count && data.size() - at >= 3; ++i) {
+        const std::uint16_t id = getLe16(data.data() + at);
+        const auto* text = reinterpret_cast<const char*>(data.data() + at + 2);
+        const auto* nul = static_cast<const char*>(std::memchr(text, 0, data.size() - at - 2));
+        if (!nul) break;
+        const std::size_t length = std::size_t(nul - text);
+        at += 2 + length + 1;
+        if (length == 0 || namesLost_ || nameBytes_ + length + kNameOverhead > kMaxNameBytes) continue;
+        try {
+            std::vector<std::string>& names = names_[id];
+            const std::string_view name(text, length);
+            if (names.size() >= kMaxNamesPerId || std::find(names.begin(), names.end(), name) != names.end()) {
+                continue;
+            }
+            names.emplace_back(name);
+            nameBytes_ += length + kNameOverhead;
+        } catch (const std::bad_alloc&) {
+            nameBytes_ = kMaxNameBytes;  // no more names
+        }
+    }
+}
+
+void SWFReader::deliverNames() {
+    std::size_t delivered = 0;
+    for (std::size_t ordinal = 0; ordinal < nameKeys_.size(); ++ordinal) {
+        const std::int32_t key = nameKeys_[ordinal];
+        if (key < 0) continue;
+        const auto found = names_.find(std::uint16_t(key));
+        if (found == names_.end()) continue;
+        std::size_t bytes = 0;
+        for (const std::string& name : found->second) bytes += name.size() + kNameOverhead;
+        if (delivered + bytes > kMaxDeliveredBytes) break;
+        delivered += bytes;
+        try {
+            sink_->setNames(ordinal, found->second);
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+    }
+    names_.clear();
+    nameKeys_.clear();
 }
 
 TagStatus SWFReader::handleSoundStreamHead(std::uint16_t frame, TagCode code) {
@@ -575,8 +660,7 @@ TagStatus SWFReader::handleBinaryData(std::uint16_t frame, std::uint32_t length)
     sound->sampleCount = std::uint32_t(std::min<std::uint64_t>(mp3->samples, 0xFFFFFFFFu));
     sound->frame = frame;
     if (!sound->addBlock(payload.data(), payload.size())) return TagStatus::failed("out of memory for the sound data");
-    sink_->addSound(std::move(sound), std::move(where));
-    ++handedOver_;
+    handOverSound(std::move(sound), std::move(where), id);
     return TagStatus::ok();
 }
 
@@ -596,8 +680,8 @@ TagStatus SWFReader::handOverBinaryImage(std::span<const std::uint8_t> payload, 
     }
     if (!picture) return TagStatus::failed(reason.empty() ? "image could not be decoded" : std::move(reason));
     extras.origin = std::move(origin);
+    noteHandOver(extras.origin.characterId);
     sink_->addImage(frame, std::move(picture), jpeg, length, std::move(extras));
-    ++handedOver_;
     return TagStatus::ok();
 }
 
@@ -619,7 +703,9 @@ void SWFReader::readNestedMovie(const PendingMovie& movie) {
     nested.depth_ = depth_ + 1;
     nested.anchor_ = root_ == this ? movie.offset : anchor_;
     nested.readMemory({data_.get() + movie.start, movie.length}, progress_ ? &progress : nullptr);
-    handedOver_ += nested.handedOver_;
+    // The nested movie's resources take the ordinals that follow; their
+    // names came with the nested read.
+    for (std::size_t i = 0; i < nested.handedOver_; ++i) noteHandOver(-1);
     if (nested.result_ == kReadCancelled) root_->result_ = kReadCancelled;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -74,8 +75,11 @@ public:
     // Called when a sound is complete (event sounds at once, stream sounds
     // when their timeline ends). Sounds without data are passed too.
     virtual void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) = 0;
-    // The names the movie gives resource `ordinal` (0-based, over every
-    // resource handed to this sink, in hand-over order).
+    // The names (ExportAssets, SymbolClass) of the resource handed over as
+    // the `ordinal`-th (0-based, every resource handed to this sink counted,
+    // those of nested movies too), in tag
+    // order. Names usually follow their define tag, so they come at the end
+    // of the read, for the resources that have any.
     virtual void setNames(std::size_t /*ordinal*/, std::vector<std::string> /*names*/) {}
 };
 
@@ -198,6 +202,13 @@ private:
     TagStatus handOverBinaryImage(std::span<const std::uint8_t> payload, std::uint16_t frame, std::uint32_t length,
                                   ResourceOrigin origin);
     bool addBlock(OFSound& sound, std::size_t n);
+    void handleNames();
+    // Keeps the character id whose names the resource about to be handed
+    // over takes.
+    void noteHandOver(std::int32_t nameKey);
+    // Hands the names met to the sink for every resource handed over.
+    void deliverNames();
+    void handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey);
 
     // A stream sound waiting for the end of its timeline.
     struct PendingSound {
@@ -242,6 +253,14 @@ private:
     std::uint64_t anchor_ = 0;
     std::int64_t chargedBytes_ = 0;      // this body's share of the MemoryBudget (nested movies)
     std::uint64_t nestedBodyBytes_ = 0;  // root: room taken by nested bodies so far
+
+    // Names by character id, in tag order, and what they have cost so far.
+    std::map<std::uint16_t, std::vector<std::string>> names_;
+    std::size_t nameBytes_ = 0;
+    bool namesLost_ = false;  // out of memory for the bookkeeping: no names at all
+    // Per resource handed over: the character id whose names it takes
+    // (a stream sound: its sprite's), or -1.
+    std::vector<std::int32_t> nameKeys_;
 };
 
 }  // namespace kestrel

@@ -62,7 +62,8 @@ TEST(CliList, JsonOfOneFile) {
     EXPECT_NE(run.out.find("\"durationMs\":250"), std::string::npos);
     EXPECT_NE(run.out.find("\"fileName\":\"movie-2.wav\""), std::string::npos);
     EXPECT_NE(run.out.find("\"blockCount\":1"), std::string::npos);
-    EXPECT_NE(run.out.find("\"tag\":14,\"characterId\":2,\"timeline\":0,\"problems\":[]"), std::string::npos);
+    EXPECT_NE(run.out.find("\"tag\":14,\"characterId\":2,\"timeline\":0,\"names\":[],\"problems\":[]"),
+              std::string::npos);
     EXPECT_EQ(run.out.front(), '{');
 }
 
@@ -144,6 +145,39 @@ TEST(CliList, UsageErrors) {
     EXPECT_EQ(runCli("list").status, 2);
     EXPECT_EQ(runCli("list --sort 7 x.swf").status, 2);
     EXPECT_EQ(runCli("frobnicate x.swf").status, 2);
+}
+
+// Two MP3 sounds named alike, and one whose name is not UTF-8.
+TEST(CliNames, ListedInJsonAndTheManifestAndNamingTheFiles) {
+    Bytes mp3 = {0, 0};
+    const Bytes frames = readAll(dataFile("stereo-vbr.mp3"));
+    mp3.insert(mp3.end(), frames.begin(), frames.end());
+    Tags t;
+    t.tag(kTagDefineSound, defineSoundBody(1, 2, 3, true, true, 44100, mp3))
+        .tag(kTagDefineSound, defineSoundBody(2, 2, 3, true, true, 44100, mp3))
+        .tag(kTagDefineSound, defineSoundBody(3, 2, 3, true, true, 44100, mp3))
+        .tag(kTagSymbolClass, namesBody({{1, "Jump"}, {2, "Jump"}, {3, "x\xFFy"}}))
+        .end();
+    TempDir dir;
+    const std::string movie = dir.write("sfx.swf", SwfFile().tags(t).bytes());
+    const CliRun list = runCli("list --json " + movie);
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("\"names\":[\"Jump\"]"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\"names\":[\"x\\\\xFFy\"]"), std::string::npos) << list.out;
+
+    const CliRun run =
+        runCli("extract --name-by symbol --manifest " + dir.file("m.jsonl") + " -o " + dir.file("out") + " " + movie);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readAll(dir.file("out/Jump.mp3")), frames);
+    EXPECT_EQ(readAll(dir.file("out/Jump-2.mp3")), frames);
+    EXPECT_EQ(readAll(dir.file("out/sfx-3.mp3")), frames);
+    const Bytes manifest = readAll(dir.file("m.jsonl"));
+    EXPECT_NE(std::string(manifest.begin(), manifest.end()).find("\"names\":[\"Jump\"],\"output\":\"Jump-2.mp3\""),
+              std::string::npos);
+
+    ASSERT_EQ(runCli("extract --name-by title-number -o " + dir.file("plain") + " " + movie).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("plain/sfx-1.mp3")));
+    EXPECT_EQ(runCli("extract --name-by label -o " + dir.file("x") + " " + movie).status, 2);
 }
 
 TEST(CliList, TextListing) {

@@ -309,6 +309,45 @@ TEST_P(CorpusSalvage, CutMovieKeepsWhatPrecedesTheCut) {
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusSalvage, testing::ValuesIn(compressedFilesWithResources()), testName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusSalvage);
 
+// --- Names --------------------------------------------------------------------
+
+std::vector<std::string> filesWithNames() {
+    std::vector<std::string> out;
+    for (const std::string& name : corpusFiles()) {
+        const ByteVector bytes = readFileBytes(censusPath(name));
+        if (std::string(bytes.begin(), bytes.end()).find("\"export_name\"") != std::string::npos) out.push_back(name);
+    }
+    return out;
+}
+
+class CorpusNames : public testing::TestWithParam<std::string> {};
+
+// Every name the census gives a bitmap or an event sound is among the
+// names of the record made from that tag (a record that could not be made
+// is passed over).
+TEST_P(CorpusNames, CensusNamesAreAmongTheRecordNames) {
+    const auto o = open(GetParam());
+    int checked = 0;
+    for (const Json& entry : o->census.at("resources")) {
+        if (!entry.contains("export_name") || !entry.contains("id")) continue;
+        const std::string kind = entry.value("kind", "");
+        const int wantKind = kind == "image" ? kKindImage : kind == "sound" ? kKindSound : 0;
+        const std::string name = entry.at("export_name").get<std::string>();
+        for (int i = 0; i < o->doc.count(); ++i) {
+            const SWFRes& r = o->doc.resource(i);
+            if (r.kind != wantKind || r.characterId != entry.at("id").get<int>() || r.tag != entry.value("tag", -1))
+                continue;
+            ++checked;
+            EXPECT_NE(std::find(r.names.begin(), r.names.end(), name), r.names.end())
+                << describe(r) << " lacks the name " << name;
+        }
+    }
+    RecordProperty("namesChecked", checked);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusNames, testing::ValuesIn(filesWithNames()), testName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusNames);
+
 TEST(CorpusFiles, EverySwfHasACensus) {
     if (!fs::is_directory(test::corpusDir() + "/swf"))
         GTEST_SKIP() << "no corpus at " << test::corpusDir() << " (set KESTREL_CORPUS_DIR to its folder)";

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace swfbuilder {
@@ -39,6 +40,8 @@ enum TagCode : std::uint16_t {
     kTagDefineBitsLossless2 = 36,
     kTagDefineSprite = 39,
     kTagSoundStreamHead2 = 45,
+    kTagExportAssets = 56,
+    kTagSymbolClass = 76,
     kTagDefineBinaryData = 87,
     kTagDefineBitsJpeg4 = 90,
 };
@@ -343,6 +346,15 @@ inline Bytes losslessBody(std::uint16_t id, int format, std::uint16_t width, std
     w.u16(id).u8(std::uint32_t(format)).u16(width).u16(height);
     if (format == 3) w.u8(std::uint32_t(colours - 1));
     return w.bytes(zlibData).take();
+}
+
+// ExportAssets and SymbolClass: a count, then a character id and a
+// null-terminated name per entry.
+inline Bytes namesBody(const std::vector<std::pair<std::uint16_t, std::string>>& entries) {
+    Writer w;
+    w.u16(std::uint32_t(entries.size()));
+    for (const auto& [id, name] : entries) w.u16(id).text(name).u8(0);
+    return w.take();
 }
 
 // Format 5 pixels (A, R, G, B per pixel, rows top-down) from RGBA values.

@@ -20,6 +20,7 @@ const QString kPrefsValue = QStringLiteral("Settings/Prefs");
 const QString kRecentGroup = QStringLiteral("Recent File List");
 const QString kOriginalJpegValue = QStringLiteral("Settings/KeepOriginalJpeg");
 const QString kPremultipliedAlphaValue = QStringLiteral("Settings/PremultipliedAlpha");
+const QString kSymbolNamesValue = QStringLiteral("Settings/NameFilesAfterSymbols");
 // Earlier versions wrote premultiplied PNGs unless this was set; straight
 // alpha is the default now, so the old value has nothing left to say.
 const QString kOldStraightAlphaValue = QStringLiteral("Settings/StraightAlpha");
@@ -118,6 +119,7 @@ WriteOptions readExtractOptions() {
     WriteOptions options;
     options.originalJpeg = settings.value(kOriginalJpegValue, 0).toInt() != 0;
     options.premultipliedAlpha = settings.value(kPremultipliedAlphaValue, 0).toInt() != 0;
+    if (settings.value(kSymbolNamesValue, 0).toInt() != 0) options.naming = FileNaming::Symbol;
     return options;
 }
 
@@ -125,6 +127,7 @@ void writeExtractOptions(const WriteOptions& options) {
     QSettings settings;
     settings.setValue(kOriginalJpegValue, options.originalJpeg ? 1 : 0);
     settings.setValue(kPremultipliedAlphaValue, options.premultipliedAlpha ? 1 : 0);
+    settings.setValue(kSymbolNamesValue, options.naming == FileNaming::Symbol ? 1 : 0);
     settings.remove(kOldStraightAlphaValue);
 }
 

@@ -51,8 +51,8 @@ SettingsRecord readSettings();
 void writeSettings(const SettingsRecord& record);
 
 // The write choices of the Extract dialog ("Settings/KeepOriginalJpeg",
-// "Settings/PremultipliedAlpha"), both off until the user turns them on.
-// Drag-out writes with the same choices. The "Settings/StraightAlpha" value
+// "Settings/PremultipliedAlpha", "Settings/NameFilesAfterSymbols"), all off
+// until the user turns them on. Drag-out writes with the same choices. The "Settings/StraightAlpha" value
 // of earlier versions is ignored (straight alpha is the default whatever it
 // held) and removed when the choices are next written.
 WriteOptions readExtractOptions();

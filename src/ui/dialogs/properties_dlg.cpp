@@ -9,6 +9,7 @@
 
 #include "document/swf_document.h"
 #include "document/swf_res.h"
+#include "document/symbol_names.h"
 #include "ui/controls/control_library.h"
 
 namespace kestrel {
@@ -40,6 +41,11 @@ std::map<int, QString> KSPropertiesDlg::texts(const SWFRes& resource) {
             t[kDimension] = QStringLiteral("%1 (%2 ms exactly)").arg(t[kDimension]).arg(sound.durationMs);
     }
     if (!resource.container.empty()) t[kOrigin] = QString::fromStdString(resource.container);
+    if (!resource.names.empty()) {
+        QStringList names;
+        for (const std::string& name : resource.names) names << QString::fromStdString(nameText(name));
+        t[kNames] = names.join(QStringLiteral("; "));
+    }
     if (!resource.problems.empty()) {
         QStringList lines;
         for (const Problem& p : resource.problems) lines << QString::fromStdString(problemText(p));
@@ -77,16 +83,19 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
     const struct {
         int id;
         const char* label;
-    } rows[] = {{kEncoding, "Encoding:"},   {kType, "Type:"},     {kFrame, "Frame:"},      {kSize, "Size:"},
-                {kDimension, "Dimension:"}, {kOrigin, "Origin:"}, {kProblems, "Problems:"}};
-    // The origin row only for a resource from DefineBinaryData, the problems
-    // row only for a resource that has problems.
-    const bool withOrigin = !resource.container.empty();
-    const bool withProblems = !resource.problems.empty();
-    const double extra = 14 * (int(withOrigin) + int(withProblems));
+    } rows[] = {{kEncoding, "Encoding:"},   {kType, "Type:"},   {kFrame, "Frame:"},   {kSize, "Size:"},
+                {kDimension, "Dimension:"}, {kNames, "Names:"}, {kOrigin, "Origin:"}, {kProblems, "Problems:"}};
+    // The names, origin and problems rows only for a resource that has
+    // names, comes from DefineBinaryData or has problems.
+    const bool hasNames = !resource.names.empty();
+    const bool hasOrigin = !resource.container.empty();
+    const bool hasProblems = !resource.problems.empty();
+    const double extra = 14 * (int(hasNames) + int(hasOrigin) + int(hasProblems));
     double y = 41;
     for (const auto& row : rows) {
-        if ((row.id == kOrigin && !withOrigin) || (row.id == kProblems && !withProblems)) continue;
+        if ((row.id == kProblems && !hasProblems) || (row.id == kNames && !hasNames) ||
+            (row.id == kOrigin && !hasOrigin))
+            continue;
         auto* label = new QLabel(QString::fromLatin1(row.label), this);
         place(label, 7, y + 2, 50, 9);
         place(makeField(row.id), 60, y, 140, 12);
@@ -107,6 +116,11 @@ KSPropertiesDlg::KSPropertiesDlg(const SWFRes& resource, QWidget* parent) : OBCD
         fields_[id]->setCursorPosition(0);
         fields_[id]->setToolTip(id == kProblems ? text : QString());
     }
+    if (hasNames) {
+        QStringList lines;
+        for (const std::string& name : resource.names) lines << QString::fromStdString(nameText(name));
+        fields_[kNames]->setToolTip(lines.join(QLatin1Char('\n')));
+    }
     applyLibraryFont();
     setFixedSize(du.x(207), du.y(145 + extra));
     fitFieldsToTexts();
@@ -120,6 +134,9 @@ void KSPropertiesDlg::fitFieldsToTexts() {
         const int needed = edit->fontMetrics().horizontalAdvance(edit->text()) + 12;
         extra = std::max(extra, needed - edit->width());
     }
+    // A name or problem may run to thousands of characters: the dialog
+    // grows no wider than about three times its width; the rest scrolls.
+    extra = std::min(extra, 2 * width());
     if (extra <= 0) return;
     // Everything right of the fields' left edges moves or grows with them.
     const int fieldsLeft = std::min_element(fields_.begin(), fields_.end(), [](const auto& a, const auto& b) {

@@ -1,6 +1,7 @@
 // "Resource Properties": the facts of one resource in six read-only fields,
-// one more for the DefineBinaryData it comes from when it comes from one,
-// and one for what went wrong with it when anything did.
+// one for the names the movie gives it when it has any, one for the
+// DefineBinaryData it comes from when it comes from one, and one for what
+// went wrong with it when anything did.
 #pragma once
 
 #include <QString>
@@ -25,7 +26,8 @@ public:
         kSize = 1008,
         kDimension = 1009,
         kProblems = 1010,
-        kOrigin = 1012
+        kNames = 1012,
+        kOrigin = 1013
     };
 
     KSPropertiesDlg(const SWFRes& resource, QWidget* parent);

@@ -78,8 +78,11 @@ KSelectFolderDlg::KSelectFolderDlg(QWidget* parent, const QString& swfPath, bool
     place(originalJpeg_, 9, 84, 190, 10);
     premultipliedAlpha_ = new QCheckBox(QStringLiteral("Write &premultiplied alpha in PNG files"), this);
     place(premultipliedAlpha_, 9, 97, 190, 10);
+    symbolNames_ = new QCheckBox(QStringLiteral("Name files after their s&ymbols"), this);
+    place(symbolNames_, 9, 110, 190, 10);
     originalJpeg_->setChecked(options.originalJpeg);
     premultipliedAlpha_->setChecked(options.premultipliedAlpha);
+    symbolNames_->setChecked(options.naming == FileNaming::Symbol);
 
     extract_ = new QPushButton(QStringLiteral("Extract"), this);
     extract_->setDefault(true);
@@ -111,7 +114,7 @@ KSelectFolderDlg::KSelectFolderDlg(QWidget* parent, const QString& swfPath, bool
         folder_ = lastExtractFolder();
     }
     applyLibraryFont();
-    setFixedSize(du.x(264), du.y(114));
+    setFixedSize(du.x(264), du.y(127));
     showFolder();
 }
 
@@ -125,6 +128,7 @@ WriteOptions KSelectFolderDlg::options() const {
     WriteOptions options;
     options.originalJpeg = originalJpeg_->isChecked();
     options.premultipliedAlpha = premultipliedAlpha_->isChecked();
+    options.naming = symbolNames_->isChecked() ? FileNaming::Symbol : FileNaming::TitleNumber;
     return options;
 }
 

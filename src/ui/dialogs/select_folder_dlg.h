@@ -44,6 +44,7 @@ public:
     QRadioButton* allButton() const { return all_; }
     QCheckBox* originalJpegBox() const { return originalJpeg_; }
     QCheckBox* premultipliedAlphaBox() const { return premultipliedAlpha_; }
+    QCheckBox* symbolNamesBox() const { return symbolNames_; }
     QPushButton* extractButton() const { return extract_; }
     QPushButton* browseButton() const { return browse_; }
     QPushButton* newFolderButton() const { return newFolder_; }
@@ -69,6 +70,7 @@ private:
     QRadioButton* all_ = nullptr;
     QCheckBox* originalJpeg_ = nullptr;
     QCheckBox* premultipliedAlpha_ = nullptr;
+    QCheckBox* symbolNames_ = nullptr;
     QPushButton* extract_ = nullptr;
     QPushButton* browse_ = nullptr;
     QPushButton* newFolder_ = nullptr;

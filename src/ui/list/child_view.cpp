@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "document/swf_document.h"
+#include "ui/app/settings.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
 #include "ui/controls/texts.h"
@@ -244,6 +245,7 @@ void KSChildView::fillList() {
     document_->sort(sortKey_);
     ++generation_;
     setViewMode(viewMode_);
+    list_->model()->setFileNaming(readExtractOptions().naming);
     list_->fill(document_.get());
     showSortIndicator();
 }
@@ -376,6 +378,8 @@ void KSChildView::extract() {
     const std::optional<QString> result =
         extractResources(*frame_->hostWindow(), *document_, path_, list_->selectedIndices(), choices);
     busy_ = false;
+    // The "File" column names the files as the dialog's choice does.
+    list_->model()->setFileNaming(readExtractOptions().naming);
     if (result) frame_->showResult(*result);
 }
 

@@ -75,8 +75,8 @@ SWFDragData::SWFDragData(KSChildView* pane, std::vector<int> indices, const QStr
     for (int index : indices_) {
         QString name;
         if (document && index >= 0 && index < document->count())
-            name = QFile::decodeName(
-                QByteArray::fromStdString(document->resourceFileName(index, document->resource(index).number)));
+            name = QFile::decodeName(QByteArray::fromStdString(
+                document->resourceFileName(index, document->resource(index).number, options_.naming)));
         paths_.push_back(QDir(folder).filePath(name));
     }
 }
@@ -185,8 +185,7 @@ QPixmap SWFDropSource::dragPixmap(KSChildView& pane, const std::vector<int>& ind
         if (!item.intersects(visible)) continue;
         if (list->viewMode() == 0 && delegate) {
             outlines.push_back(IconDelegate::iconRect(item));
-            const QString text = list->model()->data(list->model()->index(row, 0), Qt::DisplayRole).toString();
-            outlines.push_back(delegate->labelRect(item, view->fontMetrics(), text));
+            outlines.push_back(delegate->labelRect(item, view->fontMetrics(), list->model()->index(row, 0)));
         } else {
             outlines.emplace_back(0, item.top(), visible.width(), item.height());
         }

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "document/swf_document.h"
+#include "document/symbol_names.h"
 #include "ui/controls/text_fit.h"
 
 namespace kestrel {
@@ -20,9 +21,9 @@ constexpr int kLabelLines = 3;
 const QColor kSelection = QColor::fromRgb(kSelectionColour);
 
 constexpr int kColumns = ResourceModel::kColumns;
-const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "File", "Origin"};
+const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "File", "Name", "Origin"};
 const Qt::Alignment kAlignments[kColumns] = {Qt::AlignLeft,  Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter,
-                                             Qt::AlignRight, Qt::AlignLeft, Qt::AlignLeft};
+                                             Qt::AlignRight, Qt::AlignLeft, Qt::AlignLeft,  Qt::AlignLeft};
 const QString kWidthsKey = QStringLiteral("Details/ColumnWidths");
 
 void drawFocusRect(QPainter* painter, const QRect& rect) {
@@ -33,6 +34,8 @@ void drawFocusRect(QPainter* painter, const QRect& rect) {
     painter->drawRect(rect.adjusted(0, 0, -1, -1));
     painter->restore();
 }
+
+QString nameString(const std::string& name) { return QString::fromStdString(nameText(name)); }
 
 bool isEnter(const QKeyEvent* event) { return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter; }
 
@@ -48,6 +51,12 @@ void ResourceModel::fill(const SWFDocument* document) {
 }
 
 void ResourceModel::clear() { fill(nullptr); }
+
+void ResourceModel::setFileNaming(FileNaming naming) {
+    if (naming_ == naming) return;
+    naming_ = naming;
+    if (rows_ > 0) emit dataChanged(index(0, 5), index(rows_ - 1, 5));
+}
 
 void ResourceModel::refresh() {
     if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, kColumns - 1));
@@ -67,12 +76,21 @@ QVariant ResourceModel::data(const QModelIndex& index, int role) const {
                 case 2: return QString::fromStdString(record.memoryText);
                 case 3: return QString::fromStdString(record.sizeText);
                 case 4: return QString::number(record.number);
-                case 5: return QString::fromStdString(document_->resourceFileName(index.row(), record.number));
-                case 6: return QString::fromStdString(record.container);
+                case 5: return QString::fromStdString(document_->resourceFileName(index.row(), record.number, naming_));
+                case kNameColumn: return record.names.empty() ? QString() : nameString(record.names.front());
+                case kOriginColumn: return QString::fromStdString(record.container);
                 default: return {};
             }
+        case Qt::ToolTipRole: {
+            // Every name, one a line, over the name cell and over the icon.
+            if (record.names.empty() || (index.column() != kNameColumn && index.column() != 0)) return {};
+            QStringList lines;
+            for (const std::string& name : record.names) lines << nameString(name);
+            return lines.join(QLatin1Char('\n'));
+        }
         case IconLabelRole:
             return QStringLiteral("#%1 %2").arg(record.number).arg(QString::fromStdString(record.typeText));
+        case NameRole: return record.names.empty() ? QString() : nameString(record.names.front());
         case Qt::TextAlignmentRole:
             return int(kAlignments[std::clamp(index.column(), 0, kColumns - 1)] | Qt::AlignVCenter);
         case SmallIconRole: return record.smallIconIndex;
@@ -112,6 +130,24 @@ QRect IconDelegate::labelRect(const QRect& itemRect, const QFontMetrics& metrics
     return {itemRect.x() + (itemRect.width() - w) / 2, top, w, shown * metrics.lineSpacing() + 2};
 }
 
+QStringList IconDelegate::labelLines(const QFontMetrics& metrics, const QModelIndex& index, int width) {
+    QStringList lines;
+    const QString name = index.data(ResourceModel::NameRole).toString();
+    if (!name.isEmpty()) lines << shortenText(metrics, name, width);
+    lines << wrapText(metrics, index.data(ResourceModel::IconLabelRole).toString(), width);
+    while (lines.size() > kLabelLines) lines.removeLast();
+    return lines;
+}
+
+QRect IconDelegate::labelRect(const QRect& itemRect, const QFontMetrics& metrics, const QModelIndex& index) const {
+    const QStringList lines = labelLines(metrics, index, itemRect.width() - 4);
+    int widest = 0;
+    for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int w = std::min(widest + 4, itemRect.width());
+    const int top = iconRect(itemRect).bottom() + 3;
+    return {itemRect.x() + (itemRect.width() - w) / 2, top, w, int(lines.size()) * metrics.lineSpacing() + 2};
+}
+
 QSize IconDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
     return {kIconItemWidth, 2 + kIconCell + 3 + kLabelLines * option.fontMetrics.lineSpacing() + 6};
 }
@@ -134,16 +170,16 @@ void IconDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
         }
     }
 
-    // Label: wrapped and centred, on the selection colour when selected.
-    const QString text = index.data(ResourceModel::IconLabelRole).toString();
+    // Label: the name, then the number and type wrapped, centred, on the
+    // selection colour when selected.
     const QFontMetrics metrics(option.font);
-    const QRect label = labelRect(option.rect, metrics, text);
+    const QRect label = labelRect(option.rect, metrics, index);
     painter->fillRect(label, selected ? kSelection : QColor(Qt::white));
     painter->setPen(selected ? Qt::white : Qt::black);
     painter->setFont(option.font);
-    const QStringList lines = wrapText(metrics, text, option.rect.width() - 4);
+    const QStringList lines = labelLines(metrics, index, option.rect.width() - 4);
     int y = label.y() + 1;
-    for (int i = 0; i < std::min(int(lines.size()), kLabelLines); ++i) {
+    for (int i = 0; i < int(lines.size()); ++i) {
         const QRect line(label.x() + 2, y, label.width() - 4, metrics.lineSpacing());
         painter->drawText(line, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, lines[i]);
         y += metrics.lineSpacing();

@@ -11,6 +11,8 @@
 #include <QTreeView>
 #include <vector>
 
+#include "document/swf_res.h"
+
 namespace kestrel {
 
 class SWFDocument;
@@ -25,16 +27,22 @@ public:
     enum Role {
         SmallIconRole = Qt::UserRole + 1,
         LargeIconRole,
-        IconLabelRole  // "#4 JPEG RGB": the number within its kind, then the type
+        IconLabelRole,  // "#4 JPEG RGB": the number within its kind, then the type
+        NameRole        // the first name the movie gives the resource, or empty
     };
     // Type, frame, memory, dimension, number within its kind, file name,
-    // the DefineBinaryData it comes from.
-    static constexpr int kColumns = 7;
+    // the resource's (first) name, the DefineBinaryData it comes from.
+    static constexpr int kColumns = 8;
+    static constexpr int kNameColumn = 6;
+    static constexpr int kOriginColumn = 7;
 
     using QAbstractTableModel::QAbstractTableModel;
     void fill(const SWFDocument* document);
     void clear();
     void refresh();
+    // How the "File" column names the files (as the Extract command will).
+    void setFileNaming(FileNaming naming);
+    FileNaming fileNaming() const { return naming_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -46,6 +54,7 @@ public:
 private:
     const SWFDocument* document_ = nullptr;
     int rows_ = 0;
+    FileNaming naming_ = FileNaming::TitleNumber;
 };
 
 class KSListCtrl;
@@ -60,6 +69,10 @@ public:
     // Rectangles of an item laid out in `itemRect`.
     static QRect iconRect(const QRect& itemRect);
     QRect labelRect(const QRect& itemRect, const QFontMetrics& metrics, const QString& text) const;
+    // The label of the item at `index` laid out in `itemRect`: its name on
+    // one line when it has one, then its IconLabelRole text wrapped.
+    QRect labelRect(const QRect& itemRect, const QFontMetrics& metrics, const QModelIndex& index) const;
+    static QStringList labelLines(const QFontMetrics& metrics, const QModelIndex& index, int width);
 
 private:
     KSListCtrl* list_;
@@ -93,7 +106,7 @@ private:
 class KSListCtrl : public QStackedWidget {
     Q_OBJECT
 public:
-    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 160, 80};
+    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 160, 120, 80};
 
     explicit KSListCtrl(QWidget* parent);
     ~KSListCtrl() override;
