@@ -399,13 +399,11 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineSprite: return handleSprite();
         case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
         case TagCode::DefineBinaryData: return handleBinaryData(frame, tag.length);
-        // Named but not read (yet): names, video.
         case TagCode::ExportAssets:
         case TagCode::SymbolClass: handleNames(); break;
-        // Named but not read (yet): video, embedded data.
+        // Named but not read (yet): video.
         case TagCode::DefineVideoStream:
-        case TagCode::VideoFrame:
-        case TagCode::DefineBinaryData: break;
+        case TagCode::VideoFrame: break;
     }
     return TagStatus::ok();
 }

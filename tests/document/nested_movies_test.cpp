@@ -1,6 +1,7 @@
 // Movies, pictures and MP3 files inside DefineBinaryData: listed after the
-// movie's own resources with the tag they come from, numbered on, and
-// damage inside them reported on the file without losing what came before.
+// movie's own resources with the tag they come from, numbered on, named by
+// their own movie, and damage inside them reported on the file without
+// losing what came before.
 #include <cstdio>
 
 #include "base/memory_budget.h"
@@ -71,15 +72,20 @@ TEST(NestedMovies, CompressedInsidePlainNumbersOnWithTheirOrigins) {
     Tags inner;
     inner.tag(kTagDefineBitsLossless, bitmap(1, 4))
         .tag(kTagDefineSound, defineSoundBody(2, 3, 1, false, false, 500, Bytes(500, 0x80)))
+        .tag(kTagSymbolClass, namesBody({{2, "InnerSound"}}))
         .showFrame()
         .end();
     Tags middle = binary(3, SwfFile().compressed().tags(inner).bytes());
-    middle.tag(kTagDefineBitsLossless, bitmap(1, 3)).showFrame().end();
+    middle.tag(kTagDefineBitsLossless, bitmap(1, 3))
+        .tag(kTagExportAssets, namesBody({{1, "Middle"}}))
+        .showFrame()
+        .end();
     Tags outer;
     outer.tag(kTagDefineBitsLossless, bitmap(1, 1))
         .tag(kTagDefineSound, defineSoundBody(2, 3, 1, false, false, 300, Bytes(300, 0x80)))
         .raw(binary(12, SwfFile().tags(middle).bytes()).bytes())
         .tag(kTagDefineBitsLossless, bitmap(5, 2))
+        .tag(kTagSymbolClass, namesBody({{1, "Outer"}, {5, "Late"}}))
         .showFrame()
         .end();
 
@@ -97,6 +103,9 @@ TEST(NestedMovies, CompressedInsidePlainNumbersOnWithTheirOrigins) {
     };
     EXPECT_EQ(listing(doc), want);
     EXPECT_EQ(doc.resource(4).characterId, 1);
+    // Each movie names its own ids, whatever the ids of the others.
+    const std::vector<std::vector<std::string>> names = {{"Outer"}, {}, {"Late"}, {"Middle"}, {}, {"InnerSound"}};
+    for (int i = 0; i < doc.count(); ++i) EXPECT_EQ(doc.resource(i).names, names[std::size_t(i)]) << i;
     EXPECT_EQ(doc.resourceFileName(5, doc.resource(5).number), "movie-2.wav");
 }
 
