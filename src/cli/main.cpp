@@ -221,11 +221,11 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     else
         json.nullField("characterId");
     json.field("timeline", int(r.timeline));
-    if (!r.container.empty()) json.field("origin", r.container);
     json.key("names");
     json.beginArray();
     for (const std::string& name : r.names) json.value(nameText(name));
     json.endArray();
+    if (!r.container.empty()) json.field("origin", r.container);
     writeProblemsJson(json, r.problems);
     if (r.kind == kKindImage) {
         const auto& image = static_cast<const SWFImage&>(r);

@@ -78,14 +78,14 @@ TEST(CliList, ResourcesOfANestedMovieCarryTheirOrigin) {
     const std::size_t first = run.out.find("\"origin\":\"binary 4\"");
     EXPECT_GT(first, run.out.find("\"fileName\":\"movie-3.wav\""));
     EXPECT_LT(first, run.out.find("\"fileName\":\"movie-4.wav\""));
-    EXPECT_NE(run.out.find("\"timeline\":0,\"origin\":\"binary 4\",\"problems\":[]"), std::string::npos);
+    EXPECT_NE(run.out.find("\"timeline\":0,\"names\":[],\"origin\":\"binary 4\",\"problems\":[]"), std::string::npos);
 
     const CliRun extract =
         runCli("extract -o " + dir.file("out") + " --manifest " + dir.file("m.jsonl") + " " + dir.file("movie.swf"));
     EXPECT_EQ(extract.status, 0) << extract.err;
     const Bytes manifest = readAll(dir.file("m.jsonl"));
     const std::string lines(manifest.begin(), manifest.end());
-    EXPECT_NE(lines.find("\"characterId\":2,\"origin\":\"binary 4\",\"output\":\"movie-4.wav\""), std::string::npos)
+    EXPECT_NE(lines.find("\"characterId\":2,\"names\":[],\"origin\":\"binary 4\",\"output\":\"movie-4.wav\""), std::string::npos)
         << lines;
     EXPECT_EQ(lines.find("\"origin\":\"\""), std::string::npos);
 }

@@ -19,7 +19,6 @@
 #include <unordered_map>
 
 #include "document/swf_document.h"
-#include "ui/app/settings.h"
 #include "ui/controls/control_library.h"
 #include "ui/controls/message_box.h"
 #include "ui/controls/texts.h"
@@ -245,7 +244,7 @@ void KSChildView::fillList() {
     document_->sort(sortKey_);
     ++generation_;
     setViewMode(viewMode_);
-    list_->model()->setFileNaming(readExtractOptions().naming);
+    list_->model()->setFileNaming(frame_->extractOptions().naming);
     list_->fill(document_.get());
     showSortIndicator();
 }
@@ -379,7 +378,7 @@ void KSChildView::extract() {
         extractResources(*frame_->hostWindow(), *document_, path_, list_->selectedIndices(), choices);
     busy_ = false;
     // The "File" column names the files as the dialog's choice does.
-    list_->model()->setFileNaming(readExtractOptions().naming);
+    list_->model()->setFileNaming(frame_->extractOptions().naming);
     if (result) frame_->showResult(*result);
 }
 
