@@ -57,7 +57,7 @@ Json recordIdentity(const SWFDocument& doc, int index) {
     const SWFRes& record = doc.resource(index);
     Json out;
     out["index"] = index;
-    out["kind"] = record.kind == kKindImage ? "image" : "sound";
+    out["kind"] = kindName(record.kind);
     out["number"] = record.number;
     // Written only where the record has them: the tag that defined it and
     // its character id (stream sounds have none). The names the movie gives

@@ -216,14 +216,16 @@ bool SWFReader::walk() {
         return false;
     }
     readRect();
-    frameRate_ = float(readU16()) * (1.0f / 256.0f);
+    frameRate88_ = readU16();
+    frameRate_ = float(frameRate88_) * (1.0f / 256.0f);
     frameCount_ = readU16();
     if (progress_) {
         progress_->setStepCount(frameCount_);
         progress_->setPosition(0);
     }
     reportProgress_ = true;
-    tagLoop(frameCount_);
+    const bool finished = tagLoop(frameCount_);
+    if (finished || result_ != kReadCancelled) handOverVideos();
     return true;
 }
 
@@ -285,10 +287,10 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineBitsLossless2: return handleDefineBitsLossless(frame, tag.length, true);
         case TagCode::DefineSprite: return handleSprite();
         case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
-        // Named but not read (yet): names, video, embedded data.
+        case TagCode::DefineVideoStream: return handleDefineVideoStream(frame, tag.length);
+        case TagCode::VideoFrame: return handleVideoFrame(tag.length);
+        // Named but not read (yet): names, embedded data.
         case TagCode::ExportAssets:
-        case TagCode::DefineVideoStream:
-        case TagCode::VideoFrame:
         case TagCode::SymbolClass:
         case TagCode::DefineBinaryData: break;
     }
@@ -433,6 +435,58 @@ TagStatus SWFReader::handleSoundStreamBlock(std::uint32_t length) {
         return status;
     }
     return TagStatus::ok();
+}
+
+// --- video ----------------------------------------------------------------
+
+TagStatus SWFReader::handleDefineVideoStream(std::uint16_t frame, std::uint32_t length) {
+    if (length < 10) return TagStatus::failed("DefineVideoStream cut short");
+    auto video = std::make_unique<OFVideo>();
+    video->frame = frame;
+    video->streamId = readU16();
+    video->declaredFrames = readU16();
+    video->width = readU16();
+    video->height = readU16();
+    readBits(4);  // reserved
+    video->deblocking = std::uint8_t(readBits(3));
+    video->smoothing = readBits(1) != 0;
+    video->codec = VideoCodec(readU8());
+    video->frameRate88 = frameRate88_;
+    const std::uint16_t id = video->streamId;
+    try {
+        pendingVideos_.push_back({std::move(video), origin(id)});
+        // A stream id defined again takes the frames from here on.
+        videoById_[id] = pendingVideos_.size() - 1;
+    } catch (const std::bad_alloc&) {
+        return TagStatus::failed("out of memory for the video stream");
+    }
+    return TagStatus::ok();
+}
+
+TagStatus SWFReader::handleVideoFrame(std::uint32_t length) {
+    if (length < 4) return TagStatus::failed("VideoFrame cut short");
+    const std::uint16_t id = readU16();
+    const std::uint16_t number = readU16();
+    const auto found = videoById_.find(id);
+    if (found == videoById_.end()) return TagStatus::failed("no video stream with id " + std::to_string(id));
+    PendingVideo& pending = pendingVideos_[found->second];
+    const std::span<std::uint8_t> packet = body();
+    if (packet.empty()) return TagStatus::ok();  // nothing to show
+    if (!pending.video->addFrame(number, packet.data(), packet.size())) {
+        // The stream stays listed without this frame; it says so itself.
+        TagStatus status = TagStatus::failed("not enough memory for a video frame");
+        try {
+            pending.origin.problems.push_back({tagCode_, tagOffset_, status.reason});
+        } catch (const std::bad_alloc&) {}
+        return status;
+    }
+    return TagStatus::ok();
+}
+
+void SWFReader::handOverVideos() {
+    for (PendingVideo& pending : pendingVideos_) sink_->addVideo(std::move(pending.video), std::move(pending.origin));
+    pendingVideos_.clear();
+    videoById_.clear();
 }
 
 // --- primitives -----------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -16,6 +17,7 @@
 #include "reader/picture/ob_picture.h"
 #include "reader/problem.h"
 #include "reader/sound/of_sound.h"
+#include "reader/video/of_video.h"
 
 namespace kestrel {
 
@@ -70,6 +72,10 @@ public:
     // Called when a sound is complete (event sounds at once, stream sounds
     // when their timeline ends). Sounds without data are passed too.
     virtual void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) = 0;
+    // Called for every DefineVideoStream once the whole movie is read (its
+    // VideoFrame tags may come from any timeline), in the order of the
+    // definitions; streams without frames are passed too.
+    virtual void addVideo(std::unique_ptr<OFVideo> /*video*/, ResourceOrigin /*origin*/ = {}) {}
 };
 
 // What a tag handler reports: success, or why it failed and how far that
@@ -166,6 +172,9 @@ private:
     TagStatus handleSoundStreamHead(std::uint16_t frame, TagCode code);
     TagStatus handleSoundStreamBlock(std::uint32_t length);
     bool addBlock(OFSound& sound, std::size_t n);
+    TagStatus handleDefineVideoStream(std::uint16_t frame, std::uint32_t length);
+    TagStatus handleVideoFrame(std::uint32_t length);
+    void handOverVideos();
 
     // A stream sound waiting for the end of its timeline.
     struct PendingSound {
@@ -188,6 +197,14 @@ private:
     bool reportProgress_ = true;
     ReaderProgress* progress_ = nullptr;
     std::vector<PendingSound> pendingSounds_;
+    // Video streams collect frames until the read ends.
+    struct PendingVideo {
+        std::unique_ptr<OFVideo> video;
+        ResourceOrigin origin;
+    };
+    std::vector<PendingVideo> pendingVideos_;
+    std::map<std::uint16_t, std::size_t> videoById_;  // stream id to its latest definition
+    std::uint16_t frameRate88_ = 0;
     int spriteDepth_ = 0;
     std::uint16_t timeline_ = 0;   // id of the sprite being read, 0 on the main timeline
     std::uint16_t tagCode_ = 0;    // the tag being dispatched
