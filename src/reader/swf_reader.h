@@ -1,6 +1,7 @@
 // Reads one SWF file into resources: loads (and inflates) the file, checks
 // the header and walks the tag stream of the main timeline and of every
-// sprite, handing images and sounds to a sink as they are decoded.
+// sprite, handing images and sounds to a sink as they are decoded and video
+// streams once the whole movie is read.
 #pragma once
 
 #include <cstddef>
