@@ -364,8 +364,11 @@ MovieReport extractMovie(int movie, const std::string& file, const std::string& 
     if (!report.usable) return report;
     std::vector<int> indices;
     for (int i = 0; i < doc.count(); ++i) {
-        const bool image = doc.resource(i).kind == kKindImage;
-        if (image ? !selection.images : !selection.sounds) continue;
+        const int kind = doc.resource(i).kind;
+        const bool wanted = kind == kKindImage   ? selection.images
+                            : kind == kKindVideo ? selection.videos
+                                                 : selection.sounds;
+        if (!wanted) continue;
         if (!selection.indices.empty() &&
             std::find(selection.indices.begin(), selection.indices.end(), i) == selection.indices.end()) {
             continue;

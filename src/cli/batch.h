@@ -15,6 +15,7 @@ namespace kestrel::cli {
 struct MovieSelection {
     bool images = true;
     bool sounds = true;
+    bool videos = true;
     std::vector<int> indices;  // empty: every resource
     WriteOptions write;
 };

@@ -1,4 +1,4 @@
-// kestrel-cli: lists and extracts the images and sounds of SWF files
+// kestrel-cli: lists and extracts the images, sounds and videos of SWF files
 // without a window, through the same core as the window program.
 #include <unistd.h>
 
@@ -39,7 +39,7 @@ const char* const kUsage =
     "       kestrel-cli --help | --version\n";
 
 const char* const kHelp =
-    "Lists and extracts the images and sounds of SWF (Flash) movies.\n"
+    "Lists and extracts the images, sounds and videos of SWF (Flash) movies.\n"
     "\n"
     "INPUT is an SWF file or a folder; a folder gives the files in it that\n"
     "start with an SWF signature, whatever their name (-r: in its subfolders too).\n"
@@ -48,12 +48,13 @@ const char* const kHelp =
     "  --json            one JSON object per movie (an array for several)\n"
     "  --sort KEY        1 type, 2 frame, 3 memory size, 4 dimension; negative descends\n"
     "\n"
-    "extract   write resources as JPEG/PNG/MP3/WAV files named title-number.ext\n"
+    "extract   write resources as JPEG/PNG/MP3/WAV/FLV files named title-number.ext\n"
     "  -o, --output DIR  folder to write into (created when missing)\n"
     "  --name-by WHAT    title-number (the default), or symbol: a resource the\n"
     "                    movie names (ExportAssets, SymbolClass) is written as\n"
     "                    NAME.ext, NAME-2.ext for a name already used\n"
-    "  --images          images only            --sounds    sounds only\n"
+    "  --images          images   --sounds  sounds   --videos  videos\n"
+    "                    (together: those kinds; none of them: every kind)\n"
     "  --index N,M,...   only these resources (positions in the list output)\n"
     "  --overwrite       replace existing files (otherwise asked on a terminal,\n"
     "                    skipped elsewhere)\n"
@@ -202,7 +203,7 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
     const SWFRes& r = doc.resource(index);
     json.beginObject();
     json.field("index", index);
-    json.field("kind", r.kind == kKindImage ? "image" : "sound");
+    json.field("kind", kindName(r.kind));
     json.field("number", r.number);
     json.field("typeText", r.typeText);
     json.field("frame", r.frame);
@@ -235,6 +236,16 @@ void writeRecordJson(JsonWriter& json, const SWFDocument& doc, int index) {
         json.field("isJpeg", image.isJpeg);
         json.field("hasAlpha", image.payload->hasAlpha());
         if (image.deblocking) json.field("deblocking", int(*image.deblocking));  // 8.8 fixed point
+    } else if (r.kind == kKindVideo) {
+        const auto& video = static_cast<const SWFVideo&>(r);
+        json.field("codec", video.codecText());
+        json.field("codecId", int(video.payload->codec));
+        json.field("frames", video.frameCount());
+        json.field("declaredFrames", int(video.payload->declaredFrames));
+        json.field("width", int(video.payload->width));
+        json.field("height", int(video.payload->height));
+        json.field("durationMs", video.durationMs);
+        json.field("streamId", int(video.payload->streamId));
     } else {
         const auto& sound = static_cast<const SWFSound&>(r);
         json.field("format", int(sound.payload->format));
@@ -270,8 +281,9 @@ void printDocumentText(const std::string& file, const SWFDocument& doc) {
     std::printf("%s: %d resource%s\n", file.c_str(), doc.count(), doc.count() == 1 ? "" : "s");
     for (int i = 0; i < doc.count(); ++i) {
         const SWFRes& r = doc.resource(i);
-        std::printf("  %3d  %s #%-4d %-30s frame %-5s %8s  %-14s %s%s%s\n", i, r.kind == kKindImage ? "Image" : "Sound",
-                    r.number, r.typeText.c_str(), r.frameText.c_str(), r.memoryText.c_str(), r.sizeText.c_str(),
+        const char* kind = r.kind == kKindImage ? "Image" : r.kind == kKindVideo ? "Video" : "Sound";
+        std::printf("  %3d  %s #%-4d %-30s frame %-5s %8s  %-14s %s%s%s\n", i, kind, r.number, r.typeText.c_str(),
+                    r.frameText.c_str(), r.memoryText.c_str(), r.sizeText.c_str(),
                     doc.resourceFileName(i, r.number).c_str(), r.container.empty() ? "" : "  from ",
                     r.container.c_str());
     }
@@ -326,8 +338,10 @@ int runList(int argc, char** argv) {
 
 struct ExtractOptions {
     std::string outDir;
-    bool images = true;
-    bool sounds = true;
+    // Kinds asked for by --images, --sounds, --videos; none asked: all.
+    bool images = false;
+    bool sounds = false;
+    bool videos = false;
     bool overwrite = false;
     bool perFileFolders = false;
     int jobs = 0;
@@ -459,9 +473,11 @@ int parseExtract(int argc, char** argv, CommonOptions& common, ExtractOptions& o
             else
                 return usageError("--name-by takes symbol or title-number");
         } else if (arg == "--images") {
-            options.sounds = false;
+            options.images = true;
         } else if (arg == "--sounds") {
-            options.images = false;
+            options.sounds = true;
+        } else if (arg == "--videos") {
+            options.videos = true;
         } else if (arg == "--overwrite") {
             options.overwrite = true;
         } else if (arg == "--per-file-folders") {
@@ -506,7 +522,9 @@ int parseExtract(int argc, char** argv, CommonOptions& common, ExtractOptions& o
 }
 
 MovieSelection selectionOf(const ExtractOptions& options) {
-    return MovieSelection{options.images, options.sounds, options.indices, options.write};
+    const bool all = !options.images && !options.sounds && !options.videos;
+    return MovieSelection{all || options.images, all || options.sounds, all || options.videos, options.indices,
+                          options.write};
 }
 
 int runExtract(int argc, char** argv) {
@@ -514,7 +532,6 @@ int runExtract(int argc, char** argv) {
     ExtractOptions options;
     if (const int status = parseExtract(argc, argv, common, options); status >= 0) return status;
     if (options.outDir.empty()) return usageError("no output folder given (-o DIR)");
-    if (!options.images && !options.sounds) return usageError("--images and --sounds exclude each other");
     if (options.batch.resume && options.batch.manifest.empty()) return usageError("--resume needs --manifest FILE");
     InputList inputs;
     if (!gatherInputs(common, inputs)) return 1;

@@ -59,7 +59,7 @@ Json recordIdentity(const SWFDocument& doc, int index) {
     const SWFRes& record = doc.resource(index);
     Json out;
     out["index"] = index;
-    out["kind"] = record.kind == kKindImage ? "image" : "sound";
+    out["kind"] = kindName(record.kind);
     out["number"] = record.number;
     // The tag that defined it, its character id where it has one (stream
     // sounds have none), the names the movie gives it (maybe none) and the

@@ -88,7 +88,10 @@ bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, Me
 void SWFDocument::numberRecords() {
     int images = 1;
     int sounds = 1;
-    for (auto& record : resources_) record->number = record->kind == kKindImage ? images++ : sounds++;
+    int videos = 1;
+    for (auto& record : resources_) {
+        record->number = record->kind == kKindImage ? images++ : record->kind == kKindVideo ? videos++ : sounds++;
+    }
     nameFiles();
 }
 
@@ -194,6 +197,29 @@ void SWFDocument::addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin
     }
 }
 
+void SWFDocument::addVideo(std::unique_ptr<OFVideo> video, ResourceOrigin origin) {
+    if (!video || video->frames.empty()) {
+        noteHandedOver(nullptr);
+        return;
+    }
+    try {
+        auto record = std::make_unique<SWFVideo>(std::move(video));
+        record->tag = origin.tag;
+        record->characterId = origin.characterId;
+        record->timeline = origin.timeline;
+        record->container = std::move(origin.container);
+        record->problems = std::move(origin.problems);
+        record->decodeFirstFrame();
+        for (Problem& problem : record->problems) {
+            if (problem.offset == 0) problem.offset = origin.offset;
+        }
+        SWFRes* made = record.get();
+        noteHandedOver(addResource(std::move(record)) ? made : nullptr);
+    } catch (const std::bad_alloc&) {
+        noteHandedOver(nullptr);
+    }
+}
+
 namespace {
 
 int sign(std::int64_t v) { return (v > 0) - (v < 0); }
@@ -214,13 +240,17 @@ void SWFDocument::sort(int key) {
         int compare(const SWFRes& a, const SWFRes& b) const {
             switch (magnitude) {
                 case 1:
-                    if (a.kind != b.kind) return a.kind == kKindImage ? -1 : 1;
+                    if (a.kind != b.kind) return sign(a.kind - b.kind);
                     return sign(a.typeText.compare(b.typeText));
                 case 2: return sign(std::int64_t(a.frame) - b.frame);
                 case 3: return sign(a.memorySize - b.memorySize);
                 case 4:
-                    if (a.kind != b.kind) return a.kind == kKindImage ? -1 : 1;
+                    if (a.kind != b.kind) return sign(a.kind - b.kind);
                     if (a.kind == kKindImage) return sign(pixelCount(a) - pixelCount(b));
+                    if (a.kind == kKindVideo) {
+                        return sign(static_cast<const SWFVideo&>(a).frameCount() -
+                                    static_cast<const SWFVideo&>(b).frameCount());
+                    }
                     return sign(std::int64_t(static_cast<const SWFSound&>(a).durationMs) -
                                 static_cast<const SWFSound&>(b).durationMs);
                 default: return 0;

@@ -42,8 +42,9 @@ public:
     bool compressed() const { return compressed_; }
     std::size_t bodyBytes() const { return bodyBytes_; }
 
-    // Sorts by key: magnitude 1 type, 2 frame, 3 memory size, 4 dimension;
-    // negative descends. 0 or a magnitude above 5 does nothing.
+    // Sorts by key: magnitude 1 type, 2 frame, 3 memory size, 4 dimension
+    // (images by pixels, sounds by duration, videos by frame count; kinds
+    // in the order images, sounds, videos); negative descends. 0 or a magnitude above 5 does nothing.
     void sort(int key);
 
     // Output file name of record `index`: title-number.extension, or with
@@ -55,6 +56,8 @@ public:
                   ImageExtras extras = {}) override;
     void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) override;
     void setNames(std::size_t ordinal, std::vector<std::string> names) override;
+    // Streams with frames become records, their first frame decoded.
+    void addVideo(std::unique_ptr<OFVideo> video, ResourceOrigin origin = {}) override;
 
 private:
     void numberRecords();

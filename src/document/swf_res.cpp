@@ -8,6 +8,7 @@
 #include "reader/picture/jpeg_codec.h"
 #include "reader/picture/png_codec.h"
 #include "reader/sound/av_sound.h"
+#include "reader/video/av_video.h"
 
 namespace kestrel {
 
@@ -118,7 +119,26 @@ WriteResult writeSound(const SWFSound& sound, const std::string& path) {
     return WriteFailed;
 }
 
+WriteResult writeVideo(const SWFVideo& video, const std::string& path) {
+    // Nothing to write for a codec FLV cannot carry: leave the path alone.
+    if (!avvideo::writable(video.payload->codec) || video.payload->frames.empty()) return WriteFailed;
+    std::FILE* probe = std::fopen(path.c_str(), "wb");
+    if (!probe) return CreateFailed;
+    std::fclose(probe);
+    if (avvideo::writeFlv(*video.payload, path).empty()) return WriteOk;
+    std::remove(path.c_str());
+    return WriteFailed;
+}
+
 }  // namespace
+
+const char* kindName(int kind) {
+    switch (kind) {
+        case kKindImage: return "image";
+        case kKindVideo: return "video";
+        default: return "sound";
+    }
+}
 
 std::string memoryTextFor(std::int64_t size) {
     if (size > 1024) return std::to_string(size / 1024) + " KB";
@@ -196,6 +216,50 @@ SWFSound::SWFSound(std::unique_ptr<OFSound> sound) : SWFRes(kKindSound), payload
 
 std::string SWFSound::extension() const { return payload->format == SoundFormat::Mp3 ? ".mp3" : ".wav"; }
 
+SWFVideo::SWFVideo(std::unique_ptr<OFVideo> video) : SWFRes(kKindVideo), payload(std::move(video)) {
+    frame = std::int32_t(payload->frame) + 1;
+    frameText = std::to_string(frame);
+    memorySize = payload->totalBytes();
+    memoryText = memoryTextFor(memorySize);
+    formatName = "FLV";
+    durationMs = payload->durationMs();
+    const std::string codec = codecText();
+    const std::string dimensions =
+        std::to_string(payload->width) + " " + kTimes + " " + std::to_string(payload->height);
+    const int frames = frameCount();
+    const std::string count = std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+    sizeText = count + " - " + durationText(durationMs);
+    detailText = codec + " - " + dimensions;
+    description = " Video - " + codec + " - " + dimensions + " - " + count + " - " + durationText(durationMs);
+    typeText = formatName + " " + codec + " " + dimensions;
+}
+
+SWFVideo::~SWFVideo() {
+    firstFrame.reset();
+    if (chargedBytes > 0) MemoryBudget::release(chargedBytes);
+}
+
+std::string SWFVideo::extension() const { return ".flv"; }
+
+std::string SWFVideo::codecText() const {
+    const char* name = videoCodecName(payload->codec);
+    return name ? std::string(name) : "codec " + std::to_string(int(payload->codec));
+}
+
+void SWFVideo::decodeFirstFrame() {
+    avvideo::FirstFrame decoded = avvideo::decodeFirstFrame(*payload);
+    if (decoded.picture) {
+        const std::int64_t bytes = std::int64_t(decoded.picture->stride()) * decoded.picture->height();
+        if (MemoryBudget::charge(bytes)) {
+            chargedBytes = bytes;
+            firstFrame = std::move(decoded.picture);
+            return;
+        }
+        decoded.problem = "not enough memory for the first frame";
+    }
+    problems.push_back({tag, 0, "no preview: " + decoded.problem});
+}
+
 namespace {
 
 // A copy of a picture with alpha whose every colour is passed through
@@ -235,6 +299,7 @@ std::unique_ptr<OBPicture> clearedTransparent(const OBPicture& picture) {
 
 WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options) {
     if (record.kind == kKindImage) return writeImage(static_cast<const SWFImage&>(record), path, options);
+    if (record.kind == kKindVideo) return writeVideo(static_cast<const SWFVideo&>(record), path);
     return writeSound(static_cast<const SWFSound&>(record), path);
 }
 

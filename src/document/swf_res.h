@@ -11,12 +11,14 @@
 #include "reader/picture/ob_picture.h"
 #include "reader/problem.h"
 #include "reader/sound/of_sound.h"
+#include "reader/video/of_video.h"
 
 namespace kestrel {
 
 enum ResourceKind : int {
     kKindImage = 1,
-    kKindSound = 2
+    kKindSound = 2,
+    kKindVideo = 3
 };
 
 enum WriteResult : int {
@@ -81,6 +83,26 @@ public:
     std::int32_t durationMs = 0;
 };
 
+class SWFVideo final : public SWFRes {
+public:
+    // Builds the texts; the first frame is decoded separately (decodeFirstFrame).
+    explicit SWFVideo(std::unique_ptr<OFVideo> video);
+    ~SWFVideo() override;
+    std::string extension() const override;
+
+    // Decodes the first frame into `firstFrame`, charging its pixels to
+    // the MemoryBudget; a failure is kept as a problem of the record.
+    void decodeFirstFrame();
+    // "Sorenson H.263", ... or "codec N" for an id without a name.
+    std::string codecText() const;
+    int frameCount() const { return int(payload->frames.size()); }
+
+    std::unique_ptr<OFVideo> payload;
+    std::unique_ptr<OBPicture> firstFrame;  // RGB, or RGBA with straight alpha; null when it did not decode
+    std::int32_t durationMs = 0;
+    std::int64_t chargedBytes = 0;  // of firstFrame, held against the MemoryBudget
+};
+
 // How output files are named: "title-number.ext", or after the
 // resource's symbol name where it has a usable one.
 enum class FileNaming {
@@ -108,6 +130,9 @@ std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture);
 // A copy in which fully transparent pixels (or palette entries) are all
 // zero and every other value is kept; null for pictures without alpha.
 std::unique_ptr<OBPicture> clearedTransparent(const OBPicture& picture);
+
+// "image", "sound" or "video": the kind as JSON and manifests name it.
+const char* kindName(int kind);
 
 // "%d KB" of size / 1024, or "1 KB" up to 1024 bytes.
 std::string memoryTextFor(std::int64_t size);

@@ -83,6 +83,28 @@ enum class LosslessFormat : std::uint8_t {
     Rgb32 = 5,     // 32-bit xRGB or ARGB
 };
 
+// The codec byte of DefineVideoStream; FLV video tags use the same ids.
+enum class VideoCodec : std::uint8_t {
+    SorensonH263 = 2,
+    ScreenVideo = 3,
+    Vp6 = 4,
+    Vp6Alpha = 5,
+    ScreenVideo2 = 6,
+};
+
+// The codec's name for texts ("Sorenson H.263", "VP6 with alpha"), or null
+// for an id outside the named ones.
+constexpr const char* videoCodecName(VideoCodec codec) {
+    switch (codec) {
+        case VideoCodec::SorensonH263: return "Sorenson H.263";
+        case VideoCodec::ScreenVideo: return "Screen Video";
+        case VideoCodec::Vp6: return "VP6";
+        case VideoCodec::Vp6Alpha: return "VP6 with alpha";
+        case VideoCodec::ScreenVideo2: return "Screen Video 2";
+    }
+    return nullptr;
+}
+
 // How the body after the 8-byte header is stored, by signature.
 enum class Compression : std::uint8_t {
     None,  // "FWS"

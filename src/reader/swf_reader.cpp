@@ -79,6 +79,10 @@ public:
         mark(origin);
         outer_->addSound(std::move(sound), std::move(origin));
     }
+    void addVideo(std::unique_ptr<OFVideo> video, ResourceOrigin origin) override {
+        mark(origin);
+        outer_->addVideo(std::move(video), std::move(origin));
+    }
     void setNames(std::size_t ordinal, std::vector<std::string> names) override {
         outer_->setNames(first_ + ordinal, std::move(names));
     }
@@ -327,14 +331,16 @@ bool SWFReader::walk() {
         return false;
     }
     readRect();
-    frameRate_ = float(readU16()) * (1.0f / 256.0f);
+    frameRate88_ = readU16();
+    frameRate_ = float(frameRate88_) * (1.0f / 256.0f);
     frameCount_ = readU16();
     if (progress_) {
         progress_->setStepCount(frameCount_);
         progress_->setPosition(0);
     }
     reportProgress_ = true;
-    tagLoop(frameCount_);
+    const bool finished = tagLoop(frameCount_);
+    if (finished || result_ != kReadCancelled) handOverVideos();
     return true;
 }
 
@@ -399,11 +405,10 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineSprite: return handleSprite();
         case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
         case TagCode::DefineBinaryData: return handleBinaryData(frame, tag.length);
+        case TagCode::DefineVideoStream: return handleDefineVideoStream(frame, tag.length);
+        case TagCode::VideoFrame: return handleVideoFrame(tag.length);
         case TagCode::ExportAssets:
         case TagCode::SymbolClass: handleNames(); break;
-        // Named but not read (yet): video.
-        case TagCode::DefineVideoStream:
-        case TagCode::VideoFrame: break;
     }
     return TagStatus::ok();
 }
@@ -722,6 +727,61 @@ void SWFReader::reportToRoot() {
                       TagStatus::failed(prefix + "cut short (" + std::to_string(size_) + " of " +
                                         std::to_string(declaredLength_) + " bytes)"));
     }
+}
+
+// --- video ----------------------------------------------------------------
+
+TagStatus SWFReader::handleDefineVideoStream(std::uint16_t frame, std::uint32_t length) {
+    if (length < 10) return TagStatus::failed("DefineVideoStream cut short");
+    auto video = std::make_unique<OFVideo>();
+    video->frame = frame;
+    video->streamId = readU16();
+    video->declaredFrames = readU16();
+    video->width = readU16();
+    video->height = readU16();
+    readBits(4);  // reserved
+    video->deblocking = std::uint8_t(readBits(3));
+    video->smoothing = readBits(1) != 0;
+    video->codec = VideoCodec(readU8());
+    video->frameRate88 = frameRate88_;
+    const std::uint16_t id = video->streamId;
+    try {
+        pendingVideos_.push_back({std::move(video), origin(id)});
+        // A stream id defined again takes the frames from here on.
+        videoById_[id] = pendingVideos_.size() - 1;
+    } catch (const std::bad_alloc&) {
+        return TagStatus::failed("out of memory for the video stream");
+    }
+    return TagStatus::ok();
+}
+
+TagStatus SWFReader::handleVideoFrame(std::uint32_t length) {
+    if (length < 4) return TagStatus::failed("VideoFrame cut short");
+    const std::uint16_t id = readU16();
+    const std::uint16_t number = readU16();
+    const auto found = videoById_.find(id);
+    if (found == videoById_.end()) return TagStatus::failed("no video stream with id " + std::to_string(id));
+    PendingVideo& pending = pendingVideos_[found->second];
+    const std::span<std::uint8_t> packet = body();
+    if (packet.empty()) return TagStatus::ok();  // nothing to show
+    if (!pending.video->addFrame(number, packet.data(), packet.size())) {
+        // The stream stays listed without this frame; it says so itself.
+        TagStatus status = TagStatus::failed("not enough memory for a video frame");
+        try {
+            pending.origin.problems.push_back({tagCode_, tagOffset_, status.reason});
+        } catch (const std::bad_alloc&) {}
+        return status;
+    }
+    return TagStatus::ok();
+}
+
+void SWFReader::handOverVideos() {
+    for (PendingVideo& pending : pendingVideos_) {
+        noteHandOver(pending.origin.characterId);
+        sink_->addVideo(std::move(pending.video), std::move(pending.origin));
+    }
+    pendingVideos_.clear();
+    videoById_.clear();
 }
 
 // --- primitives -----------------------------------------------------------

@@ -1,6 +1,7 @@
 // Reads one SWF file into resources: loads (and inflates) the file, checks
 // the header and walks the tag stream of the main timeline and of every
-// sprite, handing images and sounds to a sink as they are decoded.
+// sprite, handing images and sounds to a sink as they are decoded and video
+// streams once the whole movie is read.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include "reader/picture/ob_picture.h"
 #include "reader/problem.h"
 #include "reader/sound/of_sound.h"
+#include "reader/video/of_video.h"
 
 namespace kestrel {
 
@@ -76,11 +78,15 @@ public:
     // when their timeline ends). Sounds without data are passed too.
     virtual void addSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin = {}) = 0;
     // The names (ExportAssets, SymbolClass) of the resource handed over as
-    // the `ordinal`-th (0-based, every resource handed to this sink counted,
-    // those of nested movies too), in tag
-    // order. Names usually follow their define tag, so they come at the end
-    // of the read, for the resources that have any.
+    // the `ordinal`-th (0-based, every resource of any kind handed to this
+    // sink counted, those of nested movies too), in tag order. Names usually
+    // follow their define tag, so they come at the end of the read, for the
+    // resources that have any.
     virtual void setNames(std::size_t /*ordinal*/, std::vector<std::string> /*names*/) {}
+    // Called for every DefineVideoStream once the whole movie is read (its
+    // VideoFrame tags may come from any timeline), in the order of the
+    // definitions; streams without frames are passed too.
+    virtual void addVideo(std::unique_ptr<OFVideo> /*video*/, ResourceOrigin /*origin*/ = {}) {}
 };
 
 // What a tag handler reports: success, or why it failed and how far that
@@ -209,6 +215,9 @@ private:
     // Hands the names met to the sink for every resource handed over.
     void deliverNames();
     void handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey);
+    TagStatus handleDefineVideoStream(std::uint16_t frame, std::uint32_t length);
+    TagStatus handleVideoFrame(std::uint32_t length);
+    void handOverVideos();
 
     // A stream sound waiting for the end of its timeline.
     struct PendingSound {
@@ -231,6 +240,14 @@ private:
     bool reportProgress_ = true;
     ReaderProgress* progress_ = nullptr;
     std::vector<PendingSound> pendingSounds_;
+    // Video streams collect frames until the read ends.
+    struct PendingVideo {
+        std::unique_ptr<OFVideo> video;
+        ResourceOrigin origin;
+    };
+    std::vector<PendingVideo> pendingVideos_;
+    std::map<std::uint16_t, std::size_t> videoById_;  // stream id to its latest definition
+    std::uint16_t frameRate88_ = 0;
     int spriteDepth_ = 0;
     std::uint16_t timeline_ = 0;   // id of the sprite being read, 0 on the main timeline
     std::uint16_t tagCode_ = 0;    // the tag being dispatched

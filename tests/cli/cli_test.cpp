@@ -302,6 +302,43 @@ TEST(CliBatch, FailuresAreCountedWithoutStoppingTheBatch) {
     EXPECT_NE(again.err.find("good-1.wav exists, skipped"), std::string::npos);
 }
 
+// The kind options select kinds and add up; none of them takes every kind.
+TEST(CliBatch, VideosAreListedAndSelectedByKind) {
+    TempDir dir;
+    Tags t;
+    t.tag(kTagDefineBitsLossless, losslessBody(1, 5, 1, 1, deflate(argbRows({0x102030FF}))))
+        .tag(kTagDefineSound, defineSoundBody(2, 0, 1, false, false, 4, {1, 2, 3, 4}))
+        .tag(kTagDefineVideoStream, defineVideoStreamBody(3, 2, 160, 120, 4))
+        .tag(kTagVideoFrame, videoFrameBody(3, 0, {0x00, 0x08, 0x01}))
+        .tag(kTagVideoFrame, videoFrameBody(3, 1, {0x80, 0x08, 0x02}))
+        .showFrame()
+        .end();
+    const std::string movie = dir.write("m.swf", SwfFile().frameRate(20 << 8).tags(t).bytes());
+    const CliRun list = runCli("list --json " + movie);
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("\"kind\":\"video\",\"number\":1,\"typeText\":\"FLV VP6 160 \xC3\x97 120\""),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("\"fileName\":\"m-1.flv\""), std::string::npos);
+    EXPECT_NE(list.out.find("\"codec\":\"VP6\",\"codecId\":4,\"frames\":2,\"declaredFrames\":2,\"width\":160,"
+                            "\"height\":120,\"durationMs\":100"),
+              std::string::npos)
+        << list.out;
+    const struct {
+        const char* options;
+        std::vector<std::string> files;
+    } cases[] = {{"--videos", {"m-1.flv"}},
+                 {"--images --videos", {"m-1.flv", "m-1.png"}},
+                 {"--sounds", {"m-1.wav"}},
+                 {"", {"m-1.flv", "m-1.png", "m-1.wav"}}};
+    for (const auto& c : cases) {
+        const std::string out = dir.file("out" + std::to_string(&c - cases));
+        const CliRun run = runCli("extract " + std::string(c.options) + " -o " + out + " " + movie);
+        EXPECT_EQ(run.status, 0) << c.options << run.err;
+        EXPECT_EQ(filesUnder(out), c.files) << c.options;
+    }
+}
+
 TEST(CliBatch, WriteOptionFlags) {
     TempDir dir;
     const std::string movie = dir.write("m.swf", smallMovie(0));

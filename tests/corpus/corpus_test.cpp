@@ -93,11 +93,14 @@ std::string testName(const testing::TestParamInfo<std::string>& info) {
 
 const SWFImage& asImage(const SWFRes& r) { return static_cast<const SWFImage&>(r); }
 const SWFSound& asSound(const SWFRes& r) { return static_cast<const SWFSound&>(r); }
+const SWFVideo& asVideo(const SWFRes& r) { return static_cast<const SWFVideo&>(r); }
 
 std::string describe(const SWFRes& r) {
     std::ostringstream s;
-    s << (r.kind == kKindImage ? "image #" : "sound #") << r.number << " (frame " << r.frame << ", " << r.memorySize
-      << " bytes)";
+    s << (r.kind == kKindImage   ? "image #"
+          : r.kind == kKindVideo ? "video #"
+                                 : "sound #")
+      << r.number << " (frame " << r.frame << ", " << r.memorySize << " bytes)";
     return s.str();
 }
 
@@ -187,14 +190,13 @@ Matching matchRecords(const SWFDocument& doc, const Expectation& exp) {
     return m;
 }
 
-// Images and sounds are each numbered 1, 2, ... in record order; every
-// record has a frame and a size.
+// Images, sounds and videos are each numbered 1, 2, ... in record order;
+// every record has a frame and a size.
 void expectNumbering(const SWFDocument& doc) {
-    int images = 0;
-    int sounds = 0;
+    int numbers[4] = {};
     for (int i = 0; i < doc.count(); ++i) {
         const SWFRes& r = doc.resource(i);
-        const int want = r.kind == kKindImage ? ++images : ++sounds;
+        const int want = ++numbers[std::clamp(r.kind, 0, 3)];
         EXPECT_EQ(r.number, want) << "record " << i << ": " << describe(r);
         EXPECT_GE(r.frame, 1) << describe(r);
         EXPECT_GT(r.memorySize, 0) << describe(r);
@@ -235,6 +237,15 @@ TEST_P(CorpusListing, RecordsMatchCensus) {
         return;
     }
     expectNumbering(o->doc);
+    // Every VideoFrame tag belongs to a listed stream when the read went well.
+    if (result == kReadOk) {
+        int frames = 0;
+        for (int i = 0; i < o->doc.count(); ++i) {
+            if (o->doc.resource(i).kind == kKindVideo) frames += asVideo(o->doc.resource(i)).frameCount();
+        }
+        const Json& counts = o->census.value("tag_counts", Json::object());
+        EXPECT_EQ(frames, counts.value("VideoFrame", 0)) << "video frames";
+    }
     if (!exp.strict) {
         // Damaged in ways the reading rules leave open: any sane outcome.
         if (exp.damagedBody) {
@@ -890,6 +901,18 @@ TEST_P(CorpusExtraction, WrittenFilesReadBack) {
         SCOPED_TRACE(describe(r));
         const std::string path = dir.file(o->doc.resourceFileName(i, r.number));
         const WriteResult written = writeResourceFile(r, path);
+        if (r.kind == kKindVideo) {
+            // Written whether or not its first frame decoded; every frame reaches the file.
+            ASSERT_EQ(written, WriteOk);
+            const FlvFile flv = readFlvFile(path);
+            EXPECT_EQ(flv.error, "");
+            EXPECT_EQ(flv.packets, asVideo(r).frameCount());
+            if (r.problems.empty()) {
+                EXPECT_EQ(flv.decoded, asVideo(r).frameCount()) << flv.codec;
+            }
+            fs::remove(path);
+            continue;
+        }
         if (!r.problems.empty()) {
             // A codec that failed when the file was read: nothing written.
             EXPECT_EQ(written, WriteFailed) << r.problems[0].reason;

@@ -6,6 +6,11 @@
 #include <png.h>
 #include <zlib.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
@@ -372,6 +377,46 @@ ByteVector uncompressedSwf(const std::string& path) {
     bool complete = false;
     const ByteVector body = inflateUpTo(file.data() + 8, file.size() - 8, std::size_t(1) << 31, &complete);
     out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+FlvFile readFlvFile(const std::string& path) {
+    FlvFile out;
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) {
+        out.error = "libavformat cannot open it";
+        return out;
+    }
+    if (avformat_find_stream_info(input, nullptr) < 0 || input->nb_streams != 1) {
+        out.error = "not one stream";
+        avformat_close_input(&input);
+        return out;
+    }
+    const AVCodecParameters* par = input->streams[0]->codecpar;
+    out.codec = avcodec_get_name(par->codec_id);
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    AVCodecContext* decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!decoder || avcodec_parameters_to_context(decoder, par) < 0 || avcodec_open2(decoder, codec, nullptr) < 0) {
+        out.error = "no decoder for " + out.codec;
+        avcodec_free_context(&decoder);
+        avformat_close_input(&input);
+        return out;
+    }
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    auto drain = [&] {
+        while (avcodec_receive_frame(decoder, frame) == 0) ++out.decoded;
+    };
+    while (av_read_frame(input, packet) >= 0) {
+        ++out.packets;
+        if (avcodec_send_packet(decoder, packet) >= 0) drain();
+        av_packet_unref(packet);
+    }
+    if (avcodec_send_packet(decoder, nullptr) >= 0) drain();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&input);
     return out;
 }
 

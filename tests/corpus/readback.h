@@ -68,6 +68,15 @@ Mp3Decode decodeMp3(const ByteVector& bytes);
 // be obtained.
 ByteVector uncompressedSwf(const std::string& path);
 
+// An FLV file as libavformat demuxes it and libavcodec decodes it.
+struct FlvFile {
+    std::string error;
+    std::string codec;  // libavcodec's name: "flv1", "vp6f", ...
+    int packets = 0;
+    int decoded = 0;  // frames the decoder produced
+};
+FlvFile readFlvFile(const std::string& path);
+
 // Inflates a zlib stream into at most `limit` bytes; `complete` tells
 // whether the stream reached its end.
 ByteVector inflateUpTo(const std::uint8_t* data, std::size_t size, std::size_t limit, bool* complete);

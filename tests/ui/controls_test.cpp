@@ -408,10 +408,10 @@ TEST(Artwork, EveryPictureHasItsSize) {
         const char* name;
         QSize size;
     } pictures[] = {
-        {artwork::kToolbar, {161, 20}},     {artwork::kToolbar2x, {322, 40}},   {artwork::kSmallIcons, {44, 22}},
-        {artwork::kSmallIcons2x, {88, 44}}, {artwork::kSoundPicture, {23, 22}}, {artwork::kThumbnailFrame, {100, 100}},
-        {artwork::kBanner, {150, 120}},     {artwork::kAbout, {452, 239}},      {artwork::kIcon16, {16, 16}},
-        {artwork::kIcon32, {32, 32}},
+        {artwork::kToolbar, {161, 20}},         {artwork::kToolbar2x, {322, 40}},   {artwork::kSmallIcons, {66, 22}},
+        {artwork::kSmallIcons2x, {132, 44}},    {artwork::kSoundPicture, {23, 22}}, {artwork::kVideoPicture, {23, 22}},
+        {artwork::kThumbnailFrame, {100, 100}}, {artwork::kBanner, {150, 120}},     {artwork::kAbout, {452, 239}},
+        {artwork::kIcon16, {16, 16}},           {artwork::kIcon32, {32, 32}},
     };
     for (const auto& p : pictures) {
         const QImage image = artwork::load(QString::fromLatin1(p.name));

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -20,12 +21,14 @@ namespace swfbuilder {
 
 namespace detail {
 
-inline bool drainPackets(AVCodecContext* context, AVPacket* packet, std::vector<std::vector<std::uint8_t>>& out) {
+inline bool drainPackets(AVCodecContext* context, AVPacket* packet, std::vector<std::vector<std::uint8_t>>& out,
+                         std::vector<bool>* keys = nullptr) {
     for (;;) {
         const int status = avcodec_receive_packet(context, packet);
         if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return true;
         if (status < 0) return false;
         out.emplace_back(packet->data, packet->data + packet->size);
+        if (keys) keys->push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
         av_packet_unref(packet);
     }
 }
@@ -76,6 +79,61 @@ inline std::vector<std::vector<std::uint8_t>> avEncode(const char* encoder, int 
         av_frame_unref(frame);
     }
     if (good) good = avcodec_send_frame(context, nullptr) >= 0 && detail::drainPackets(context, packet, out);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    if (!good) out.clear();
+    return out;
+}
+
+// Encodes `count` pictures with a video encoder ("flv", "flashsv"), one
+// packet per picture, key frames only every `keyInterval` pictures; `keys`
+// (when given) receives the encoder's key frame flags. The pictures share a
+// pattern and differ in their top left corner only. Empty when the encoder
+// is missing or fails.
+inline std::vector<std::vector<std::uint8_t>> avEncodeVideo(const char* encoder, int width, int height, int count,
+                                                            int keyInterval = 100, std::vector<bool>* keys = nullptr) {
+    std::vector<std::vector<std::uint8_t>> out;
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
+    if (!codec || !codec->pix_fmts) return out;
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool good = context && packet && frame;
+    if (good) {
+        context->width = width;
+        context->height = height;
+        context->pix_fmt = codec->pix_fmts[0];
+        context->time_base = AVRational{1, 10};
+        context->gop_size = keyInterval;
+        context->max_b_frames = 0;
+        good = avcodec_open2(context, codec, nullptr) >= 0;
+    }
+    for (int i = 0; good && i < count; ++i) {
+        frame->format = context->pix_fmt;
+        frame->width = width;
+        frame->height = height;
+        if (av_frame_get_buffer(frame, 0) < 0) {
+            good = false;
+            break;
+        }
+        for (int plane = 0; plane < 4 && frame->data[plane]; ++plane) {
+            const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(context->pix_fmt);
+            const bool chroma = (plane == 1 || plane == 2) && layout->nb_components > 2;
+            const int rows = chroma ? AV_CEIL_RSHIFT(height, layout->log2_chroma_h) : height;
+            for (int y = 0; y < rows; ++y) {
+                for (int x = 0; x < frame->linesize[plane]; ++x) {
+                    const int corner = x < 8 && y < 8 ? i * 40 : 0;
+                    frame->data[plane][y * frame->linesize[plane] + x] =
+                        std::uint8_t((x + y) * 4 + corner + plane * 60);
+                }
+            }
+        }
+        frame->pts = i;
+        good = avcodec_send_frame(context, frame) >= 0 && detail::drainPackets(context, packet, out, keys);
+        av_frame_unref(frame);
+    }
+    if (good) good = avcodec_send_frame(context, nullptr) >= 0 && detail::drainPackets(context, packet, out, keys);
     av_frame_free(&frame);
     av_packet_free(&packet);
     avcodec_free_context(&context);

@@ -41,6 +41,8 @@ enum TagCode : std::uint16_t {
     kTagDefineSprite = 39,
     kTagSoundStreamHead2 = 45,
     kTagExportAssets = 56,
+    kTagDefineVideoStream = 60,
+    kTagVideoFrame = 61,
     kTagSymbolClass = 76,
     kTagDefineBinaryData = 87,
     kTagDefineBitsJpeg4 = 90,
@@ -324,6 +326,21 @@ inline Bytes soundStreamHeadBody(int format, int rate, bool is16Bit, bool stereo
     w.u16(samplesPerBlock);
     if (format == 2) w.u16(std::uint16_t(latencySeek));
     return w.take();
+}
+
+// DefineVideoStream: id, declared frame count, size, flags and codec id.
+inline Bytes defineVideoStreamBody(std::uint16_t id, std::uint16_t frames, std::uint16_t width, std::uint16_t height,
+                                   int codec, int deblocking = 0, bool smoothing = false) {
+    Writer w;
+    w.u16(id).u16(frames).u16(width).u16(height);
+    w.bits(0, 4).bits(std::uint32_t(deblocking), 3).bits(smoothing, 1);
+    return w.u8(std::uint32_t(codec)).take();
+}
+
+// VideoFrame: stream id, frame number, packet.
+inline Bytes videoFrameBody(std::uint16_t streamId, std::uint16_t frame, const Bytes& packet) {
+    Writer w;
+    return w.u16(streamId).u16(frame).bytes(packet).take();
 }
 
 // SoundStreamBlock of an MP3 stream: sample count, seek samples, frames.

@@ -1,6 +1,6 @@
 // Draws the program's artwork into PNG files: the program icon at the
-// desktop sizes, the toolbar strips, the small icons, the sound picture,
-// the thumbnail frame, the panel banner and the about picture.
+// desktop sizes, the toolbar strips, the small icons, the sound and film
+// pictures, the thumbnail frame, the panel banner and the about picture.
 //
 //   kestrel-artwork OUTPUT_FOLDER
 //
@@ -186,6 +186,33 @@ void drawSpeaker(QPainter& g, QColor body) {
     g.drawArc(9, 0, 14, 21, -60 * 16, 120 * 16);
 }
 
+// A strip of film: a dark band with sprocket holes along both edges and
+// two light frames between them.
+void drawFilm(QPainter& g) {
+    g.setRenderHint(QPainter::Antialiasing, false);
+    g.setPen(QColor(40, 40, 40));
+    g.setBrush(QColor(70, 70, 70));
+    g.drawRect(2, 3, 18, 16);
+    g.setPen(Qt::NoPen);
+    g.setBrush(Qt::white);
+    for (int x = 4; x < 20; x += 4) {
+        g.drawRect(x, 4, 2, 2);
+        g.drawRect(x, 16, 2, 2);
+    }
+    g.setBrush(QColor(170, 215, 245));
+    g.drawRect(4, 8, 6, 6);
+    g.setBrush(kAmber);
+    g.drawRect(12, 8, 6, 6);
+}
+
+QImage filmPicture() {
+    QImage img(23, 22, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter g(&img);
+    drawFilm(g);
+    return img;
+}
+
 QImage soundPicture() {
     QImage img(23, 22, QImage::Format_RGB32);
     img.fill(Qt::white);
@@ -303,17 +330,20 @@ int main(int argc, char** argv) {
         }
         ok &= save(strip, out.filePath(QStringLiteral("toolbar%1.png").arg(suffix)));
 
-        QImage small = scale == 1 ? keyed(44, 22) : doubled(44, 22);
+        QImage small = scale == 1 ? keyed(66, 22) : doubled(66, 22);
         {
             QPainter g(&small);
             g.scale(scale, scale);
             drawSmallImageIcon(g);
             g.translate(22, 0);
             drawSpeaker(g, kAmber);
+            g.translate(22, 0);
+            drawFilm(g);
         }
         ok &= save(small, out.filePath(QStringLiteral("small-icons%1.png").arg(suffix)));
     }
     ok &= save(soundPicture(), out.filePath("sound.png"));
+    ok &= save(filmPicture(), out.filePath("film.png"));
     ok &= save(thumbnailFrame(), out.filePath("frame.png"));
     ok &= save(banner(1), out.filePath("banner.png"));
     ok &= save(banner(2), out.filePath("banner@2x.png"));

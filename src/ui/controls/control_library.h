@@ -80,9 +80,10 @@ namespace artwork {
 // by 2.
 inline constexpr const char* kToolbar = ":/art/toolbar.png";  // 7 cells of 23 x 20
 inline constexpr const char* kToolbar2x = ":/art/toolbar@2x.png";
-inline constexpr const char* kSmallIcons = ":/art/small-icons.png";  // 2 cells of 22 x 22
+inline constexpr const char* kSmallIcons = ":/art/small-icons.png";  // 3 cells of 22 x 22: image, sound, video
 inline constexpr const char* kSmallIcons2x = ":/art/small-icons@2x.png";
 inline constexpr const char* kSoundPicture = ":/art/sound.png";    // 23 x 22
+inline constexpr const char* kVideoPicture = ":/art/film.png";     // 23 x 22
 inline constexpr const char* kThumbnailFrame = ":/art/frame.png";  // 100 x 100
 inline constexpr const char* kBanner = ":/art/banner.png";         // 150 x 120
 inline constexpr const char* kBanner2x = ":/art/banner@2x.png";

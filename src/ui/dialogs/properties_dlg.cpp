@@ -32,6 +32,16 @@ std::map<int, QString> KSPropertiesDlg::texts(const SWFRes& resource) {
             kilobytes = std::max<std::int64_t>(bytes / 1024, 1);
         }
         t[kSize] = QStringLiteral("%1 bytes (%2 KB uncompressed)").arg(resource.memorySize).arg(kilobytes);
+    } else if (resource.kind == kKindVideo) {
+        const auto& video = static_cast<const SWFVideo&>(resource);
+        t[kTitle] = QStringLiteral("Video #%1").arg(resource.number);
+        t[kEncoding] = format + QStringLiteral(" (") + QString::fromStdString(video.codecText()) + QLatin1Char(')');
+        t[kSize] = QStringLiteral("%1 bytes").arg(resource.memorySize);
+        t[kDimension] = QStringLiteral("%1 \u00D7 %2, %3 (%4 ms)")
+                            .arg(video.payload->width)
+                            .arg(video.payload->height)
+                            .arg(QString::fromStdString(resource.sizeText))
+                            .arg(video.durationMs);
     } else {
         const auto& sound = static_cast<const SWFSound&>(resource);
         t[kTitle] = QStringLiteral("Sound #%1").arg(resource.number);

@@ -131,7 +131,8 @@ SWFDocument* KSChildView::open(const QString& path) {
     const QImage smallStrip2x = artwork::load(QString::fromLatin1(artwork::kSmallIcons2x));
     const qreal ratio = devicePixelRatioF();
     std::vector<QPixmap> smallIcons = {iconCell(smallStrip, smallStrip2x, 0, ratio),
-                                       iconCell(smallStrip, smallStrip2x, 1, ratio)};
+                                       iconCell(smallStrip, smallStrip2x, 1, ratio),
+                                       iconCell(smallStrip, smallStrip2x, 2, ratio)};
 
     if (withProgress) {
         progress.nextPhase();
@@ -145,6 +146,8 @@ SWFDocument* KSChildView::open(const QString& path) {
     thumbnails.create(94, 94, artwork::load(QString::fromLatin1(artwork::kThumbnailFrame)), Qt::white, 3, 3);
     const std::unique_ptr<OBPicture> soundPicture =
         pictureFromImage(artwork::load(QString::fromLatin1(artwork::kSoundPicture)));
+    const std::unique_ptr<OBPicture> filmPicture =
+        pictureFromImage(artwork::load(QString::fromLatin1(artwork::kVideoPicture)));
     for (int i = 0; i < document_->count(); ++i) {
         if (withProgress) {
             progress.setPosition(i);
@@ -160,12 +163,12 @@ SWFDocument* KSChildView::open(const QString& path) {
                 return nullptr;
             }
         }
-        buildThumbnail(thumbnails, document_->resource(i), soundPicture.get());
+        buildThumbnail(thumbnails, document_->resource(i), soundPicture.get(), filmPicture.get());
     }
     for (int i = 0; i < document_->count(); ++i) {
         SWFRes& record = document_->resource(i);
         record.largeIconIndex = i;
-        record.smallIconIndex = record.kind == kKindImage ? 0 : 1;
+        record.smallIconIndex = record.kind == kKindImage ? 0 : record.kind == kKindVideo ? 2 : 1;
     }
     list_->setLargeIcons(thumbnails.takeImages());
     list_->setSmallIcons(std::move(smallIcons));
@@ -197,13 +200,18 @@ bool keepPainting(void* context) {
 
 }  // namespace
 
-void KSChildView::buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture) {
+void KSChildView::buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture,
+                                 const OBPicture* filmPicture) {
     const OBPicture* picture = soundPicture;
     bool premultiplied = false;
     if (record.kind == kKindImage) {
         const auto* image = dynamic_cast<const SWFImage*>(&record);
         picture = image ? image->payload.get() : nullptr;
         premultiplied = image && image->premultiplied;
+    } else if (record.kind == kKindVideo) {
+        // The first frame, or the film picture when it did not decode.
+        const auto* video = dynamic_cast<const SWFVideo*>(&record);
+        picture = video && video->firstFrame ? video->firstFrame.get() : filmPicture;
     }
     const float aspect = picture && picture->height() > 0 ? float(picture->width()) / float(picture->height()) : 1.0f;
     QElapsedTimer clock;
@@ -353,6 +361,9 @@ void KSChildView::view() {
         preview.exec();
     } else if (const auto* sound = dynamic_cast<const SWFSound*>(&record)) {
         KSViewSound preview(*sound, window(), anchor);
+        preview.exec();
+    } else if (const auto* video = dynamic_cast<const SWFVideo*>(&record)) {
+        KSViewImage preview(*video, window(), anchor);
         preview.exec();
     }
 }

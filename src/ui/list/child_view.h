@@ -75,8 +75,10 @@ private:
     std::optional<QPoint> previewAnchor(int row) const;
     void showContextMenu(const QPoint& globalPos, int row);
     // Appends the record's thumbnail to `thumbnails`: its picture scaled
-    // (cached in the record) for an image, `soundPicture` for a sound.
-    static void buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture);
+    // (cached in the record) for an image, `soundPicture` for a sound, the
+    // first frame (or `filmPicture` when it did not decode) for a video.
+    static void buildThumbnail(OBCPictureList& thumbnails, SWFRes& record, const OBPicture* soundPicture,
+                               const OBPicture* filmPicture);
 
     ListHost* frame_;
     KSListCtrl* list_;

@@ -49,6 +49,7 @@ QString KSPictView::typeName(const SWFRes& record) {
     if (extension == ".png") return QStringLiteral("PNG Image");
     if (extension == ".mp3") return QStringLiteral("MP3 Sound");
     if (extension == ".wav") return QStringLiteral("WAV Sound");
+    if (extension == ".flv") return QStringLiteral("FLV Video");
     return QStringLiteral("Unknown Resource");
 }
 
@@ -57,7 +58,9 @@ QStringList KSPictView::detailLines(const SWFRes& record) {
     return {QStringLiteral("Format:"),
             QString::fromStdString(record.detailText),
             QString(),
-            sound ? QStringLiteral("Duration:") : QStringLiteral("Dimension:"),
+            sound                       ? QStringLiteral("Duration:")
+            : record.kind == kKindVideo ? QStringLiteral("Frames:")
+                                        : QStringLiteral("Dimension:"),
             QString::fromStdString(record.sizeText),
             QString(),
             QStringLiteral("Size:"),

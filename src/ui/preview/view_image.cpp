@@ -64,17 +64,44 @@ ImagePreviewLayout KSViewImage::layoutFor(const QSize& imageSize, const QRect& w
     return layout;
 }
 
-KSViewImage::KSViewImage(const SWFImage& image, QWidget* parent, std::optional<QPoint> anchor)
-    : QDialog(parent), image_(image) {
+KSViewImage::KSViewImage(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
     setModal(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // The click that closes the preview goes no further.
     setAttribute(Qt::WA_NoMouseReplay);
+}
 
+KSViewImage::KSViewImage(const SWFImage& image, QWidget* parent, std::optional<QPoint> anchor) : KSViewImage(parent) {
+    setUp(image.payload.get(), image.premultiplied, QString(), anchor);
+}
+
+KSViewImage::KSViewImage(const SWFVideo& video, QWidget* parent, std::optional<QPoint> anchor) : KSViewImage(parent) {
+    const QString caption = QString::fromStdString(video.codecText() + " - " + video.sizeText);
+    setUp(video.firstFrame.get(), false, caption, anchor);
+}
+
+void KSViewImage::setUp(const OBPicture* picture, bool premultiplied, const QString& caption,
+                        std::optional<QPoint> anchor) {
     const QPoint cursor = anchor.value_or(QCursor::pos());
-    const QSize imageSize = image_.payload ? QSize(image_.payload->width(), image_.payload->height()) : QSize(1, 1);
-    layout_ = layoutFor(imageSize, workAreaAt(cursor), cursor, preview_art::kDialogFrame);
+    const QSize imageSize = picture ? QSize(picture->width(), picture->height()) : QSize(1, 1);
+    // A caption takes a line below the picture, and at least its own width.
+    QSize captionSize;
+    if (!caption.isEmpty()) {
+        caption_ = new QLabel(caption, this);
+        caption_->setObjectName(QStringLiteral("caption"));
+        caption_->setAlignment(Qt::AlignCenter);
+        captionSize = caption_->sizeHint() + QSize(8, 4);
+    }
+    QRect workArea = workAreaAt(cursor);
+    workArea.setHeight(std::max(workArea.height() - captionSize.height(), kMinClient));
+    layout_ = layoutFor(imageSize, workArea, cursor, preview_art::kDialogFrame);
+    if (caption_) {
+        const int grow = std::max(captionSize.width() - layout_.client.width(), 0);
+        layout_.client += QSize(grow, captionSize.height());
+        layout_.window.setSize(layout_.window.size() + QSize(grow, captionSize.height()));
+        layout_.control.translate(grow / 2, 0);
+    }
     setGeometry(layout_.window);
     setFixedSize(layout_.window.size());
 
@@ -89,7 +116,13 @@ KSViewImage::KSViewImage(const SWFImage& image, QWidget* parent, std::optional<Q
     {
         const WaitCursor wait;
         picture_->setGeometry(layout_.control);
-        picture_->setPicture(image_.payload.get(), image_.premultiplied);
+        picture_->setPicture(picture, premultiplied);
+    }
+    if (caption_) {
+        caption_->setParent(client_);
+        caption_->setGeometry(0, layout_.client.height() - captionSize.height(), layout_.client.width(),
+                              captionSize.height());
+        caption_->show();
     }
     setCursor(preview_art::previewCursor());
 }
