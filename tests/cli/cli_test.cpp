@@ -85,7 +85,8 @@ TEST(CliList, ResourcesOfANestedMovieCarryTheirOrigin) {
     EXPECT_EQ(extract.status, 0) << extract.err;
     const Bytes manifest = readAll(dir.file("m.jsonl"));
     const std::string lines(manifest.begin(), manifest.end());
-    EXPECT_NE(lines.find("\"characterId\":2,\"names\":[],\"origin\":\"binary 4\",\"output\":\"movie-4.wav\""), std::string::npos)
+    EXPECT_NE(lines.find("\"characterId\":2,\"names\":[],\"origin\":\"binary 4\",\"output\":\"movie-4.wav\""),
+              std::string::npos)
         << lines;
     EXPECT_EQ(lines.find("\"origin\":\"\""), std::string::npos);
 }
