@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "base/memory_budget.h"
+#include "base/task_pool.h"
 #include "cli/batch_link.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -387,6 +388,8 @@ int runWorker(const MovieSelection& selection, const BatchSettings& settings) {
     std::int64_t budget = MemoryBudget::limit() / std::max(1, settings.jobs);
     if (settings.maxMemory > 0) budget = std::min(budget, settings.maxMemory / 2);
     MemoryBudget::setLimit(budget);
+    // And each gets its share of the cores for its movie's pictures.
+    TaskPool::setDefaultThreads(threadsPerMovie(settings.threads, settings.jobs));
     // Stand-ins for hostile movies in tests: one that crashes the reader,
     // one that never ends.
     const char* crashOn = std::getenv("KESTREL_TEST_CRASH_ON");

@@ -52,6 +52,7 @@ bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, Me
     path_ = path;
     {
         SWFReader reader(this);
+        reader.setThreads(threads_);
         reader.read(path, progress);
         readResult_ = reader.result();
         compressed_ = reader.compressed();
