@@ -293,7 +293,7 @@ private:
 
     // What a dead worker was writing goes: it would never be put in place.
     void removeStaged() {
-        if (!staged_.empty()) std::remove(staged_.c_str());
+        for (const std::string& staged : staged_) std::remove(staged.c_str());
         staged_.clear();
     }
 
@@ -305,7 +305,7 @@ private:
             return true;
         }
         if (op == "staging" && f.size() >= 3) {
-            staged_ = f[2];
+            staged_.push_back(f[2]);
             return true;
         }
         if (op == "start" && f.size() >= 4) {
@@ -349,7 +349,9 @@ private:
     std::vector<std::string> arguments_;
     std::vector<char*> argv_;
     Worker worker_;
-    std::string staged_;  // the staging file the worker was last writing
+    // The staging files of the worker's movie: several are written at once;
+    // those put in place are gone already when a dead worker's are removed.
+    std::vector<std::string> staged_;
 };
 
 }  // namespace

@@ -491,8 +491,9 @@ void SWFReader::drainPending(bool all) {
         Pending entry = std::move(front);
         pending_.pop_front();
         if (entry.kind == Pending::Kind::Image) --pendingImages_;
+        const int before = result_;
         applyPending(entry);
-        if (result_ != kReadOk && result_ != kReadSomeFailed) {
+        if (result_ != before && result_ != kReadSomeFailed) {
             // The read ends at this picture: what was read after it was
             // read too early. (No decoder stops a read today; the tag walk
             // only runs ahead of the pictures, never of the other stops.)
@@ -508,15 +509,8 @@ void SWFReader::drainPending(bool all) {
 }
 
 void SWFReader::finishPending() {
-    if (result_ == kReadCancelled) {
-        // Nothing more reaches the sink; running decodes end first, as
-        // they read the body.
-        if (pool_) pool_->discardQueued();
-        pending_.clear();
-        pendingImages_ = 0;
-    } else {
-        drainPending(true);
-    }
+    // A cancelled read, too, hands over what was read before it stopped.
+    drainPending(true);
     discarding_ = false;
 }
 

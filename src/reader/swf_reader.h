@@ -214,8 +214,7 @@ private:
     // one, waiting for the pictures.
     void drainPending(bool all);
     void applyPending(Pending& entry);
-    // The end of the tag walk: everything waiting is handed over, or dropped
-    // when the read was cancelled.
+    // The end of the tag walk: everything waiting is handed over.
     void finishPending();
     TagStatus handleDefineSound(std::uint16_t frame, std::uint32_t length);
     TagStatus handleSoundStreamHead(std::uint16_t frame, TagCode code);
