@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "base/task_pool.h"
 #include "codec_limit.h"
 #include "document/swf_document.h"
 #include "swf_payloads.h"
@@ -378,6 +379,7 @@ void printRatios(const RatioReporter& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestrel::TaskPool::allocateFromOneHeap();  // as the programs do
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--swf=", 6) == 0)

@@ -1,6 +1,9 @@
 #include "base/task_pool.h"
 
 #include <sched.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -46,6 +49,12 @@ int TaskPool::defaultThreads() { return defaultValue().load(); }
 
 void TaskPool::setDefaultThreads(int threads) { defaultValue().store(std::max(1, threads)); }
 
+void TaskPool::allocateFromOneHeap() {
+#if defined(__GLIBC__) && defined(M_ARENA_MAX)
+    ::mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 void TaskPool::startWorkers() {
     // Called with the mutex held. Workers that cannot be started leave
     // their share to the waiting thread.
@@ -86,7 +95,11 @@ void TaskPool::runHead(std::unique_lock<std::mutex>& lock) {
     queue_.pop_front();
     ++running_;
     lock.unlock();
-    task->work_();
+    try {
+        task->work_();
+    } catch (...) {
+        task->error_ = std::current_exception();
+    }
     task->work_ = nullptr;  // what the work captured goes with it
     lock.lock();
     task->done_ = true;
@@ -103,6 +116,7 @@ void TaskPool::wait(const Handle& task) {
             finished_.wait(lock);
         }
     }
+    if (task->error_) std::rethrow_exception(task->error_);
 }
 
 void TaskPool::discardQueued() {

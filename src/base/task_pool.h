@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,7 +37,8 @@ public:
     // Whether the task has run to its end.
     bool done(const Handle& task);
     // Returns once the task has run, running queued tasks (the oldest
-    // first) on this thread while it waits.
+    // first) on this thread while it waits. An exception the task threw is
+    // thrown here.
     void wait(const Handle& task);
     // Drops every task that has not started, then waits for the running ones.
     void discardQueued();
@@ -47,6 +49,13 @@ public:
     // set otherwise (the command line's --threads, a batch's share).
     static int defaultThreads();
     static void setDefaultThreads(int threads);
+    // Makes every thread allocate from the one main heap. Pictures are
+    // decoded on pool threads but kept, and freed, by the reading thread;
+    // from a heap of its own per thread, glibc gives their memory back to
+    // the kernel when they are freed, and the next open faults it all in
+    // again (a 1.6 GB movie opened again took twice as long). Programs call
+    // it once, before their first thread starts.
+    static void allocateFromOneHeap();
 
 private:
     void startWorkers();
@@ -72,7 +81,8 @@ public:
 private:
     friend class TaskPool;
     std::function<void()> work_;
-    bool done_ = false;  // guarded by the pool's mutex
+    std::exception_ptr error_;  // what the work threw
+    bool done_ = false;         // guarded by the pool's mutex
 };
 
 }  // namespace kestrel

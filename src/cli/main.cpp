@@ -597,6 +597,7 @@ int runFind(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TaskPool::allocateFromOneHeap();
     stderrIsTerminal = ::isatty(STDERR_FILENO);
     if (argc < 2) return usageError("no command given");
     const std::string command = argv[1];
