@@ -289,8 +289,7 @@ TEST(ThreadPool, FixturesAndCorpusMoviesAsOnOneThread) {
         expectSame(test::dataFile(name), dir, "fixture" + std::to_string(n++));
     }
     const std::string corpus = test::corpusDir() + "/swf/";
-    for (const char* name :
-         {"swfparser__test__end-to-end__mt-hf-game__main.swf"}) {
+    for (const char* name : {"swfparser__test__end-to-end__mt-hf-game__main.swf"}) {
         if (std::filesystem::exists(corpus + name)) expectSame(corpus + name, dir, "corpus" + std::to_string(n++));
     }
 }
