@@ -100,6 +100,10 @@ bool createPath(const std::string& path, std::string& error) {
 
 namespace {
 
+// Files encoded ahead of the one being finished, per thread: enough that a
+// large file at the front keeps no thread waiting.
+constexpr std::size_t kAheadPerThread = 8;
+
 // One extraction. Files are encoded on a pool, a few ahead of the one being
 // finished; everything the host sees (questions, staging names, commits,
 // reports) happens on the calling thread in the order of the records, as
@@ -111,7 +115,7 @@ public:
         : document_(document), folder_(std::move(folder)), indices_(indices), host_(host), options_(options) {
         const int threads = options.threads > 0 ? options.threads : TaskPool::defaultThreads();
         if (threads > 1 && indices.size() > 1) pool_.reset(new (std::nothrow) TaskPool(threads));
-        if (pool_) most_ = 2 * std::size_t(threads);
+        if (pool_) most_ = kAheadPerThread * std::size_t(threads);
     }
 
     ExtractSummary run();
