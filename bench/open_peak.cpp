@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/task_pool.h"
 #include "document/swf_document.h"
 
 namespace {
@@ -27,6 +28,7 @@ std::int64_t peakRss() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestrel::TaskPool::allocateFromOneHeap();  // as the programs do
     if (argc != 2) {
         std::fprintf(stderr, "usage: open-peak FILE\n");
         return 2;

@@ -12,7 +12,7 @@
 #   --callgrind  also count instructions of open and of the codec limit on
 #                a small stress movie (repeatable where timing is not)
 #   --only LIST  run only these parts, comma-separated: open, write, peak,
-#                extract, corpus, callgrind
+#                extract, single, corpus, callgrind
 #   --wait-quiet SECONDS  after building, wait up to SECONDS until other work
 #                keeps less than 0.2 cores busy (on a shared machine)
 #
@@ -183,6 +183,33 @@ if want extract; then
     QUIET=$(sort -k2 -n "$WORK/rounds.txt" | head -1)
 fi
 
+SINGLE=
+if want single; then
+    MOVIE=$CORPUS/swfparser__test__end-to-end__mt-hf-game__main.swf
+    say "one movie on every core: mt-hf-game, default threads against --threads 1, $REPS rounds in alternating order"
+    : >"$WORK/single-1.txt"
+    : >"$WORK/single-pool.txt"
+    for round in $(seq 1 "$REPS"); do
+        order="1 pool"
+        [ $((round % 2)) = 0 ] && order="pool 1"
+        for threads in $order; do
+            rm -rf "$WORK/out-single-$threads"
+            if [ "$threads" = 1 ]; then
+                run_watched "$CLI" extract "$MOVIE" -o "$WORK/out-single-$threads" --threads 1
+            else
+                run_watched "$CLI" extract "$MOVIE" -o "$WORK/out-single-$threads"
+            fi
+            echo "$WALL_S" >>"$WORK/single-$threads.txt"
+            echo "round $round, threads $threads: $WALL_S s wall, $CPU_S s cpu; other work took $OTHERS cores"
+        done
+    done
+    diff -r "$WORK/out-single-1" "$WORK/out-single-pool" >/dev/null && echo "the same files either way" ||
+        echo "THE FILES DIFFER"
+    S1=$(median <"$WORK/single-1.txt")
+    SP=$(median <"$WORK/single-pool.txt")
+    SINGLE=$(ratio "$SP" "$S1")
+fi
+
 CORPUS_S=
 if want corpus; then
     say "corpus: three movies, --jobs 2, sprite streams included"
@@ -227,6 +254,9 @@ if [ -n "$SPEEDUP" ]; then
     printf '%-52s %s\n' "extraction --jobs 1 / --jobs 2 (median wall)" "$J1 s / $J2 s = $SPEEDUP   (target >= 1.7)"
     printf '%-52s %s\n' "  the same, median of the paired rounds" "$PAIRED"
     printf '%-52s %s\n' "  the same, round with the least other work" "${QUIET% *} (other work: ${QUIET#* } cores)"
+fi
+if [ -n "$SINGLE" ]; then
+    printf '%-52s %s\n' "mt-hf-game extract, pool / one thread (median wall)" "$SP s / $S1 s = $SINGLE   (target <= 0.55)"
 fi
 if [ -n "$CORPUS_S" ]; then
     printf '%-52s %s\n' "corpus trio, --jobs 2 (median wall)" "$CORPUS_S s   (reference: 3.6 s)"

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "base/path.h"
+#include "base/task_pool.h"
 #include "cli/batch_link.h"
 #include "cli/file_hash.h"
 #include "cli/inputs.h"
@@ -349,6 +350,11 @@ std::int64_t defaultMaxMemory() {
     return std::int64_t(pages) * pageSize / 4;
 }
 
+int threadsPerMovie(int threads, int jobs) {
+    if (threads > 0) return threads;
+    return std::max(1, TaskPool::cores() / std::max(1, jobs));
+}
+
 MovieReport extractMovie(int movie, const std::string& file, const std::string& folder, const MovieSelection& selection,
                          bool record, BatchLink& link) {
     const std::string path = absolutePath(file);
@@ -444,6 +450,8 @@ BatchTotals runBatch(const std::vector<std::string>& files, const std::vector<st
         settings.jobs = jobs;
         runWorkerPool(queue, files, folders, settings, coordinator);
     } else {
+        // Each job's movie shares the cores with the others.
+        TaskPool::setDefaultThreads(threadsPerMovie(settings.threads, jobs));
         auto work = [&] {
             for (int movie = queue.next(); movie >= 0; movie = queue.next()) {
                 const MovieReport report = extractMovie(movie, files[std::size_t(movie)], folders[std::size_t(movie)],

@@ -33,6 +33,7 @@ struct BatchSettings {
     Dedupe dedupe = Dedupe::Off;
     bool isolate = true;                       // worker processes when there is more than one movie
     int jobs = 1;                              // threads or worker processes
+    int threads = 0;                           // pool threads of one movie; 0: cores / jobs, at least 1
     std::int64_t maxMemory = 0;                // address space of one worker process, bytes
     int timeoutSeconds = 300;                  // per movie in a worker process; 0: none
     bool terminal = false;                     // stderr is a terminal: draw the progress line
@@ -53,6 +54,10 @@ struct BatchTotals {
 
 // Default --max-memory: a quarter of the physical memory.
 std::int64_t defaultMaxMemory();
+
+// The pool threads each movie of a batch gets: `threads` when given, else
+// its share of the cores (cores / jobs, at least one).
+int threadsPerMovie(int threads, int jobs);
 
 // Runs the batch. `user` answers the overwrite question and shows failure
 // reports, `userMessages` shows the reader's messages; both are called from

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/path.h"
+#include "base/task_pool.h"
 #include "cli/batch.h"
 #include "cli/inputs.h"
 #include "cli/json.h"
@@ -80,6 +81,8 @@ const char* const kHelp =
     "\n"
     "common    -r, --recursive   descend into subfolders of folder inputs\n"
     "          --files-from LIST read more inputs from LIST, one per line (- for stdin)\n"
+    "          --threads N       threads that decode and encode the pictures of one\n"
+    "                            movie (default: cores / jobs, at least 1)\n"
     "\n"
     "Exit status: 0 when everything was read and written, 1 when something\n"
     "failed, 2 for a usage error.\n";
@@ -123,6 +126,7 @@ private:
 // Options shared by the commands.
 struct CommonOptions {
     bool recurse = false;
+    int threads = 0;  // --threads: 0 when not given
     std::vector<std::string> inputs;
     std::vector<std::string> fileLists;
 };
@@ -130,10 +134,14 @@ struct CommonOptions {
 // Parses an input or an option common to all commands; false when `arg`
 // is neither.
 // `error` is set when it is one but malformed.
+bool parseInt(const char* text, int& out, long low, long high);
+
 bool commonOption(int argc, char** argv, int& i, CommonOptions& common, std::string& error) {
     const std::string arg = argv[i];
     if (arg == "-r" || arg == "--recursive") {
         common.recurse = true;
+    } else if (arg == "--threads") {
+        if (i + 1 >= argc || !parseInt(argv[++i], common.threads, 1, 1024)) error = "--threads takes 1..1024";
     } else if (arg == "--files-from") {
         if (i + 1 >= argc)
             error = "--files-from needs a file (or -)";
@@ -311,6 +319,7 @@ int runList(int argc, char** argv) {
     InputList inputs;
     if (!gatherInputs(common, inputs)) return 1;
     if (inputs.files.empty()) return usageError("no file given");
+    if (common.threads > 0) TaskPool::setDefaultThreads(common.threads);
 
     JsonWriter out(stdout);
     const bool many = inputs.files.size() > 1 || common.recurse || !common.fileLists.empty();
@@ -549,6 +558,7 @@ int runExtract(int argc, char** argv) {
     batch.base = base;
     batch.jobs = options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     batch.terminal = terminal;
+    batch.threads = common.threads;
     batch.workerArguments.assign(argv + 2, argv + argc);
     const BatchTotals totals = runBatch(inputs.files, folders, selectionOf(options), batch, host, messages);
     if (totals.setupFailed) return 1;
@@ -578,6 +588,7 @@ int runExtractWorker(int argc, char** argv) {
     ExtractOptions options;
     if (const int status = parseExtract(argc, argv, common, options); status >= 0) return status;
     options.batch.jobs = std::max(1, options.jobs);
+    options.batch.threads = common.threads;
     return runWorker(selectionOf(options), options.batch);
 }
 
@@ -622,6 +633,7 @@ int runFind(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TaskPool::allocateFromOneHeap();
     stderrIsTerminal = ::isatty(STDERR_FILENO);
     if (argc < 2) return usageError("no command given");
     const std::string command = argv[1];

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "base/memory_budget.h"
+#include "base/task_pool.h"
 #include "cli/batch_link.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -292,7 +293,7 @@ private:
 
     // What a dead worker was writing goes: it would never be put in place.
     void removeStaged() {
-        if (!staged_.empty()) std::remove(staged_.c_str());
+        for (const std::string& staged : staged_) std::remove(staged.c_str());
         staged_.clear();
     }
 
@@ -304,7 +305,7 @@ private:
             return true;
         }
         if (op == "staging" && f.size() >= 3) {
-            staged_ = f[2];
+            staged_.push_back(f[2]);
             return true;
         }
         if (op == "start" && f.size() >= 4) {
@@ -348,7 +349,9 @@ private:
     std::vector<std::string> arguments_;
     std::vector<char*> argv_;
     Worker worker_;
-    std::string staged_;  // the staging file the worker was last writing
+    // The staging files of the worker's movie: several are written at once;
+    // those put in place are gone already when a dead worker's are removed.
+    std::vector<std::string> staged_;
 };
 
 }  // namespace
@@ -387,6 +390,8 @@ int runWorker(const MovieSelection& selection, const BatchSettings& settings) {
     std::int64_t budget = MemoryBudget::limit() / std::max(1, settings.jobs);
     if (settings.maxMemory > 0) budget = std::min(budget, settings.maxMemory / 2);
     MemoryBudget::setLimit(budget);
+    // And each gets its share of the cores for its movie's pictures.
+    TaskPool::setDefaultThreads(threadsPerMovie(settings.threads, settings.jobs));
     // Stand-ins for hostile movies in tests: one that crashes the reader,
     // one that never ends.
     const char* crashOn = std::getenv("KESTREL_TEST_CRASH_ON");

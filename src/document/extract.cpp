@@ -1,9 +1,15 @@
 #include "document/extract.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "base/task_pool.h"
 
 namespace kestrel {
 
@@ -92,84 +98,198 @@ bool createPath(const std::string& path, std::string& error) {
     return true;
 }
 
-ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
-                                const std::vector<int>& indices, ExtractionHost& host, const WriteOptions& options) {
-    ExtractSummary summary;
-    std::string folder = cleanFolderText(folderText);
-    std::string error;
-    if (!createPath(folder, error)) {
-        host.report(text::kCouldNotExtract + error, MessageIcon::Error, MessageButtons::Ok);
-        summary.folderFailed = true;
-        return summary;
-    }
-    if (folder.back() != '/') folder += '/';
+namespace {
 
-    host.beginProgress(int(indices.size()));
+// Files encoded ahead of the one being finished, per thread: enough that a
+// large file at the front keeps no thread waiting.
+constexpr std::size_t kAheadPerThread = 8;
+
+// One extraction. Files are encoded on a pool, a few ahead of the one being
+// finished; everything the host sees (questions, staging names, commits,
+// reports) happens on the calling thread in the order of the records, as
+// if each file were written before the next is looked at.
+class Extraction {
+public:
+    Extraction(const SWFDocument& document, std::string folder, const std::vector<int>& indices, ExtractionHost& host,
+               const WriteOptions& options)
+        : document_(document), folder_(std::move(folder)), indices_(indices), host_(host), options_(options) {
+        const int threads = options.threads > 0 ? options.threads : TaskPool::defaultThreads();
+        if (threads > 1 && indices.size() > 1) pool_.reset(new (std::nothrow) TaskPool(threads));
+        if (pool_) most_ = kAheadPerThread * std::size_t(threads);
+    }
+
+    ExtractSummary run();
+
+private:
+    // A file handed to the pool.
+    struct Writing {
+        std::size_t step = 0;
+        int index = 0;
+        std::string path;
+        std::string staged;
+        bool created = false;  // nothing was at `path` before: written ahead of the records before it
+        std::shared_ptr<WriteResult> result;
+        TaskPool::Handle task;
+    };
+
+    void startWriting(std::size_t step, int index, std::string path, bool created);
+    // The rest of the oldest file: false when the extraction stops there.
+    bool finishOldest();
+    bool finishAll();
+    bool finish(Writing& writing);
+
+    const SWFDocument& document_;
+    const std::string folder_;
+    const std::vector<int>& indices_;
+    ExtractionHost& host_;
+    const WriteOptions options_;
+    std::unique_ptr<TaskPool> pool_;
+    std::size_t most_ = 0;  // files written ahead; 0 without a pool
+    std::deque<Writing> writing_;
+    ExtractSummary summary_;
+};
+
+ExtractSummary Extraction::run() {
+    host_.beginProgress(int(indices_.size()));
     bool overwriteAll = false;
     bool skipExisting = false;
-    for (std::size_t step = 0; step < indices.size(); ++step) {
-        host.setProgress(int(step));
-        if (host.cancelRequested()) {
-            summary.stopped = summary.cancelled = true;
+    for (std::size_t step = 0; step < indices_.size(); ++step) {
+        host_.setProgress(int(step));
+        if (host_.cancelRequested()) {
+            if (finishAll()) summary_.stopped = summary_.cancelled = true;
             break;
         }
-        const int index = indices[step];
-        if (index < 0 || index >= document.count()) continue;
-        const SWFRes& record = document.resource(index);
-        const std::string path = folder + document.resourceFileName(index, record.number, options.naming);
+        const int index = indices_[step];
+        if (index < 0 || index >= document_.count()) continue;
+        const SWFRes& record = document_.resource(index);
+        const std::string path = folder_ + document_.resourceFileName(index, record.number, options_.naming);
 
-        if (!overwriteAll && fileExists(path)) {
-            const OverwriteAnswer answer = skipExisting ? OverwriteAnswer::No : host.confirmOverwrite(path);
+        // A file that exists is decided on after every file before it is
+        // done, as a question may come or the extraction may stop first.
+        bool exists = fileExists(path);
+        bool samePath = false;
+        for (const Writing& writing : writing_) samePath = samePath || writing.path == path;
+        if ((exists || samePath) && !writing_.empty()) {
+            if (!finishAll()) break;
+            exists = fileExists(path);
+        }
+        if (!overwriteAll && exists) {
+            const OverwriteAnswer answer = skipExisting ? OverwriteAnswer::No : host_.confirmOverwrite(path);
             if (answer == OverwriteAnswer::NoToAll) skipExisting = true;
             if (answer == OverwriteAnswer::Cancel) {
-                summary.stopped = true;
+                summary_.stopped = true;
                 break;
             }
             if (answer == OverwriteAnswer::No || answer == OverwriteAnswer::NoToAll) {
-                ++summary.skipped;
-                host.resourceDone(index, path, ExtractionHost::Outcome::Skipped, "exists");
+                ++summary_.skipped;
+                host_.resourceDone(index, path, ExtractionHost::Outcome::Skipped, "exists");
                 continue;
             }
             if (answer == OverwriteAnswer::All) overwriteAll = true;
         }
-
-        const std::string staged = host.stagingPath(path);
-        WriteResult result = writeResourceFile(record, staged, options);
-        if (result == WriteOk) {
-            std::string reason;
-            const auto outcome = staged == path ? ExtractionHost::Outcome::Written
-                                                : host.commit(index, staged, path, reason);
-            if (outcome == ExtractionHost::Outcome::Written) {
-                ++summary.written;
-                host.resourceDone(index, path, outcome, reason);
-                continue;
-            }
-            if (outcome == ExtractionHost::Outcome::Skipped) {
-                ++summary.skipped;
-                host.resourceDone(index, path, outcome, reason);
-                continue;
-            }
-            result = CreateFailed;  // the file was written but could not be put in place
-        }
-        ++summary.failed;
-        host.resourceDone(index, path, ExtractionHost::Outcome::Failed,
-                          result == CreateFailed ? "cannot create the file" : "cannot write the resource");
-        std::string message = result == CreateFailed
-                                  ? std::string(text::kCannotCreateFile) + ":\t \n" + path + "\n"
-                                  : std::string(text::kCannotWriteResource) + ":\t \n" + record.description + "\n";
-        if (result != CreateFailed) {
-            for (const Problem& problem : record.problems) message += problem.reason + "\n";
-        }
-        if (step + 1 == indices.size()) {
-            host.report(message, MessageIcon::Warning, MessageButtons::Ok);
-        } else if (host.report(message + text::kContinue, MessageIcon::Warning, MessageButtons::YesNo) ==
-                   MessageAnswer::No) {
-            summary.stopped = true;
-            break;
-        }
+        startWriting(step, index, path, !exists);
+        if (writing_.size() > most_ && !finishOldest()) break;
     }
-    host.endProgress();
-    return summary;
+    finishAll();
+    host_.endProgress();
+    return summary_;
+}
+
+void Extraction::startWriting(std::size_t step, int index, std::string path, bool created) {
+    Writing writing;
+    writing.step = step;
+    writing.index = index;
+    writing.staged = host_.stagingPath(path);
+    writing.path = std::move(path);
+    writing.created = created;
+    writing.result = std::make_shared<WriteResult>(WriteOk);
+    const SWFRes& record = document_.resource(index);
+    if (pool_) {
+        writing.task = pool_->submit([&record, staged = writing.staged, result = writing.result, this] {
+            *result = writeResourceFile(record, staged, options_);
+        });
+    }
+    if (!writing.task) *writing.result = writeResourceFile(record, writing.staged, options_);
+    writing_.push_back(std::move(writing));
+}
+
+bool Extraction::finishOldest() {
+    Writing writing = std::move(writing_.front());
+    writing_.pop_front();
+    if (finish(writing)) return true;
+    // The extraction stops at this file: the ones written ahead of it are
+    // taken back. They are new files, so nothing that was there is lost.
+    for (Writing& ahead : writing_) {
+        if (ahead.task) pool_->wait(ahead.task);
+        if (*ahead.result == WriteOk && (ahead.created || ahead.staged != ahead.path))
+            std::remove(ahead.staged.c_str());
+    }
+    writing_.clear();
+    return false;
+}
+
+bool Extraction::finishAll() {
+    while (!writing_.empty()) {
+        if (!finishOldest()) return false;
+    }
+    return true;
+}
+
+bool Extraction::finish(Writing& writing) {
+    if (writing.task) pool_->wait(writing.task);
+    WriteResult result = *writing.result;
+    const int index = writing.index;
+    const std::string& path = writing.path;
+    if (result == WriteOk) {
+        std::string reason;
+        const auto outcome = writing.staged == path ? ExtractionHost::Outcome::Written
+                                                    : host_.commit(index, writing.staged, path, reason);
+        if (outcome == ExtractionHost::Outcome::Written) {
+            ++summary_.written;
+            host_.resourceDone(index, path, outcome, reason);
+            return true;
+        }
+        if (outcome == ExtractionHost::Outcome::Skipped) {
+            ++summary_.skipped;
+            host_.resourceDone(index, path, outcome, reason);
+            return true;
+        }
+        result = CreateFailed;  // the file was written but could not be put in place
+    }
+    const SWFRes& record = document_.resource(index);
+    ++summary_.failed;
+    host_.resourceDone(index, path, ExtractionHost::Outcome::Failed,
+                       result == CreateFailed ? "cannot create the file" : "cannot write the resource");
+    std::string message = result == CreateFailed
+                              ? std::string(text::kCannotCreateFile) + ":\t \n" + path + "\n"
+                              : std::string(text::kCannotWriteResource) + ":\t \n" + record.description + "\n";
+    if (result != CreateFailed) {
+        for (const Problem& problem : record.problems) message += problem.reason + "\n";
+    }
+    if (writing.step + 1 == indices_.size()) {
+        host_.report(message, MessageIcon::Warning, MessageButtons::Ok);
+    } else if (host_.report(message + text::kContinue, MessageIcon::Warning, MessageButtons::YesNo) ==
+               MessageAnswer::No) {
+        summary_.stopped = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
+                                const std::vector<int>& indices, ExtractionHost& host, const WriteOptions& options) {
+    std::string folder = cleanFolderText(folderText);
+    std::string error;
+    if (!createPath(folder, error)) {
+        host.report(text::kCouldNotExtract + error, MessageIcon::Error, MessageButtons::Ok);
+        ExtractSummary summary;
+        summary.folderFailed = true;
+        return summary;
+    }
+    if (folder.back() != '/') folder += '/';
+    return Extraction(document, folder, indices, host, options).run();
 }
 
 }  // namespace kestrel

@@ -55,6 +55,7 @@ bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, Me
     handedOver_.clear();
     {
         SWFReader reader(this);
+        reader.setThreads(threads_);
         reader.read(path, progress);
         readResult_ = reader.result();
         compressed_ = reader.compressed();

@@ -23,6 +23,9 @@ public:
     // in part (result 0 or 3), or damaged (result 2) with resources found
     // before the damage, which stay listed.
     bool readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages);
+    // Threads that decode the pictures in readFile; 0 (the default) takes
+    // TaskPool::defaultThreads().
+    void setThreads(int threads) { threads_ = threads; }
 
     // Appends a record; false (and the record is dropped) when the array
     // cannot grow.
@@ -77,6 +80,7 @@ private:
     std::vector<Problem> problems_;
     bool compressed_ = false;
     std::size_t bodyBytes_ = 0;
+    int threads_ = 0;
 };
 
 // The message the reader's result code gives, empty for 0.

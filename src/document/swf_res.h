@@ -117,6 +117,7 @@ struct WriteOptions {
     bool originalJpeg = false;        // JPEG images without alpha: the file's own JPEG bytes, not re-encoded
     bool premultipliedAlpha = false;  // PNGs of premultiplied images: colours as stored, multiplied by alpha
     FileNaming naming = FileNaming::TitleNumber;
+    int threads = 0;  // files encoded at once by an extraction; 0: TaskPool::defaultThreads()
 };
 
 // Writes the record's payload to path; a partly written file is deleted.

@@ -128,7 +128,29 @@ bool inflateExactly(const std::uint8_t* source, std::size_t sourceLength, std::u
 struct JpegTablesDecoder::Impl {
     JpegReader jpeg;
     std::vector<std::uint8_t> tables;  // the last tables datastream, for original-JPEG output
+    // Every tables datastream loaded, in order: the state a fresh decoder
+    // reaches by loading them again.
+    std::vector<std::span<const std::uint8_t>> loaded;
+    // An image brought tables of its own, which the decoder keeps: its
+    // state is no longer the loaded tables alone.
+    bool ownTablesSeen = false;
 };
+
+namespace {
+
+// Whether a JPEG datastream defines tables (DQT, DHT or DAC) anywhere. The
+// library takes a marker wherever an 0xFF byte is followed by its code, so
+// the plain byte search misses none (and may find some in entropy data).
+bool definesTables(std::span<const std::uint8_t> data) {
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] != 0xFF) continue;
+        const std::uint8_t code = data[i + 1];
+        if (code == 0xDB || code == 0xC4 || code == 0xCC) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 JpegTablesDecoder::JpegTablesDecoder() : impl_(new (std::nothrow) Impl) {
     if (impl_ && !impl_->jpeg.ok()) impl_.reset();
@@ -160,11 +182,13 @@ bool JpegTablesDecoder::loadTables(std::span<std::uint8_t> body) {
     jpeg.reset();
     if (header == JpegReader::Header::Failed) return false;
     impl_->tables.assign(body.begin(), body.end());
+    impl_->loaded.push_back(body);
     return true;
 }
 
 DecodedImage JpegTablesDecoder::decodeDefineBits(std::span<const std::uint8_t> body) {
     if (!ok()) return failed(error());
+    if (definesTables(tail(body, 2))) impl_->ownTablesSeen = true;
     JpegReader& jpeg = impl_->jpeg;
     jpeg.reset();
     jpeg.attach(tail(body, 2));
@@ -175,6 +199,22 @@ DecodedImage JpegTablesDecoder::decodeDefineBits(std::span<const std::uint8_t> b
     result.isJpeg = true;
     result.jpegData = mergeJpegStreams({impl_->tables, tail(body, 2)});
     return result;
+}
+
+std::function<DecodedImage()> JpegTablesDecoder::detachedDefineBits(std::span<const std::uint8_t> body) const {
+    if (!ok() || impl_->ownTablesSeen || definesTables(tail(body, 2))) return {};
+    // Loading a tables datastream that loaded once before cannot fail; the
+    // fixed marker order stays as the first load left it.
+    return [loaded = impl_->loaded, body] {
+        JpegTablesDecoder decoder;
+        for (std::span<const std::uint8_t> tables : loaded) {
+            std::vector<std::uint8_t> copy(tables.begin(), tables.end());
+            if (!decoder.loadTables(copy)) return failed(decoder.error());
+        }
+        decoder.impl_->loaded.clear();
+        if (!loaded.empty()) decoder.impl_->tables.assign(loaded.back().begin(), loaded.back().end());
+        return decoder.decodeDefineBits(body);
+    };
 }
 
 DecodedImage decodeDefineBitsJpeg(std::span<std::uint8_t> body, bool withAlpha) {

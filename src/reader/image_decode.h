@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,6 +46,13 @@ public:
     bool loadTables(std::span<std::uint8_t> body);
     // DefineBits body (character id first).
     DecodedImage decodeDefineBits(std::span<const std::uint8_t> body);
+    // The same decode as a task for another thread: it replays the tables
+    // loaded so far on a decoder of its own, so this object may go on. The
+    // tables' bytes and the body must outlive the task. Empty when the
+    // result could differ from decodeDefineBits: the body brings tables of
+    // its own (they stay for the images after it), or an earlier one did;
+    // the caller then decodes here, in order.
+    std::function<DecodedImage()> detachedDefineBits(std::span<const std::uint8_t> body) const;
     // Why the last loadTables failed.
     std::string error() const;
 

@@ -150,6 +150,13 @@ SWFReader::~SWFReader() {
     if (chargedBytes_ > 0) MemoryBudget::release(chargedBytes_);
 }
 
+namespace {
+
+// Pictures decoded ahead of the one being handed over, per thread.
+constexpr std::size_t kAheadPerThread = 4;
+
+}  // namespace
+
 bool SWFReader::read(const std::string& path, ReaderProgress* progress) {
     InputFile file;
     if (!file.open(path)) {
@@ -190,6 +197,24 @@ std::size_t SWFReader::dataEnd(std::size_t want) {
 }
 
 void SWFReader::report(std::uint16_t tag, std::uint64_t offset, const TagStatus& status) {
+    if (status.isOk() || discarding_) return;
+    if (!pending_.empty()) {
+        try {
+            Pending entry;
+            entry.kind = Pending::Kind::Problem;
+            entry.tag = tag;
+            entry.offset = offset;
+            entry.status = status;
+            pending_.push_back(std::move(entry));
+            return;
+        } catch (const std::bad_alloc&) {
+            drainPending(true);
+        }
+    }
+    applyReport(tag, offset, status);
+}
+
+void SWFReader::applyReport(std::uint16_t tag, std::uint64_t offset, const TagStatus& status) {
     if (status.isOk()) return;
     try {
         problems_.push_back({tag, offset, status.reason});
@@ -212,6 +237,10 @@ ResourceOrigin SWFReader::origin(std::int32_t characterId) const {
 }
 
 bool SWFReader::parse(ByteSource& source) {
+    const int threads = threads_ > 0 ? threads_ : TaskPool::defaultThreads();
+    if (threads > 1) {
+        pool_.reset(new (std::nothrow) TaskPool(threads));
+    }
     const bool ok = parseMovie(source);
     if (root_ != this) reportToRoot();
     readNestedMovies();
@@ -340,6 +369,7 @@ bool SWFReader::walk() {
     }
     reportProgress_ = true;
     const bool finished = tagLoop(frameCount_);
+    finishPending();
     if (finished || result_ != kReadCancelled) handOverVideos();
     return true;
 }
@@ -370,6 +400,7 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
         const TagStatus status = dispatch(tag, frame, stop);
         limit_ = end;
         report(tag.code, start, status);
+        if (!pending_.empty()) drainPending(false);
         if (result_ != kReadOk && result_ != kReadSomeFailed) return false;
         position_ = std::size_t(next);
         bitCount_ = 0;
@@ -378,9 +409,7 @@ bool SWFReader::tagLoop(std::uint16_t frameLimit) {
     while (pendingSounds_.size() > soundsAtEntry) {
         PendingSound pending = std::move(pendingSounds_.back());
         pendingSounds_.pop_back();
-        // A stream sound is known by the sprite that plays it.
-        const std::int32_t key = pending.origin.timeline != 0 ? pending.origin.timeline : -1;
-        handOverSound(std::move(pending.sound), std::move(pending.origin), key);
+        handOverSound(std::move(pending.sound), std::move(pending.origin));
     }
     return true;
 }
@@ -403,7 +432,8 @@ TagStatus SWFReader::dispatch(const TagHeader& tag, std::uint16_t& frame, bool& 
         case TagCode::DefineBitsJpeg3: return handleDefineBitsJpeg(frame, tag.length, true);
         case TagCode::DefineBitsLossless2: return handleDefineBitsLossless(frame, tag.length, true);
         case TagCode::DefineSprite: return handleSprite();
-        case TagCode::DefineBitsJpeg4: return handOver(decodeDefineBitsJpeg4(body()), frame, tag.length);
+        case TagCode::DefineBitsJpeg4:
+            return decodeImage([body = body()] { return decodeDefineBitsJpeg4(body); }, frame, tag.length);
         case TagCode::DefineBinaryData: return handleBinaryData(frame, tag.length);
         case TagCode::DefineVideoStream: return handleDefineVideoStream(frame, tag.length);
         case TagCode::VideoFrame: return handleVideoFrame(tag.length);
@@ -437,20 +467,167 @@ TagStatus SWFReader::handleSprite() {
 
 // --- images ---------------------------------------------------------------
 
+ImageExtras SWFReader::extrasHere(std::uint32_t length) const {
+    ImageExtras extras;
+    // Every bitmap tag starts with its character id.
+    extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
+    return extras;
+}
+
 TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length) {
+    if (discarding_) return TagStatus::ok();
+    if (!pending_.empty()) {
+        try {
+            Pending entry;
+            entry.kind = Pending::Kind::Image;
+            entry.job = std::make_shared<ImageJob>();
+            entry.job->result = std::move(decoded);
+            entry.frame = frame;
+            entry.length = length;
+            entry.extras = extrasHere(length);
+            pending_.push_back(std::move(entry));
+            ++pendingImages_;
+            return TagStatus::ok();
+        } catch (const std::bad_alloc&) {
+            drainPending(true);
+        }
+    }
+    return handOverImage(std::move(decoded), frame, length, extrasHere(length));
+}
+
+TagStatus SWFReader::handOverImage(DecodedImage decoded, std::uint16_t frame, std::uint32_t length,
+                                   ImageExtras extras) {
     if (decoded.code != 0 || !decoded.picture) {
         std::string reason = decoded.reason.empty() ? "image could not be decoded" : std::move(decoded.reason);
         return decoded.code == kReadDamaged ? TagStatus::stop(std::move(reason)) : TagStatus::failed(std::move(reason));
     }
-    ImageExtras extras;
     extras.premultiplied = decoded.premultiplied;
     extras.jpegData = std::move(decoded.jpegData);
-    // Every bitmap tag starts with its character id.
-    extras.origin = origin(length >= 2 && tagBody_ + 2 <= limit_ ? std::int32_t(getLe16(data_.get() + tagBody_)) : -1);
     extras.deblocking = decoded.deblocking;
     noteHandOver(extras.origin.characterId);
     sink_->addImage(frame, std::move(decoded.picture), decoded.isJpeg, length, std::move(extras));
     return TagStatus::ok();
+}
+
+TagStatus SWFReader::decodeImage(std::function<DecodedImage()> decode, std::uint16_t frame, std::uint32_t length) {
+    if (!pool_) return handOver(decode(), frame, length);
+    if (discarding_) return TagStatus::ok();
+    ImageExtras extras = extrasHere(length);
+
+    // Room for one more: the oldest waiting pictures are handed over first.
+    const std::size_t most = kAheadPerThread * std::size_t(pool_->threads());
+    while (pendingImages_ >= most && !pending_.empty()) {
+        Pending& front = pending_.front();
+        if (front.task) pool_->wait(front.task);
+        drainPending(false);
+    }
+    if (discarding_) return TagStatus::ok();
+
+    try {
+        Pending entry;
+        entry.kind = Pending::Kind::Image;
+        entry.job = std::make_shared<ImageJob>();
+        entry.job->decode = std::move(decode);
+        entry.frame = frame;
+        entry.length = length;
+        entry.extras = std::move(extras);
+        entry.task = pool_->submit([job = entry.job, this] {
+            try {
+                job->result = job->decode();
+            } catch (const std::bad_alloc&) {
+                job->result = {};
+                job->dropped = true;  // decoded again in order, where the failure shows as it would there
+                return;
+            }
+            if (!job->result.picture) return;
+            const std::int64_t bytes = std::int64_t(job->result.picture->stride()) * job->result.picture->height();
+            std::lock_guard lock(heldMutex_);
+            if (heldBytes_ + bytes > MemoryBudget::limit() - MemoryBudget::inUse()) {
+                job->result = {};
+                job->dropped = true;
+                return;
+            }
+            heldBytes_ += bytes;
+            job->heldBytes = bytes;
+        });
+        if (!entry.task) {
+            entry.job->dropped = true;
+        }
+        pending_.push_back(std::move(entry));
+        ++pendingImages_;
+    } catch (const std::bad_alloc&) {
+        return TagStatus::failed("out of memory for the picture");
+    }
+    return TagStatus::ok();
+}
+
+void SWFReader::handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin) {
+    if (discarding_) return;
+    if (!pending_.empty()) {
+        try {
+            Pending entry;
+            entry.kind = Pending::Kind::Sound;
+            entry.sound = std::move(sound);
+            entry.origin = std::move(origin);
+            pending_.push_back(std::move(entry));
+            return;
+        } catch (const std::bad_alloc&) {
+            drainPending(true);
+        }
+    }
+    deliverSound(std::move(sound), std::move(origin));
+}
+
+void SWFReader::applyPending(Pending& entry) {
+    switch (entry.kind) {
+        case Pending::Kind::Problem: applyReport(entry.tag, entry.offset, entry.status); break;
+        case Pending::Kind::Sound: deliverSound(std::move(entry.sound), std::move(entry.origin)); break;
+        case Pending::Kind::Image: {
+            ImageJob& job = *entry.job;
+            if (entry.task) pool_->wait(entry.task);
+            if (job.dropped) job.result = job.decode();
+            if (job.heldBytes > 0) {
+                std::lock_guard lock(heldMutex_);
+                heldBytes_ -= job.heldBytes;
+            }
+            const std::uint16_t tag = entry.extras.origin.tag;
+            const std::uint64_t offset = entry.extras.origin.offset;
+            const TagStatus status =
+                handOverImage(std::move(job.result), entry.frame, entry.length, std::move(entry.extras));
+            applyReport(tag, offset, status);
+            break;
+        }
+    }
+}
+
+void SWFReader::drainPending(bool all) {
+    while (!pending_.empty()) {
+        Pending& front = pending_.front();
+        if (!all && front.task && !pool_->done(front.task)) return;
+        Pending entry = std::move(front);
+        pending_.pop_front();
+        if (entry.kind == Pending::Kind::Image) --pendingImages_;
+        const int before = result_;
+        applyPending(entry);
+        if (result_ != before && result_ != kReadSomeFailed) {
+            // The read ends at this picture: what was read after it was
+            // read too early. (No decoder stops a read today; the tag walk
+            // only runs ahead of the pictures, never of the other stops.)
+            discarding_ = true;
+            pool_->discardQueued();
+            pending_.clear();
+            pendingImages_ = 0;
+            std::lock_guard lock(heldMutex_);
+            heldBytes_ = 0;
+            return;
+        }
+    }
+}
+
+void SWFReader::finishPending() {
+    // A cancelled read, too, hands over what was read before it stopped.
+    drainPending(true);
+    discarding_ = false;
 }
 
 TagStatus SWFReader::handleJpegTables() {
@@ -466,15 +643,20 @@ TagStatus SWFReader::handleJpegTables() {
 
 TagStatus SWFReader::handleDefineBits(std::uint16_t frame, std::uint32_t length) {
     if (!tablesDecoder_) return TagStatus::failed("no usable JPEGTables before DefineBits");
+    if (pool_) {
+        if (auto detached = tablesDecoder_->detachedDefineBits(body())) {
+            return decodeImage(std::move(detached), frame, length);
+        }
+    }
     return handOver(tablesDecoder_->decodeDefineBits(body()), frame, length);
 }
 
 TagStatus SWFReader::handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
-    return handOver(decodeDefineBitsJpeg(body(), withAlpha), frame, length);
+    return decodeImage([body = body(), withAlpha] { return decodeDefineBitsJpeg(body, withAlpha); }, frame, length);
 }
 
 TagStatus SWFReader::handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha) {
-    return handOver(decodeDefineBitsLossless(body(), withAlpha), frame, length);
+    return decodeImage([body = body(), withAlpha] { return decodeDefineBitsLossless(body, withAlpha); }, frame, length);
 }
 
 // --- sounds ---------------------------------------------------------------
@@ -508,12 +690,14 @@ TagStatus SWFReader::handleDefineSound(std::uint16_t frame, std::uint32_t length
     sound->sampleCount = readU32();
     sound->frame = frame;
     if (!addBlock(*sound, length - 7)) return TagStatus::failed("out of memory for the sound data");
-    handOverSound(std::move(sound), origin(id), id);
+    handOverSound(std::move(sound), origin(id));
     return TagStatus::ok();
 }
 
-void SWFReader::handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey) {
-    noteHandOver(nameKey);
+void SWFReader::deliverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin) {
+    // A sound is named by its id; a stream sound, which has none, by the
+    // sprite that plays it.
+    noteHandOver(origin.characterId >= 0 ? origin.characterId : origin.timeline != 0 ? origin.timeline : -1);
     sink_->addSound(std::move(sound), std::move(origin));
 }
 
@@ -663,7 +847,7 @@ TagStatus SWFReader::handleBinaryData(std::uint16_t frame, std::uint32_t length)
     sound->sampleCount = std::uint32_t(std::min<std::uint64_t>(mp3->samples, 0xFFFFFFFFu));
     sound->frame = frame;
     if (!sound->addBlock(payload.data(), payload.size())) return TagStatus::failed("out of memory for the sound data");
-    handOverSound(std::move(sound), std::move(where), id);
+    handOverSound(std::move(sound), std::move(where));
     return TagStatus::ok();
 }
 
@@ -683,6 +867,7 @@ TagStatus SWFReader::handOverBinaryImage(std::span<const std::uint8_t> payload, 
     }
     if (!picture) return TagStatus::failed(reason.empty() ? "image could not be decoded" : std::move(reason));
     extras.origin = std::move(origin);
+    drainPending(true);  // after the pictures still being decoded
     noteHandOver(extras.origin.characterId);
     sink_->addImage(frame, std::move(picture), jpeg, length, std::move(extras));
     return TagStatus::ok();

@@ -6,13 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "base/task_pool.h"
 #include "reader/body_decoder.h"
 #include "reader/image_decode.h"
 #include "reader/picture/ob_picture.h"
@@ -129,6 +133,12 @@ public:
     // Movies inside DefineBinaryData tags are read after the movie's own
     // tags, this many levels deep; their resources follow the movie's own.
     static constexpr int kMaxNesting = 4;
+    // Threads that decode the pictures, this one included (default:
+    // TaskPool::defaultThreads()). With more than one, pictures are decoded
+    // on a pool while the tags after them are read; the sink still gets
+    // everything in reading order, and problems come in the same order.
+    // With one, each picture is decoded where its tag is read.
+    void setThreads(int threads) { threads_ = threads; }
 
     int result() const { return result_; }
     // Every failure of the read, in the order met: a tag that failed, the
@@ -184,8 +194,10 @@ private:
     // After a nested movie's own tags: its problems become the file's.
     void reportToRoot();
     bool decodeBody(Compression compression, ByteSource& source, const std::uint8_t* header);
-    // Keeps a failure as a Problem and raises the result to its code.
+    // Keeps a failure as a Problem and raises the result to its code; behind
+    // resources still being decoded, once they have been handed over.
     void report(std::uint16_t tag, std::uint64_t offset, const TagStatus& status);
+    void applyReport(std::uint16_t tag, std::uint64_t offset, const TagStatus& status);
     ResourceOrigin origin(std::int32_t characterId) const;
     bool walk();
     // End of the data the tag loop may use now, after waiting until it
@@ -200,7 +212,48 @@ private:
     TagStatus handleDefineBits(std::uint16_t frame, std::uint32_t length);
     TagStatus handleDefineBitsJpeg(std::uint16_t frame, std::uint32_t length, bool withAlpha);
     TagStatus handleDefineBitsLossless(std::uint16_t frame, std::uint32_t length, bool withAlpha);
+    // A decoded picture (or why it failed), handed over in its turn.
     TagStatus handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length);
+    ImageExtras extrasHere(std::uint32_t length) const;
+    // A picture decoded by `decode`: on the pool when there is one, else now.
+    TagStatus decodeImage(std::function<DecodedImage()> decode, std::uint16_t frame, std::uint32_t length);
+    TagStatus handOverImage(DecodedImage decoded, std::uint16_t frame, std::uint32_t length, ImageExtras extras);
+    void handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin);
+
+    // A picture decoded on the pool. The worker keeps the result unless
+    // the budget cannot hold it as well; then the reading thread decodes it
+    // again when its turn comes.
+    struct ImageJob {
+        std::function<DecodedImage()> decode;
+        DecodedImage result;
+        std::int64_t heldBytes = 0;
+        bool dropped = false;
+    };
+    // Resources and problems waiting behind a picture still being decoded,
+    // in reading order.
+    struct Pending {
+        enum class Kind {
+            Image,
+            Sound,
+            Problem
+        } kind = Kind::Problem;
+        std::shared_ptr<ImageJob> job;   // Image
+        TaskPool::Handle task;           // Image: null when decoded already
+        std::uint16_t frame = 0;         // Image
+        std::uint32_t length = 0;        // Image
+        ImageExtras extras;              // Image: its origin
+        std::unique_ptr<OFSound> sound;  // Sound
+        ResourceOrigin origin;           // Sound
+        std::uint16_t tag = 0;           // Problem
+        std::uint64_t offset = 0;        // Problem
+        TagStatus status;                // Problem
+    };
+    // Hands over the waiting entries in order: those ready, or (`all`) every
+    // one, waiting for the pictures.
+    void drainPending(bool all);
+    void applyPending(Pending& entry);
+    // The end of the tag walk: everything waiting is handed over.
+    void finishPending();
     TagStatus handleDefineSound(std::uint16_t frame, std::uint32_t length);
     TagStatus handleSoundStreamHead(std::uint16_t frame, TagCode code);
     TagStatus handleSoundStreamBlock(std::uint32_t length);
@@ -214,7 +267,8 @@ private:
     void noteHandOver(std::int32_t nameKey);
     // Hands the names met to the sink for every resource handed over.
     void deliverNames();
-    void handOverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin, std::int32_t nameKey);
+    // Hands a sound to the sink, noting the id whose names it takes.
+    void deliverSound(std::unique_ptr<OFSound> sound, ResourceOrigin origin);
     TagStatus handleDefineVideoStream(std::uint16_t frame, std::uint32_t length);
     TagStatus handleVideoFrame(std::uint32_t length);
     void handOverVideos();
@@ -278,6 +332,18 @@ private:
     // Per resource handed over: the character id whose names it takes
     // (a stream sound: its sprite's), or -1.
     std::vector<std::int32_t> nameKeys_;
+
+    int threads_ = 0;  // 0: TaskPool::defaultThreads()
+    std::unique_ptr<TaskPool> pool_;
+    std::deque<Pending> pending_;
+    std::size_t pendingImages_ = 0;
+    // Bytes of decoded pictures waiting to be handed over; with the
+    // budget's use they stay within its limit.
+    std::mutex heldMutex_;
+    std::int64_t heldBytes_ = 0;
+    // A waiting picture stopped the read: what was read after it is dropped
+    // until the tag walk has ended.
+    bool discarding_ = false;
 };
 
 }  // namespace kestrel
