@@ -36,13 +36,16 @@ TEST_F(Columns, NumberAndFileNameNameEveryResource) {
     open();
     ASSERT_EQ(list().model()->columnCount(), 8);
     EXPECT_EQ(list().model()->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("#"));
-    EXPECT_EQ(list().model()->headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("File"));
-    EXPECT_EQ(list().model()->headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Name"));
+    EXPECT_EQ(list().model()->headerData(ResourceModel::kFileColumn, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QStringLiteral("File"));
+    EXPECT_EQ(list().model()->headerData(ResourceModel::kNameColumn, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QStringLiteral("Name"));
     EXPECT_EQ(list().model()->headerData(7, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Origin"));
     for (int i = 0; i < doc().count(); ++i) {
         const SWFRes& record = doc().resource(i);
         EXPECT_EQ(cell(i, 4), QString::number(record.number));
-        EXPECT_EQ(cell(i, 5), QString::fromStdString(doc().resourceFileName(i, record.number)));
+        EXPECT_EQ(cell(i, ResourceModel::kFileColumn),
+                  QString::fromStdString(doc().resourceFileName(i, record.number)));
         EXPECT_EQ(cell(i, 7), QString());
         EXPECT_EQ(list().model()->data(list().model()->index(i, 0), ResourceModel::IconLabelRole).toString(),
                   QStringLiteral("#%1 %2").arg(record.number).arg(QString::fromStdString(record.typeText)));

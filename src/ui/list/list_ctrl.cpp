@@ -21,7 +21,7 @@ constexpr int kLabelLines = 3;
 const QColor kSelection = QColor::fromRgb(kSelectionColour);
 
 constexpr int kColumns = ResourceModel::kColumns;
-const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "File", "Name", "Origin"};
+const char* const kHeaders[kColumns] = {"Type", "Frame", "Size", "Dimension", "#", "Name", "File", "Origin"};
 const Qt::Alignment kAlignments[kColumns] = {Qt::AlignLeft,  Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter,
                                              Qt::AlignRight, Qt::AlignLeft, Qt::AlignLeft,  Qt::AlignLeft};
 const QString kWidthsKey = QStringLiteral("Details/ColumnWidths");
@@ -55,7 +55,7 @@ void ResourceModel::clear() { fill(nullptr); }
 void ResourceModel::setFileNaming(FileNaming naming) {
     if (naming_ == naming) return;
     naming_ = naming;
-    if (rows_ > 0) emit dataChanged(index(0, 5), index(rows_ - 1, 5));
+    if (rows_ > 0) emit dataChanged(index(0, kFileColumn), index(rows_ - 1, kFileColumn));
 }
 
 void ResourceModel::refresh() {
@@ -76,7 +76,8 @@ QVariant ResourceModel::data(const QModelIndex& index, int role) const {
                 case 2: return QString::fromStdString(record.memoryText);
                 case 3: return QString::fromStdString(record.sizeText);
                 case 4: return QString::number(record.number);
-                case 5: return QString::fromStdString(document_->resourceFileName(index.row(), record.number, naming_));
+                case kFileColumn:
+                    return QString::fromStdString(document_->resourceFileName(index.row(), record.number, naming_));
                 case kNameColumn: return record.names.empty() ? QString() : nameString(record.names.front());
                 case kOriginColumn: return QString::fromStdString(record.container);
                 default: return {};
@@ -359,7 +360,9 @@ KSListCtrl::~KSListCtrl() = default;
 void KSListCtrl::loadColumnWidths() {
     userWidths_.assign(kColumns, 0);
     const QStringList stored = QSettings().value(kWidthsKey).toStringList();
-    for (int c = 0; c < kColumns && c < stored.size(); ++c) {
+    // Widths stored for another set of columns would land on the wrong ones.
+    if (stored.size() != kColumns) return;
+    for (int c = 0; c < kColumns; ++c) {
         const int width = stored[c].toInt();
         if (width >= 8 && width <= 4000) userWidths_[std::size_t(c)] = width;
     }

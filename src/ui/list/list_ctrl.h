@@ -30,10 +30,11 @@ public:
         IconLabelRole,  // "#4 JPEG RGB": the number within its kind, then the type
         NameRole        // the first name the movie gives the resource, or empty
     };
-    // Type, frame, memory, dimension, number within its kind, file name,
-    // the resource's (first) name, the DefineBinaryData it comes from.
+    // Type, frame, memory, dimension, number within its kind, the
+    // resource's (first) name, file name, the DefineBinaryData it comes from.
     static constexpr int kColumns = 8;
-    static constexpr int kNameColumn = 6;
+    static constexpr int kNameColumn = 5;
+    static constexpr int kFileColumn = 6;
     static constexpr int kOriginColumn = 7;
 
     using QAbstractTableModel::QAbstractTableModel;
@@ -106,7 +107,7 @@ private:
 class KSListCtrl : public QStackedWidget {
     Q_OBJECT
 public:
-    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 160, 120, 80};
+    static constexpr int kColumnWidths[ResourceModel::kColumns] = {200, 50, 50, 100, 40, 120, 160, 80};
 
     explicit KSListCtrl(QWidget* parent);
     ~KSListCtrl() override;
