@@ -92,7 +92,7 @@ TEST_F(Names, ColumnTooltipLabelAndProperties) {
 TEST_F(Names, ExtractDialogNamesFilesAfterSymbolsAndRemembersIt) {
     const QString out = QString::fromStdString(scratch_.file("out"));
     const int hero = rowOfId(1);
-    EXPECT_EQ(data(hero, 5).toString(), QStringLiteral("names-1.png"));
+    EXPECT_EQ(data(hero, ResourceModel::kFileColumn).toString(), QStringLiteral("names-1.png"));
     {
         test::ModalScript script;
         script.on<KSelectFolderDlg>("symbols", [&out](KSelectFolderDlg* d) {
@@ -106,12 +106,12 @@ TEST_F(Names, ExtractDialogNamesFilesAfterSymbolsAndRemembersIt) {
     }
     EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
               (QStringList{QStringLiteral("hero.png"), QStringLiteral("names-2.wav"), QStringLiteral("sfx_jump.wav")}));
-    EXPECT_EQ(data(hero, 5).toString(), QStringLiteral("hero.png"));
+    EXPECT_EQ(data(hero, ResourceModel::kFileColumn).toString(), QStringLiteral("hero.png"));
 
     finish();
     start({movie_});
     EXPECT_EQ(readExtractOptions().naming, FileNaming::Symbol);
-    EXPECT_EQ(data(rowOfId(1), 5).toString(), QStringLiteral("hero.png"));
+    EXPECT_EQ(data(rowOfId(1), ResourceModel::kFileColumn).toString(), QStringLiteral("hero.png"));
     {
         test::ModalScript script;
         script.on<KSelectFolderDlg>("remembered", [](KSelectFolderDlg* d) {
