@@ -474,17 +474,22 @@ ImageExtras SWFReader::extrasHere(std::uint32_t length) const {
     return extras;
 }
 
+SWFReader::Pending SWFReader::imageEntry(std::uint16_t frame, std::uint32_t length, ImageExtras extras) {
+    Pending entry;
+    entry.kind = Pending::Kind::Image;
+    entry.job = std::make_shared<ImageJob>();
+    entry.frame = frame;
+    entry.length = length;
+    entry.extras = std::move(extras);
+    return entry;
+}
+
 TagStatus SWFReader::handOver(DecodedImage decoded, std::uint16_t frame, std::uint32_t length) {
     if (discarding_) return TagStatus::ok();
     if (!pending_.empty()) {
         try {
-            Pending entry;
-            entry.kind = Pending::Kind::Image;
-            entry.job = std::make_shared<ImageJob>();
+            Pending entry = imageEntry(frame, length, extrasHere(length));
             entry.job->result = std::move(decoded);
-            entry.frame = frame;
-            entry.length = length;
-            entry.extras = extrasHere(length);
             pending_.push_back(std::move(entry));
             ++pendingImages_;
             return TagStatus::ok();
@@ -524,13 +529,8 @@ TagStatus SWFReader::decodeImage(std::function<DecodedImage()> decode, std::uint
     if (discarding_) return TagStatus::ok();
 
     try {
-        Pending entry;
-        entry.kind = Pending::Kind::Image;
-        entry.job = std::make_shared<ImageJob>();
+        Pending entry = imageEntry(frame, length, std::move(extras));
         entry.job->decode = std::move(decode);
-        entry.frame = frame;
-        entry.length = length;
-        entry.extras = std::move(extras);
         entry.task = pool_->submit([job = entry.job, this] {
             try {
                 job->result = job->decode();

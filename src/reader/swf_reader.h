@@ -248,6 +248,8 @@ private:
         std::uint64_t offset = 0;        // Problem
         TagStatus status;                // Problem
     };
+    // A waiting picture of the tag being read; the job is filled in by the caller.
+    static Pending imageEntry(std::uint16_t frame, std::uint32_t length, ImageExtras extras);
     // Hands over the waiting entries in order: those ready, or (`all`) every
     // one, waiting for the pictures.
     void drainPending(bool all);
