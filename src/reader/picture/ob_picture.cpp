@@ -1,5 +1,7 @@
 #include "reader/picture/ob_picture.h"
 
+#include "base/pixel_block.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -283,13 +285,9 @@ bool OBPicture::allocate(int width, int height) {
     const std::int64_t stride = strideFor(format_, width);
     const std::int64_t bytes = stride * std::int64_t(height);
     if (bytes <= 0 || bytes > kMaxPictureBytes) return false;
-    std::uint8_t* raw = new (std::nothrow) std::uint8_t[std::size_t(bytes)];
-    if (!raw) return false;
-    try {
-        pixels_ = std::shared_ptr<std::uint8_t[]>(raw);  // deletes raw itself if this throws
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    auto pixels = allocatePixelBlock(std::size_t(bytes));
+    if (!pixels) return false;
+    pixels_ = std::move(pixels);
     width_ = width;
     height_ = height;
     stride_ = int(stride);
