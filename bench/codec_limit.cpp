@@ -10,6 +10,8 @@
 
 #include <jpeglib.h>
 
+#include "base/pixel_block.h"
+
 namespace bench {
 
 namespace {
@@ -33,6 +35,25 @@ bool inflateInto(std::span<const std::uint8_t> source, std::uint8_t* out, std::s
     inflateEnd(&zs);
     return rc == Z_STREAM_END;
 }
+
+// Output buffers: new ones, or with `reuse` the ones a previous run left in
+// `keep`, taken in the same order (the same payloads need the same sizes).
+class Buffers {
+public:
+    Buffers(Decoded& keep, bool reuse) : keep_(keep), reuse_(reuse && !keep.empty()) {
+        if (!reuse_) keep_.clear();
+    }
+    std::uint8_t* take(std::size_t size) {
+        if (reuse_) return next_ < keep_.size() ? keep_[next_++].get() : nullptr;
+        keep_.push_back(kestrel::allocatePixelBlock(size));
+        return keep_.back().get();
+    }
+
+private:
+    Decoded& keep_;
+    const bool reuse_;
+    std::size_t next_ = 0;
+};
 
 // One decompressor for the whole file, so that DefineBits images find the
 // tables loaded from their JPEGTables stream. Plain data only in the
@@ -60,9 +81,9 @@ public:
         return true;
     }
 
-    // Decodes into a buffer of its own, handed to `keep`; its size and
-    // the image size go to the out parameters.
-    bool decode(std::span<const std::uint8_t> data, int* width, int* height, std::int64_t* bytes, Decoded& keep) {
+    // Decodes into a buffer from `buffers`; its size and the image size go
+    // to the out parameters.
+    bool decode(std::span<const std::uint8_t> data, int* width, int* height, std::int64_t* bytes, Buffers& buffers) {
         if (setjmp(trap_.jump)) {
             release();
             jpeg_abort_decompress(&cinfo_);
@@ -74,9 +95,13 @@ public:
         jpeg_start_decompress(&cinfo_);
         const std::size_t stride = std::size_t(cinfo_.output_width) * std::size_t(cinfo_.output_components);
         const std::size_t h = cinfo_.output_height;
-        pixels_ = new std::uint8_t[stride * h];
+        std::uint8_t* pixels = buffers.take(stride * h);
+        if (!pixels) {
+            jpeg_abort_decompress(&cinfo_);
+            return false;
+        }
         rows_ = new JSAMPROW[h];
-        for (std::size_t r = 0; r < h; ++r) rows_[r] = pixels_ + r * stride;
+        for (std::size_t r = 0; r < h; ++r) rows_[r] = pixels + r * stride;
         while (cinfo_.output_scanline < cinfo_.output_height) {
             jpeg_read_scanlines(&cinfo_, rows_ + cinfo_.output_scanline, JDIMENSION(h - cinfo_.output_scanline));
         }
@@ -84,8 +109,6 @@ public:
         *width = int(cinfo_.output_width);
         *height = int(h);
         *bytes = std::int64_t(stride * h);
-        keep.emplace_back(pixels_);
-        pixels_ = nullptr;
         release();
         return true;
     }
@@ -94,31 +117,28 @@ private:
     // Members, not locals, so that a long jump cannot lose them.
     void release() {
         delete[] rows_;
-        delete[] pixels_;
         rows_ = nullptr;
-        pixels_ = nullptr;
     }
 
     JSAMPROW* rows_ = nullptr;
-    std::uint8_t* pixels_ = nullptr;
     jpeg_decompress_struct cinfo_{};
     ErrorTrap trap_{};
 };
 
-void inflateLossless(const SwfPayloads& payloads, CodecTotals& totals, Decoded& keep) {
+void inflateLossless(const SwfPayloads& payloads, CodecTotals& totals, Buffers& buffers) {
     for (const ZlibPayload& z : payloads.lossless) {
-        std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[z.outputBytes]);
+        std::uint8_t* out = buffers.take(z.outputBytes);
         ++totals.zlibStreams;
-        if (!inflateInto(z.data, out.get(), z.outputBytes)) ++totals.failures;
+        if (!out || !inflateInto(z.data, out, z.outputBytes)) ++totals.failures;
         totals.outputBytes += std::int64_t(z.outputBytes);
-        keep.push_back(std::move(out));
     }
 }
 
 }  // namespace
 
-CodecTotals decodeWithCodecsOnly(const SwfPayloads& payloads, Decoded& keep) {
+CodecTotals decodeWithCodecsOnly(const SwfPayloads& payloads, Decoded& keep, bool reuse) {
     CodecTotals totals;
+    Buffers buffers(keep, reuse);
     Decoder decoder;
     const std::uint8_t* loaded = nullptr;
     for (const JpegPayload& j : payloads.jpegs) {
@@ -129,7 +149,7 @@ CodecTotals decodeWithCodecsOnly(const SwfPayloads& payloads, Decoded& keep) {
         int width = 0, height = 0;
         std::int64_t bytes = 0;
         ++totals.jpegImages;
-        if (!decoder.decode(j.data, &width, &height, &bytes, keep)) {
+        if (!decoder.decode(j.data, &width, &height, &bytes, buffers)) {
             ++totals.failures;
             continue;
         }
@@ -137,14 +157,13 @@ CodecTotals decodeWithCodecsOnly(const SwfPayloads& payloads, Decoded& keep) {
         totals.outputBytes += bytes;
         if (!j.alpha.empty()) {
             const std::size_t size = std::size_t(width) * std::size_t(height);
-            std::unique_ptr<std::uint8_t[]> plane(new std::uint8_t[size]);
+            std::uint8_t* plane = buffers.take(size);
             ++totals.zlibStreams;
-            if (!inflateInto(j.alpha, plane.get(), size)) ++totals.failures;
+            if (!plane || !inflateInto(j.alpha, plane, size)) ++totals.failures;
             totals.outputBytes += std::int64_t(size);
-            keep.push_back(std::move(plane));
         }
     }
-    inflateLossless(payloads, totals, keep);
+    inflateLossless(payloads, totals, buffers);
     return totals;
 }
 
