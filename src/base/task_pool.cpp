@@ -119,6 +119,20 @@ void TaskPool::wait(const Handle& task) {
     if (task->error_) std::rethrow_exception(task->error_);
 }
 
+std::size_t TaskPool::queued() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+}
+
+void TaskPool::helpOrWait() {
+    std::unique_lock lock(mutex_);
+    if (!queue_.empty()) {
+        runHead(lock);
+    } else if (running_ > 0) {
+        finished_.wait(lock);
+    }
+}
+
 void TaskPool::discardQueued() {
     std::unique_lock lock(mutex_);
     queue_.clear();

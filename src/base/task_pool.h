@@ -40,6 +40,11 @@ public:
     // first) on this thread while it waits. An exception the task threw is
     // thrown here.
     void wait(const Handle& task);
+    // Tasks queued that have not started.
+    std::size_t queued();
+    // Runs the oldest queued task on this thread or, when none is queued,
+    // waits until a running task ends.
+    void helpOrWait();
     // Drops every task that has not started, then waits for the running ones.
     void discardQueued();
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "base/task_pool.h"
 
@@ -100,11 +101,12 @@ bool createPath(const std::string& path, std::string& error) {
 
 namespace {
 
-// Files encoded ahead of the one being finished, per thread: enough that a
-// large file at the front keeps no thread waiting.
+// Files waiting to be started, per thread. Files that are being encoded or
+// are done but wait for an earlier one (a large file at the front) do not
+// count, so no thread runs out of work while one file holds up the rest.
 constexpr std::size_t kAheadPerThread = 8;
 
-// One extraction. Files are encoded on a pool, a few ahead of the one being
+// One extraction. Files are encoded on a pool, ahead of the one being
 // finished; everything the host sees (questions, staging names, commits,
 // reports) happens on the calling thread in the order of the records, as
 // if each file were written before the next is looked at.
@@ -133,6 +135,10 @@ private:
     };
 
     void startWriting(std::size_t step, int index, std::string path, bool created);
+    // Finishes the files at the front that are done, then keeps at most
+    // most_ files waiting to start, working on them meanwhile: false when
+    // the extraction stops.
+    bool settle();
     // The rest of the oldest file: false when the extraction stops there.
     bool finishOldest();
     bool finishAll();
@@ -144,8 +150,9 @@ private:
     ExtractionHost& host_;
     const WriteOptions options_;
     std::unique_ptr<TaskPool> pool_;
-    std::size_t most_ = 0;  // files written ahead; 0 without a pool
+    std::size_t most_ = 0;  // files waiting to start; 0 without a pool
     std::deque<Writing> writing_;
+    std::unordered_set<std::string> paths_;  // of writing_
     ExtractSummary summary_;
 };
 
@@ -167,9 +174,7 @@ ExtractSummary Extraction::run() {
         // A file that exists is decided on after every file before it is
         // done, as a question may come or the extraction may stop first.
         bool exists = fileExists(path);
-        bool samePath = false;
-        for (const Writing& writing : writing_) samePath = samePath || writing.path == path;
-        if ((exists || samePath) && !writing_.empty()) {
+        if ((exists || paths_.count(path)) && !writing_.empty()) {
             if (!finishAll()) break;
             exists = fileExists(path);
         }
@@ -188,7 +193,7 @@ ExtractSummary Extraction::run() {
             if (answer == OverwriteAnswer::All) overwriteAll = true;
         }
         startWriting(step, index, path, !exists);
-        if (writing_.size() > most_ && !finishOldest()) break;
+        if (!settle()) break;
     }
     finishAll();
     host_.endProgress();
@@ -210,12 +215,24 @@ void Extraction::startWriting(std::size_t step, int index, std::string path, boo
         });
     }
     if (!writing.task) *writing.result = writeResourceFile(record, writing.staged, options_);
+    paths_.insert(writing.path);
     writing_.push_back(std::move(writing));
+}
+
+bool Extraction::settle() {
+    for (;;) {
+        while (!writing_.empty() && (!writing_.front().task || pool_->done(writing_.front().task))) {
+            if (!finishOldest()) return false;
+        }
+        if (!pool_ || pool_->queued() <= most_) return true;
+        pool_->helpOrWait();
+    }
 }
 
 bool Extraction::finishOldest() {
     Writing writing = std::move(writing_.front());
     writing_.pop_front();
+    paths_.erase(writing.path);
     if (finish(writing)) return true;
     // The extraction stops at this file: the ones written ahead of it are
     // taken back. They are new files, so nothing that was there is lost.
@@ -225,6 +242,7 @@ bool Extraction::finishOldest() {
             std::remove(ahead.staged.c_str());
     }
     writing_.clear();
+    paths_.clear();
     return false;
 }
 

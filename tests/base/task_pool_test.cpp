@@ -40,6 +40,33 @@ TEST(TaskPool, WorkersAndTheWaiterShareTheTasksAndErrorsReachTheWaiter) {
     EXPECT_TRUE(pool.done(failing));
 }
 
+// helpOrWait takes queued work onto the calling thread, oldest first, and
+// with nothing queued returns once a running task has ended.
+TEST(TaskPool, HelpOrWaitRunsQueuedWorkHereOrWaitsForARunningTask) {
+    TaskPool single(1);
+    std::vector<int> order;
+    single.submit([&] { order.push_back(1); });
+    single.submit([&] { order.push_back(2); });
+    EXPECT_EQ(single.queued(), 2u);
+    single.helpOrWait();
+    EXPECT_EQ(order, std::vector<int>{1});
+    EXPECT_EQ(single.queued(), 1u);
+    single.helpOrWait();
+    single.helpOrWait();  // nothing queued or running: returns at once
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+
+    TaskPool pool(2);
+    std::atomic<bool> release{false};
+    const auto slow = pool.submit([&] {
+        while (!release) std::this_thread::yield();
+    });
+    while (pool.queued() != 0) std::this_thread::yield();  // the worker has it
+    std::thread releaser([&] { release = true; });
+    while (!pool.done(slow)) pool.helpOrWait();
+    releaser.join();
+    EXPECT_TRUE(pool.done(slow));
+}
+
 TEST(TaskPool, DiscardDropsWhatHasNotStarted) {
     std::atomic<int> ran{0};
     {
