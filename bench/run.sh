@@ -236,10 +236,10 @@ if want callgrind && command -v valgrind >/dev/null; then
         --toggle-collect='kestrel::SWFDocument::readFile*' "$PEAK" "$SMALL" 2>&1 | count)
     CODEC_IR=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null \
         --toggle-collect='bench::decodeWithCodecsOnly*' "$BENCH" --swf="$SMALL" \
-        --benchmark_filter='CodecLimit' --benchmark_min_time=0.001 2>&1 | count)
+        --benchmark_filter='CodecLimit/warm:0' --benchmark_min_time=0.001 2>&1 | count)
     BODY_IR=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null \
         --toggle-collect='bench::inflateSwfBody*' "$BENCH" --swf="$SMALL" \
-        --benchmark_filter='CodecLimit' --benchmark_min_time=0.001 2>&1 | count)
+        --benchmark_filter='CodecLimit/warm:0' --benchmark_min_time=0.001 2>&1 | count)
     echo "instructions: open $OPEN_IR, codec limit $CODEC_IR, body inflate $BODY_IR"
     echo "open / codec limit = $(ratio "$OPEN_IR" "$CODEC_IR")," \
         "open / (codec limit + body inflate) = $(ratio "$OPEN_IR" "$((CODEC_IR + BODY_IR))")"
