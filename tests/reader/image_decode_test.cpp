@@ -363,7 +363,9 @@ TEST(DefineBitsJpeg, CmykAndYcckBecomeRgb) {
             EXPECT_NEAR(red[1], 0, 6);
             EXPECT_NEAR(red[2], 0, 6);
             for (int c = 0; c < 3; ++c) EXPECT_NEAR(grey[c], 128, 6) << c;
-            if (withAlpha) EXPECT_EQ(red[3], 200);
+            if (withAlpha) {
+                EXPECT_EQ(red[3], 200);
+            }
         }
     }
 }

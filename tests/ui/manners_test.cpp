@@ -169,7 +169,9 @@ TEST_F(Manners, OverwriteQuestionOffersNoToAllAndShowsAQuestionIcon) {
     std::set<QChar> keys;
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
         const int amp = int(button->text().indexOf(QLatin1Char('&')));
-        if (amp >= 0) EXPECT_TRUE(keys.insert(button->text().at(amp + 1).toLower()).second);
+        if (amp >= 0) {
+            EXPECT_TRUE(keys.insert(button->text().at(amp + 1).toLower()).second);
+        }
     }
 }
 
