@@ -9,11 +9,9 @@
 #include <cstdlib>
 #include <optional>
 
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
-
 #include "document/swf_document.h"
 #include "reader/picture/png_codec.h"
+#include "swfbuilder/jpeg_encode.h"
 #include "test_support.h"
 
 namespace kestrel {
@@ -34,48 +32,9 @@ public:
 
 // ---- JPEG test data made and read with libjpeg itself ----
 
-struct JpegRecipe {
-    int width = 0;
-    int height = 0;
-    int components = 3;                  // of the samples handed over
-    J_COLOR_SPACE input = JCS_RGB;       // their colour space
-    J_COLOR_SPACE stored = JCS_UNKNOWN;  // the datastream's, when not the default
-    bool fullChroma = false;             // every component at full resolution
-    int quality = 90;
-};
-
-Bytes encodeJpeg(const JpegRecipe& recipe, const Bytes& samples) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(recipe.width);
-    c.image_height = JDIMENSION(recipe.height);
-    c.input_components = recipe.components;
-    c.in_color_space = recipe.input;
-    jpeg_set_defaults(&c);
-    if (recipe.stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, recipe.stored);
-    jpeg_set_quality(&c, recipe.quality, TRUE);
-    if (recipe.fullChroma) {
-        for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-    }
-    jpeg_start_compress(&c, TRUE);
-    const std::size_t rowBytes = std::size_t(recipe.width) * std::size_t(recipe.components);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + c.next_scanline * rowBytes);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes out(buffer, buffer + size);
-    std::free(buffer);
-    return out;
-}
-
 // A JPEG file decoded by libjpeg: top-down samples and how it was stored.
+// ---- JPEG test data read back with libjpeg itself ----
+
 struct DecodedJpeg {
     int width = 0;
     int height = 0;

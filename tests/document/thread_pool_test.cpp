@@ -11,12 +11,9 @@
 #include <fstream>
 #include <sstream>
 
-// jpeglib.h needs FILE and size_t declared first.
-#include <cstdio>
-#include <jpeglib.h>
-
 #include "document/extract.h"
 #include "document/swf_document.h"
+#include "swfbuilder/jpeg_encode.h"
 #include "test_support.h"
 
 namespace kestrel {
@@ -131,47 +128,19 @@ Outcome openAndExtract(const std::string& movie, int threads, const std::string&
 
 // ---- a movie of many pictures ----
 
-enum class JpegPart {
-    Whole,
-    TablesOnly,
-    Abbreviated
-};
-
 Bytes encodeJpeg(int width, int height, int quality, int seed, JpegPart part) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(width);
-    c.image_height = JDIMENSION(height);
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    if (part == JpegPart::TablesOnly) {
-        jpeg_write_tables(&c);
-    } else {
-        if (part == JpegPart::Abbreviated) jpeg_suppress_tables(&c, TRUE);
-        jpeg_start_compress(&c, part == JpegPart::Whole);
-        Bytes row(std::size_t(width) * 3);
-        while (c.next_scanline < c.image_height) {
-            const int y = int(c.next_scanline);
-            for (int x = 0; x < width; ++x) {
-                for (int k = 0; k < 3; ++k)
-                    row[std::size_t(x * 3 + k)] = std::uint8_t((x * (k + 1) + y * seed) ^ (x * y));
-            }
-            JSAMPROW rows[] = {row.data()};
-            jpeg_write_scanlines(&c, rows, 1);
+    Bytes samples(std::size_t(width) * std::size_t(height) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int k = 0; k < 3; ++k)
+                samples[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3 + std::size_t(k)] =
+                    std::uint8_t((x * (k + 1) + y * seed) ^ (x * y));
         }
-        jpeg_finish_compress(&c);
     }
-    jpeg_destroy_compress(&c);
-    Bytes out(buffer, buffer + size);
-    std::free(buffer);
-    return out;
+    JpegRecipe recipe{width, height};
+    recipe.quality = quality;
+    recipe.part = part;
+    return swfbuilder::encodeJpeg(recipe, samples);
 }
 
 Bytes lossless(std::uint16_t id, int w, int h, int seed, bool alpha) {
