@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <sstream>
 
 #include "test_support.h"
 
@@ -233,6 +234,43 @@ TEST(DemoMovie, HoldsEveryKindKestrelReads) {
     }
     EXPECT_NE(run.out.find("\"result\":0"), std::string::npos);
     EXPECT_NE(run.out.find("\"deblocking\":256"), std::string::npos) << "the DefineBitsJPEG4 image";
+}
+
+// libavcodec and libavformat live in a module opened when a movie needs
+// them. Without it, only the resources that need a codec of theirs fail,
+// and they say why.
+TEST(CodecModule, MissingModuleFailsOnlyTheSoundsThatNeedIt) {
+    TempDir dir;
+    const std::string demo = std::string(KESTREL_SOURCE_DIR) + "/samples/demo.swf";
+    const CliRun list = runCli("list " + demo);
+    const CliRun extract = runCli("extract -o " + dir.file("found") + " " + demo);
+
+    ::setenv("KESTREL_AV_MODULE", dir.file("nothing-here.so").c_str(), 1);
+    const CliRun listWithout = runCli("list " + demo);
+    const CliRun extractWithout = runCli("extract -o " + dir.file("missing") + " " + demo);
+    ::unsetenv("KESTREL_AV_MODULE");
+
+    ASSERT_EQ(list.status, 0) << list.err;
+    // Listing measures the sound by decoding it: it is still listed, with
+    // no length, and the rest is as it was.
+    EXPECT_EQ(listWithout.status, 0) << listWithout.err;
+    std::istringstream found(list.out);
+    std::istringstream without(listWithout.out);
+    int lines = 0;
+    for (std::string a, b; std::getline(found, a) && std::getline(without, b); ++lines) {
+        if (a.find("Nellymoser") == std::string::npos) EXPECT_EQ(b, a);
+    }
+    EXPECT_EQ(lines, 18);
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("found") + "/demo-6.wav")) << "the Nellymoser sound";
+
+    EXPECT_EQ(extractWithout.status, 1);
+    const std::string& err = extractWithout.err;
+    EXPECT_NE(err.find("the codec module kestrel-av.so could not be loaded"), std::string::npos) << err;
+    EXPECT_NE(err.find("nothing-here.so"), std::string::npos) << err;
+    EXPECT_NE(extractWithout.out.find("16 written, 0 skipped, 1 failed"), std::string::npos) << extractWithout.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing") + "/demo-6.wav"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("missing") + "/demo-5.wav"));
 }
 
 }  // namespace

@@ -1,23 +1,11 @@
 #include "reader/video/av_video.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <new>
 #include <vector>
 
+#include "reader/av/av_library.h"
 #include "reader/video/of_video.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/error.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
-#include <libavutil/mem.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
 
 namespace kestrel::avvideo {
 
@@ -25,38 +13,6 @@ namespace {
 
 // Packets tried before a stream is taken as undecodable.
 constexpr std::size_t kDecodeTries = 16;
-
-void quiet() {
-    static const bool once = (av_log_set_level(AV_LOG_QUIET), true);
-    (void)once;
-}
-
-AVCodecID codecId(VideoCodec codec) {
-    switch (codec) {
-        case VideoCodec::SorensonH263: return AV_CODEC_ID_FLV1;
-        case VideoCodec::ScreenVideo: return AV_CODEC_ID_FLASHSV;
-        case VideoCodec::Vp6: return AV_CODEC_ID_VP6F;
-        case VideoCodec::Vp6Alpha: return AV_CODEC_ID_VP6A;
-        case VideoCodec::ScreenVideo2: return AV_CODEC_ID_FLASHSV2;
-    }
-    return AV_CODEC_ID_NONE;
-}
-
-std::string errorText(int status) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(status, text, sizeof text);
-    return text;
-}
-
-// VP6 in FLV has a byte before each packet that a SWF packet lacks: how
-// far the coded size (a multiple of 16) exceeds the picture, per axis.
-std::uint8_t vp6Adjustment(int width, int height) {
-    const int dx = (16 - width % 16) % 16;
-    const int dy = (16 - height % 16) % 16;
-    return std::uint8_t(dx << 4 | dy);
-}
-
-bool isVp6(VideoCodec codec) { return codec == VideoCodec::Vp6 || codec == VideoCodec::Vp6Alpha; }
 
 // Screen video: a frame whose blocks all carry data replaces the picture.
 bool everyBlockPresent(std::span<const std::uint8_t> p, bool version2) {
@@ -81,64 +37,38 @@ bool everyBlockPresent(std::span<const std::uint8_t> p, bool version2) {
     return true;
 }
 
-struct FormatContext {
-    AVFormatContext* context = nullptr;
-    ~FormatContext() {
-        if (context) {
-            if (context->pb) avio_closep(&context->pb);
-            avformat_free_context(context);
-        }
+// The packets with their times and key frame flags, for the codec module.
+std::vector<KavPacket> packetsOf(const OFVideo& video, std::size_t most) {
+    const std::vector<std::int64_t> times = video.timestampsMs();
+    const std::size_t count = std::min(most, video.frames.size());
+    std::vector<KavPacket> packets(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::vector<std::uint8_t>& data = video.frames[i].data;
+        packets[i] = KavPacket{data.data(), data.size(), times[i], isKeyFrame(video.codec, data, i == 0) ? 1 : 0};
     }
-};
-
-struct Decoder {
-    AVCodecContext* context = nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    ~Decoder() {
-        avcodec_free_context(&context);
-        av_packet_free(&packet);
-        av_frame_free(&frame);
-    }
-};
-
-std::unique_ptr<OBPicture> toPicture(const AVFrame& frame) {
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
-    const bool alpha = descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_ALPHA);
-    const int width = frame.width;
-    const int height = frame.height;
-    auto picture = OBPicture::createChecked(alpha ? kFormatRGBA : kFormatRGB, width, height);
-    if (!picture) return nullptr;
-    const AVPixelFormat target = alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
-    SwsContext* scaler = sws_getContext(width, height, AVPixelFormat(frame.format), width, height, target, SWS_BILINEAR,
-                                        nullptr, nullptr, nullptr);
-    if (!scaler) return nullptr;
-    // Scaled into a buffer of its own: the scaler may write past the end of
-    // a row. Pictures keep their rows bottom-up, so the rows are copied in
-    // reverse.
-    const int rowBytes = width * (alpha ? 4 : 3);
-    const int lineSize = (rowBytes + 63) & ~63;
-    std::vector<std::uint8_t> buffer;
-    try {
-        buffer.resize(std::size_t(lineSize) * std::size_t(height) + 64);
-    } catch (const std::bad_alloc&) {
-        sws_freeContext(scaler);
-        return nullptr;
-    }
-    std::uint8_t* planes[4] = {buffer.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {lineSize, 0, 0, 0};
-    const int rows = sws_scale(scaler, frame.data, frame.linesize, 0, height, planes, strides);
-    sws_freeContext(scaler);
-    if (rows != height) return nullptr;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(picture->row(height - 1 - y), buffer.data() + std::size_t(y) * std::size_t(lineSize),
-                    std::size_t(rowBytes));
-    return picture;
+    return packets;
 }
+
+// Makes the picture the module's first frame is copied into. Pictures
+// keep their rows bottom-up.
+struct PictureTarget {
+    std::unique_ptr<OBPicture> picture;
+
+    static int begin(void* context, int alpha, int width, int height) {
+        auto& target = *static_cast<PictureTarget*>(context);
+        target.picture = OBPicture::createChecked(alpha ? kFormatRGBA : kFormatRGB, width, height);
+        return target.picture ? 1 : 0;
+    }
+    static std::uint8_t* row(void* context, int y) {
+        auto& target = *static_cast<PictureTarget*>(context);
+        if (!target.picture || y < 0 || y >= target.picture->height()) return nullptr;
+        return target.picture->row(target.picture->height() - 1 - y);
+    }
+};
 
 }  // namespace
 
-bool writable(VideoCodec codec) { return codecId(codec) != AV_CODEC_ID_NONE; }
+bool writable(VideoCodec codec) { return videoCodecName(codec) != nullptr; }
 
 bool isKeyFrame(VideoCodec codec, std::span<const std::uint8_t> packet, bool first) {
     switch (codec) {
@@ -172,123 +102,49 @@ bool isKeyFrame(VideoCodec codec, std::span<const std::uint8_t> packet, bool fir
 }
 
 std::string writeFlv(const OFVideo& video, const std::string& path) {
-    quiet();
-    const AVCodecID id = codecId(video.codec);
-    if (id == AV_CODEC_ID_NONE) return "FLV has no codec id " + std::to_string(int(video.codec));
+    if (!writable(video.codec)) return "FLV has no codec id " + std::to_string(int(video.codec));
     if (video.frames.empty()) return "the stream has no frames";
-    FormatContext out;
-    int status = avformat_alloc_output_context2(&out.context, nullptr, "flv", path.c_str());
-    if (status < 0 || !out.context) return "FLV muxer: " + errorText(status);
-    AVStream* stream = avformat_new_stream(out.context, nullptr);
-    if (!stream) return "out of memory for the FLV stream";
-    stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-    stream->codecpar->codec_id = id;
-    stream->codecpar->width = video.width;
-    stream->codecpar->height = video.height;
-    stream->time_base = AVRational{1, 1000};
-    stream->avg_frame_rate = video.frameRate88 > 0 ? AVRational{video.frameRate88, 256}
-                                                   : AVRational{int(video.framesPerSecond()), 1};
-    if (isVp6(video.codec)) {
-        // The muxer writes the last extradata byte as each packet's size adjustment.
-        stream->codecpar->extradata = static_cast<std::uint8_t*>(av_mallocz(1 + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!stream->codecpar->extradata) return "out of memory for the FLV stream";
-        stream->codecpar->extradata[0] = vp6Adjustment(video.width, video.height);
-        stream->codecpar->extradata_size = 1;
+    std::string why;
+    const KestrelAvApi* api = avlibrary::api(&why);
+    if (!api) return why;
+    std::vector<KavPacket> packets;
+    try {
+        packets = packetsOf(video, video.frames.size());
+    } catch (const std::bad_alloc&) {
+        return "out of memory for the FLV stream";
     }
-    status = avio_open(&out.context->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (status < 0) return "cannot create the file: " + errorText(status);
-
-    auto fail = [&path](std::string why) {
-        std::remove(path.c_str());
-        return why;
-    };
-    status = avformat_write_header(out.context, nullptr);
-    if (status < 0) return fail("FLV header: " + errorText(status));
-    const std::vector<std::int64_t> times = video.timestampsMs();
-    AVPacket* packet = av_packet_alloc();
-    if (!packet) return fail("out of memory for a packet");
-    for (std::size_t i = 0; i < video.frames.size() && status >= 0; ++i) {
-        const std::vector<std::uint8_t>& data = video.frames[i].data;
-        status = av_new_packet(packet, int(data.size()));
-        if (status < 0) break;
-        std::memcpy(packet->data, data.data(), data.size());
-        packet->stream_index = stream->index;
-        packet->pts = packet->dts = av_rescale_q(times[i], AVRational{1, 1000}, stream->time_base);
-        if (isKeyFrame(video.codec, data, i == 0)) packet->flags |= AV_PKT_FLAG_KEY;
-        status = av_write_frame(out.context, packet);
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    if (status < 0) return fail("FLV frame: " + errorText(status));
-    status = av_write_trailer(out.context);
-    if (status < 0) return fail("FLV trailer: " + errorText(status));
-    status = avio_closep(&out.context->pb);
-    if (status < 0) return fail("cannot write the file: " + errorText(status));
-    return {};
+    char reason[256] = {};
+    if (api->writeFlv(int(video.codec), video.width, video.height, video.frameRate88, video.framesPerSecond(),
+                      packets.data(), packets.size(), path.c_str(), reason, sizeof reason) == KAV_OK)
+        return {};
+    return reason;
 }
 
 FirstFrame decodeFirstFrame(const OFVideo& video) {
-    quiet();
     FirstFrame out;
-    const AVCodecID id = codecId(video.codec);
-    const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
-    if (!codec) {
-        const char* name = videoCodecName(video.codec);
-        out.problem = std::string("no decoder for ") + (name ? name : "codec " + std::to_string(int(video.codec)));
-        return out;
-    }
-    Decoder decoder;
-    decoder.context = avcodec_alloc_context3(codec);
-    if (!decoder.context || !decoder.packet || !decoder.frame) {
-        out.problem = "out of memory for the decoder";
-        return out;
-    }
-    decoder.context->width = video.width;
-    decoder.context->height = video.height;
-    if (isVp6(video.codec)) {
-        decoder.context->extradata = static_cast<std::uint8_t*>(av_mallocz(1 + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (decoder.context->extradata) {
-            decoder.context->extradata[0] = vp6Adjustment(video.width, video.height);
-            decoder.context->extradata_size = 1;
-        }
-    }
-    int status = avcodec_open2(decoder.context, codec, nullptr);
-    std::string why;
-    const std::size_t tries = std::min(video.frames.size(), kDecodeTries);
-    for (std::size_t i = 0; status >= 0 && i <= tries; ++i) {
-        if (i < tries) {
-            const std::vector<std::uint8_t>& data = video.frames[i].data;
-            status = av_new_packet(decoder.packet, int(data.size()));
-            if (status < 0) break;
-            std::memcpy(decoder.packet->data, data.data(), data.size());
-            if (isKeyFrame(video.codec, data, i == 0)) decoder.packet->flags |= AV_PKT_FLAG_KEY;
-            status = avcodec_send_packet(decoder.context, decoder.packet);
-            av_packet_unref(decoder.packet);
-        } else {
-            status = avcodec_send_packet(decoder.context, nullptr);  // drain
-        }
-        if (status < 0 && status != AVERROR(EAGAIN)) {
-            // A damaged packet: note it and try the next.
-            why = errorText(status);
-            status = 0;
-            continue;
-        }
-        status = avcodec_receive_frame(decoder.context, decoder.frame);
-        if (status == 0) {
-            out.picture = toPicture(*decoder.frame);
-            if (!out.picture) out.problem = "the first frame could not be converted";
-            return out;
-        }
-        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) {
-            status = 0;
-        } else {
-            why = errorText(status);
-            status = 0;
-        }
-    }
-    if (why.empty() && status < 0) why = errorText(status);
     const char* name = videoCodecName(video.codec);
-    out.problem = std::string(name ? name : "video") + ": " + (why.empty() ? "no frame decoded" : why);
+    std::string why;
+    const KestrelAvApi* api = avlibrary::api(&why);
+    if (!api) {
+        out.problem = why;
+        return out;
+    }
+    PictureTarget target;
+    const KavPictureSink sink{&target, PictureTarget::begin, PictureTarget::row};
+    char reason[256] = {};
+    const std::vector<KavPacket> packets = packetsOf(video, kDecodeTries);
+    switch (api->decodeFirstFrame(int(video.codec), video.width, video.height, packets.data(), packets.size(), &sink,
+                                  reason, sizeof reason)) {
+        case KAV_OK: out.picture = std::move(target.picture); break;
+        case KAV_NO_DECODER:
+            out.problem = std::string("no decoder for ") + (name ? name : "codec " + std::to_string(int(video.codec)));
+            break;
+        case KAV_NO_MEMORY: out.problem = "out of memory for the decoder"; break;
+        case KAV_UNCONVERTED: out.problem = "the first frame could not be converted"; break;
+        default:
+            out.problem = std::string(name ? name : "video") + ": " + (*reason ? reason : "no frame decoded");
+            break;
+    }
     return out;
 }
 
