@@ -258,7 +258,9 @@ TEST(CodecModule, MissingModuleFailsOnlyTheSoundsThatNeedIt) {
     std::istringstream without(listWithout.out);
     int lines = 0;
     for (std::string a, b; std::getline(found, a) && std::getline(without, b); ++lines) {
-        if (a.find("Nellymoser") == std::string::npos) EXPECT_EQ(b, a);
+        if (a.find("Nellymoser") == std::string::npos) {
+            EXPECT_EQ(b, a);
+        }
     }
     EXPECT_EQ(lines, 18);
     EXPECT_EQ(extract.status, 0) << extract.err;
