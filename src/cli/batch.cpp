@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -355,6 +357,34 @@ int threadsPerMovie(int threads, int jobs) {
     return std::max(1, TaskPool::cores() / std::max(1, jobs));
 }
 
+namespace {
+
+// With more than one thread, the images are encoded while the movie is read.
+// Only those whose file does not exist yet: a file that exists may be kept
+// (no --overwrite, or the answer No), and a run over a folder already
+// extracted should not encode everything again for nothing. That needs the
+// file name before the movie is read to its end, which title-number names
+// allow (numbers count each kind in reading order) and symbol names do not.
+std::unique_ptr<EncodedAhead> encodeAhead(const SWFDocument& doc, const std::string& folder,
+                                          const MovieSelection& selection,
+                                          const std::function<bool(int, int)>& wanted) {
+    const int threads = selection.write.threads > 0 ? selection.write.threads : TaskPool::defaultThreads();
+    if (threads < 2 || !selection.images || selection.write.naming != FileNaming::TitleNumber) return nullptr;
+    std::string base = cleanFolderText(folder);
+    if (base.empty() || base.back() != '/') base += '/';
+    auto images = std::make_shared<int>(0);
+    return std::make_unique<EncodedAhead>(
+        selection.write, threads, [&doc, base, images, wanted](int index, const SWFRes& record) {
+            if (record.kind != kKindImage) return false;
+            const int number = ++*images;
+            if (!wanted(index, record.kind)) return false;
+            struct stat st {};
+            return ::stat((base + doc.resourceFileName(index, number)).c_str(), &st) != 0;
+        });
+}
+
+}  // namespace
+
 MovieReport extractMovie(int movie, const std::string& file, const std::string& folder, const MovieSelection& selection,
                          bool record, BatchLink& link) {
     const std::string path = absolutePath(file);
@@ -364,25 +394,24 @@ MovieReport extractMovie(int movie, const std::string& file, const std::string& 
     }
     LinkMessages messages(link, file);
     SWFDocument doc;
+    auto wanted = [&selection](int index, int kind) {
+        const bool kindWanted = kind == kKindImage   ? selection.images
+                                : kind == kKindVideo ? selection.videos
+                                                     : selection.sounds;
+        return kindWanted && (selection.indices.empty() || std::find(selection.indices.begin(), selection.indices.end(),
+                                                                     index) != selection.indices.end());
+    };
+    const std::unique_ptr<EncodedAhead> ahead = encodeAhead(doc, folder, selection, wanted);
     MovieReport report;
-    report.usable = doc.readFile(path, nullptr, &messages);
+    report.usable = doc.readFile(path, nullptr, &messages, ahead.get());
     report.result = doc.readResult();
     if (!report.usable) return report;
     std::vector<int> indices;
     for (int i = 0; i < doc.count(); ++i) {
-        const int kind = doc.resource(i).kind;
-        const bool wanted = kind == kKindImage   ? selection.images
-                            : kind == kKindVideo ? selection.videos
-                                                 : selection.sounds;
-        if (!wanted) continue;
-        if (!selection.indices.empty() &&
-            std::find(selection.indices.begin(), selection.indices.end(), i) == selection.indices.end()) {
-            continue;
-        }
-        indices.push_back(i);
+        if (wanted(i, doc.resource(i).kind)) indices.push_back(i);
     }
     MovieHost host(movie, doc, record, link);
-    const ExtractSummary summary = extractResources(doc, folder, indices, host, selection.write);
+    const ExtractSummary summary = extractResources(doc, folder, indices, host, selection.write, ahead.get());
     report.written = summary.written;
     report.skipped = summary.skipped;
     report.failed = summary.failed;

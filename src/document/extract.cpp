@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <unordered_set>
 
+#include "base/memory_budget.h"
 #include "base/task_pool.h"
 
 namespace kestrel {
@@ -113,11 +114,17 @@ constexpr std::size_t kAheadPerThread = 8;
 class Extraction {
 public:
     Extraction(const SWFDocument& document, std::string folder, const std::vector<int>& indices, ExtractionHost& host,
-               const WriteOptions& options)
-        : document_(document), folder_(std::move(folder)), indices_(indices), host_(host), options_(options) {
+               const WriteOptions& options, EncodedAhead* ahead)
+        : document_(document), folder_(std::move(folder)), indices_(indices), host_(host), options_(options),
+          ahead_(ahead) {
         const int threads = options.threads > 0 ? options.threads : TaskPool::defaultThreads();
-        if (threads > 1 && indices.size() > 1) pool_.reset(new (std::nothrow) TaskPool(threads));
-        if (pool_) most_ = kAheadPerThread * std::size_t(threads);
+        if (ahead) {
+            pool_ = &ahead->pool();
+        } else if (threads > 1 && indices.size() > 1) {
+            ownPool_.reset(new (std::nothrow) TaskPool(threads));
+            pool_ = ownPool_.get();
+        }
+        if (pool_) most_ = kAheadPerThread * std::size_t(pool_->threads());
     }
 
     ExtractSummary run();
@@ -135,6 +142,8 @@ private:
     };
 
     void startWriting(std::size_t step, int index, std::string path, bool created);
+    // The record's file at path: the bytes made ahead, or encoded now.
+    WriteResult write(const SWFRes& record, int index, const std::string& path);
     // Finishes the files at the front that are done, then keeps at most
     // most_ files waiting to start, working on them meanwhile: false when
     // the extraction stops.
@@ -149,7 +158,9 @@ private:
     const std::vector<int>& indices_;
     ExtractionHost& host_;
     const WriteOptions options_;
-    std::unique_ptr<TaskPool> pool_;
+    EncodedAhead* const ahead_;
+    std::unique_ptr<TaskPool> ownPool_;
+    TaskPool* pool_ = nullptr;
     std::size_t most_ = 0;  // files waiting to start; 0 without a pool
     std::deque<Writing> writing_;
     std::unordered_set<std::string> paths_;  // of writing_
@@ -210,13 +221,26 @@ void Extraction::startWriting(std::size_t step, int index, std::string path, boo
     writing.result = std::make_shared<WriteResult>(WriteOk);
     const SWFRes& record = document_.resource(index);
     if (pool_) {
-        writing.task = pool_->submit([&record, staged = writing.staged, result = writing.result, this] {
-            *result = writeResourceFile(record, staged, options_);
+        writing.task = pool_->submit([&record, index, staged = writing.staged, result = writing.result, this] {
+            *result = write(record, index, staged);
         });
     }
-    if (!writing.task) *writing.result = writeResourceFile(record, writing.staged, options_);
+    if (!writing.task) *writing.result = write(record, index, writing.staged);
     paths_.insert(writing.path);
     writing_.push_back(std::move(writing));
+}
+
+WriteResult Extraction::write(const SWFRes& record, int index, const std::string& path) {
+    const std::shared_ptr<const std::string> bytes = ahead_ ? ahead_->take(index) : nullptr;
+    if (!bytes) return writeResourceFile(record, path, options_);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return CreateFailed;
+    bool ok = std::fwrite(bytes->data(), 1, bytes->size(), file) == bytes->size();
+    ok = std::fflush(file) == 0 && !std::ferror(file) && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (ok) return WriteOk;
+    std::remove(path.c_str());
+    return WriteFailed;
 }
 
 bool Extraction::settle() {
@@ -296,8 +320,71 @@ bool Extraction::finish(Writing& writing) {
 
 }  // namespace
 
+struct EncodedAhead::Held {
+    std::mutex mutex;
+    std::int64_t bytes = 0;
+};
+
+struct EncodedAhead::Made {
+    std::string bytes;
+    bool ok = false;
+    std::shared_ptr<Held> held;  // set when ok: `bytes` counted there
+    ~Made() {
+        if (!held) return;
+        std::lock_guard lock(held->mutex);
+        held->bytes -= std::int64_t(bytes.size());
+    }
+};
+
+EncodedAhead::EncodedAhead(const WriteOptions& options, int threads, Wanted wanted)
+    : options_(options), wanted_(std::move(wanted)), most_(MemoryBudget::limit() / 8), held_(std::make_shared<Held>()),
+      pool_(threads) {}
+
+EncodedAhead::~EncodedAhead() { pool_.discardQueued(); }
+
+void EncodedAhead::recordAdded(int index, const SWFRes& record) {
+    if (record.kind != kKindImage || !wanted_(index, record)) return;
+    try {
+        auto made = std::make_shared<Made>();
+        TaskPool::Handle task = pool_.submit([&record, made, this] {
+            std::string bytes;
+            if (!encodeImageFile(record, options_, bytes)) return;
+            std::lock_guard lock(held_->mutex);
+            if (held_->bytes + std::int64_t(bytes.size()) > most_) return;
+            held_->bytes += std::int64_t(bytes.size());
+            made->bytes = std::move(bytes);
+            made->held = held_;
+            made->ok = true;
+        });
+        if (!task) return;  // the extraction encodes it
+        std::lock_guard lock(mutex_);
+        encodings_.emplace(index, Encoding{std::move(task), std::move(made)});
+    } catch (const std::bad_alloc&) {}
+}
+
+void EncodedAhead::recordsDropped() {
+    pool_.discardQueued();
+    std::lock_guard lock(mutex_);
+    encodings_.clear();
+}
+
+std::shared_ptr<const std::string> EncodedAhead::take(int index) {
+    Encoding encoding;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = encodings_.find(index);
+        if (found == encodings_.end()) return nullptr;
+        encoding = std::move(found->second);
+        encodings_.erase(found);
+    }
+    pool_.wait(encoding.task);
+    if (!encoding.made->ok) return nullptr;
+    return std::shared_ptr<const std::string>(encoding.made, &encoding.made->bytes);
+}
+
 ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
-                                const std::vector<int>& indices, ExtractionHost& host, const WriteOptions& options) {
+                                const std::vector<int>& indices, ExtractionHost& host, const WriteOptions& options,
+                                EncodedAhead* ahead) {
     std::string folder = cleanFolderText(folderText);
     std::string error;
     if (!createPath(folder, error)) {
@@ -307,7 +394,7 @@ ExtractSummary extractResources(const SWFDocument& document, const std::string& 
         return summary;
     }
     if (folder.back() != '/') folder += '/';
-    return Extraction(document, folder, indices, host, options).run();
+    return Extraction(document, folder, indices, host, options, ahead).run();
 }
 
 }  // namespace kestrel

@@ -4,9 +4,14 @@
 // questions through ExtractionHost.
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "base/task_pool.h"
 #include "document/messages.h"
 #include "document/swf_document.h"
 
@@ -83,9 +88,54 @@ std::string cleanFolderText(std::string folder);
 // such as "/srv/x : Access denied" in `error`.
 bool createPath(const std::string& path, std::string& error);
 
+// Image files encoded while their movie is still being read. As the
+// listener of SWFDocument::readFile it starts encoding each image that
+// `wanted` accepts on its pool as soon as the record exists, in memory; the
+// extraction that follows takes those bytes and encodes only the rest, on the
+// same pool, so the cores are busy while the tags are walked. The bytes are
+// what writeResourceFile writes. They are kept apart from the MemoryBudget,
+// which decides which pictures a read keeps, to at most an eighth of its
+// limit; an image that does not fit is left to the extraction.
+class EncodedAhead final : public RecordListener {
+public:
+    using Wanted = std::function<bool(int index, const SWFRes& record)>;
+    EncodedAhead(const WriteOptions& options, int threads, Wanted wanted);
+    // Drops what has not started and waits for the rest.
+    ~EncodedAhead() override;
+    EncodedAhead(const EncodedAhead&) = delete;
+    EncodedAhead& operator=(const EncodedAhead&) = delete;
+
+    void recordAdded(int index, const SWFRes& record) override;
+    void recordsDropped() override;
+
+    // The file made for the record at `index`, waiting (and helping) while
+    // it is being made; null when there is none. Each is taken once.
+    std::shared_ptr<const std::string> take(int index);
+    TaskPool& pool() { return pool_; }
+
+private:
+    struct Made;
+    struct Encoding {
+        TaskPool::Handle task;
+        std::shared_ptr<Made> made;
+    };
+
+    struct Held;
+
+    const WriteOptions options_;
+    const Wanted wanted_;
+    const std::int64_t most_;     // bytes held at once
+    std::shared_ptr<Held> held_;  // shared with what take() hands out
+    std::mutex mutex_;            // guards encodings_
+    std::unordered_map<int, Encoding> encodings_;
+    TaskPool pool_;  // last: destroyed first, while what its tasks use still exists
+};
+
 // Writes the records at `indices` into the folder named by folderText.
+// With `ahead`, the files it made are written as they are and its pool
+// encodes the others.
 ExtractSummary extractResources(const SWFDocument& document, const std::string& folderText,
-                                const std::vector<int>& indices, ExtractionHost& host,
-                                const WriteOptions& options = {});
+                                const std::vector<int>& indices, ExtractionHost& host, const WriteOptions& options = {},
+                                EncodedAhead* ahead = nullptr);
 
 }  // namespace kestrel

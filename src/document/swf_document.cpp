@@ -50,9 +50,11 @@ std::string messageWithProblems(const std::string& message, const std::vector<Pr
     return out;
 }
 
-bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages) {
+bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages,
+                           RecordListener* listener) {
     path_ = path;
     handedOver_.clear();
+    listener_ = listener;
     {
         SWFReader reader(this);
         reader.setThreads(threads_);
@@ -69,12 +71,14 @@ bool SWFDocument::readFile(const std::string& path, ReaderProgress* progress, Me
     }
     handedOver_.clear();
     handedOver_.shrink_to_fit();
+    listener_ = nullptr;
     // Pictures refused for want of memory are resources that failed.
     if (readResult_ == kReadOk && refusedForMemory_) readResult_ = kReadSomeFailed;
     const std::string message = messageWithProblems(readerMessage(readResult_, path), problems_);
     // A damaged movie keeps what was found before the damage.
     const bool salvaged = readResult_ == kReadDamaged && !resources_.empty();
     if (readResult_ != kReadOk && readResult_ != kReadSomeFailed && !salvaged) {
+        if (listener) listener->recordsDropped();
         resources_.clear();
         if (messages) messages->show(message, MessageIcon::Error, MessageButtons::Ok);
         return false;
@@ -136,6 +140,7 @@ bool SWFDocument::addResource(std::unique_ptr<SWFRes> record) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+    if (listener_) listener_->recordAdded(int(resources_.size()) - 1, *resources_.back());
     return true;
 }
 

@@ -11,6 +11,20 @@
 
 namespace kestrel {
 
+// Told about each record as the reading thread makes it, before the rest of
+// the file is read. Records keep their place while the file is read, and
+// setNames and the numbering that follows touch neither their payload nor
+// their kind.
+class RecordListener {
+public:
+    virtual ~RecordListener() = default;
+    // The record now at `index`.
+    virtual void recordAdded(int index, const SWFRes& record) = 0;
+    // Every record is about to be destroyed (the file was unusable):
+    // anything still using one must stop first.
+    virtual void recordsDropped() = 0;
+};
+
 class SWFDocument : public ResourceSink {
 public:
     SWFDocument() = default;
@@ -22,7 +36,8 @@ public:
     // null) and returns true when the document is usable: read in full or
     // in part (result 0 or 3), or damaged (result 2) with resources found
     // before the damage, which stay listed.
-    bool readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages);
+    bool readFile(const std::string& path, ReaderProgress* progress, MessageSink* messages,
+                  RecordListener* listener = nullptr);
     // Threads that decode the pictures in readFile; 0 (the default) takes
     // TaskPool::defaultThreads().
     void setThreads(int threads) { threads_ = threads; }
@@ -81,6 +96,7 @@ private:
     bool compressed_ = false;
     std::size_t bodyBytes_ = 0;
     int threads_ = 0;
+    RecordListener* listener_ = nullptr;  // during readFile
 };
 
 // The message the reader's result code gives, empty for 0.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "base/memory_budget.h"
@@ -295,6 +296,25 @@ std::unique_ptr<OBPicture> unpremultiplied(const OBPicture& picture) { return ma
 std::unique_ptr<OBPicture> clearedTransparent(const OBPicture& picture) {
     return mapColours(picture,
                       [](std::uint8_t colour, std::uint8_t alpha) { return alpha ? colour : std::uint8_t(0); });
+}
+
+bool encodeImageFile(const SWFRes& record, const WriteOptions& options, std::string& bytes) {
+    if (record.kind != kKindImage) return false;
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* file = ::open_memstream(&data, &size);
+    if (!file) return false;
+    bool ok = encodeImage(static_cast<const SWFImage&>(record), file, options);
+    ok = closeChecked(file) && ok;
+    if (ok) {
+        try {
+            bytes.assign(data, size);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    std::free(data);
+    return ok;
 }
 
 WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options) {

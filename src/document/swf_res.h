@@ -123,6 +123,11 @@ struct WriteOptions {
 // Writes the record's payload to path; a partly written file is deleted.
 WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options = {});
 
+// The bytes writeResourceFile writes for an image record, made in memory;
+// false when they cannot be made there (another kind, an encoder that
+// fails, no memory), and writeResourceFile is left to find out why.
+bool encodeImageFile(const SWFRes& record, const WriteOptions& options, std::string& bytes);
+
 // A copy whose colours are divided by alpha (RGBA, Gray+Alpha, or an
 // indexed picture's palette); fully transparent pixels become all zero.
 // Null for pictures without alpha.

@@ -107,18 +107,24 @@ struct Outcome {
     std::string files;
 };
 
-Outcome openAndExtract(const std::string& movie, int threads, const std::string& out, Transcript host = Transcript()) {
+// With `ahead`, every other image is encoded while the movie is read.
+Outcome openAndExtract(const std::string& movie, int threads, const std::string& out, Transcript host = Transcript(),
+                       bool ahead = false) {
     Outcome run;
     SWFDocument doc;
     doc.setThreads(threads);
-    doc.readFile(movie, nullptr, &host);
+    WriteOptions options;
+    options.threads = threads;
+    std::unique_ptr<EncodedAhead> encoder;
+    if (ahead) {
+        encoder = std::make_unique<EncodedAhead>(options, threads, [](int index, const SWFRes&) { return index % 2; });
+    }
+    doc.readFile(movie, nullptr, &host, encoder.get());
     run.read = describe(doc) + host.lines.str();
     host.lines.str("");
     std::vector<int> all;
     for (int i = 0; i < doc.count(); ++i) all.push_back(i);
-    WriteOptions options;
-    options.threads = threads;
-    const ExtractSummary summary = extractResources(doc, out, all, host, options);
+    const ExtractSummary summary = extractResources(doc, out, all, host, options, encoder.get());
     run.extraction = host.lines.str() + "written " + std::to_string(summary.written) + " skipped " +
                      std::to_string(summary.skipped) + " failed " + std::to_string(summary.failed) + " stopped " +
                      std::to_string(summary.stopped);
@@ -203,17 +209,21 @@ Bytes manyPictures() {
 void expectSame(const std::string& movie, TempDir& dir, const std::string& name,
                 std::vector<std::string> unwritable = {}, int stopAtFailure = -1) {
     SCOPED_TRACE(movie);
-    Transcript one(stopAtFailure), pool(stopAtFailure);
-    one.unwritable = pool.unwritable = unwritable;
+    Transcript one(stopAtFailure), pool(stopAtFailure), ahead(stopAtFailure);
+    one.unwritable = pool.unwritable = ahead.unwritable = unwritable;
     const Outcome a = openAndExtract(movie, 1, dir.path() + "/" + name + "-1", std::move(one));
     const Outcome b = openAndExtract(movie, 3, dir.path() + "/" + name + "-3", std::move(pool));
-    EXPECT_EQ(a.read, b.read);
-    // The folders' names differ; the rest must not.
-    std::string extraction = b.extraction;
-    for (std::size_t at; (at = extraction.find(name + "-3")) != std::string::npos;)
-        extraction.replace(at, name.size() + 2, name + "-1");
-    EXPECT_EQ(a.extraction, extraction);
-    EXPECT_EQ(a.files, b.files);
+    const Outcome c = openAndExtract(movie, 3, dir.path() + "/" + name + "-a", std::move(ahead), true);
+    for (const auto& [suffix, run] : {std::pair{"-3", &b}, std::pair{"-a", &c}}) {
+        SCOPED_TRACE(suffix);
+        EXPECT_EQ(a.read, run->read);
+        // The folders' names differ; the rest must not.
+        std::string extraction = run->extraction;
+        for (std::size_t at; (at = extraction.find(name + suffix)) != std::string::npos;)
+            extraction.replace(at, name.size() + 2, name + "-1");
+        EXPECT_EQ(a.extraction, extraction);
+        EXPECT_EQ(a.files, run->files);
+    }
 }
 
 TEST(ThreadPool, BuiltMovieOpensAndExtractsAsOnOneThread) {
@@ -243,11 +253,56 @@ TEST(ThreadPool, BuiltMovieOpensAndExtractsAsOnOneThread) {
     expectSame(movie, dir, "stop", {fileOf(10)}, 0);
 
     // Files already there: asked about in order, between the others.
-    for (const char* folder : {"/again-1/", "/again-3/"}) {
+    for (const char* folder : {"/again-1/", "/again-3/", "/again-a/"}) {
         std::filesystem::create_directories(dir.path() + folder);
         for (int i : {2, 3, 17, 30}) std::ofstream(dir.path() + folder + fileOf(i)) << "old";
     }
     expectSame(movie, dir, "again");
+}
+
+// Files made while the movie is read: the bytes the extraction would
+// write, for the images asked for, each handed out once; none once the
+// records are dropped.
+TEST(ThreadPool, ImagesEncodedAheadAreTheFilesTheExtractionWrites) {
+    TempDir dir;
+    const std::string movie = dir.path() + "/many.swf";
+    const Bytes bytes = manyPictures();
+    std::ofstream(movie, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    WriteOptions options;
+    options.premultipliedAlpha = true;
+    std::vector<int> asked;
+    EncodedAhead ahead(options, 2, [&asked](int index, const SWFRes&) {
+        asked.push_back(index);
+        return index != 2;
+    });
+    SWFDocument doc;
+    ASSERT_TRUE(doc.readFile(movie, nullptr, nullptr, &ahead));
+    int images = 0;
+    for (int i = 0; i < doc.count(); ++i) {
+        SCOPED_TRACE(i);
+        const SWFRes& record = doc.resource(i);
+        const auto made = ahead.take(i);
+        if (record.kind != kKindImage || i == 2) {
+            EXPECT_FALSE(made);
+            continue;
+        }
+        ++images;
+        ASSERT_TRUE(made);
+        const std::string path = dir.file("image-" + std::to_string(i));
+        ASSERT_EQ(writeResourceFile(record, path, options), WriteOk);
+        const Bytes written = test::readAll(path);
+        EXPECT_EQ(*made, std::string(written.begin(), written.end()));
+        EXPECT_FALSE(ahead.take(i)) << "taken twice";
+    }
+    EXPECT_GT(images, 20);
+    EXPECT_EQ(int(asked.size()), images + 1) << "asked about images only";
+
+    EncodedAhead dropped(options, 2, [](int, const SWFRes&) { return true; });
+    SWFDocument other;
+    ASSERT_TRUE(other.readFile(movie, nullptr, nullptr, &dropped));
+    dropped.recordsDropped();
+    for (int i = 0; i < other.count(); ++i) EXPECT_FALSE(dropped.take(i));
 }
 
 TEST(ThreadPool, FixturesAndCorpusMoviesAsOnOneThread) {
