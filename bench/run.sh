@@ -61,19 +61,22 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a
 
 # Runs one command (stdout dropped); its wall seconds in WALL_S and its
 # user+system seconds in CPU_S (empty without /usr/bin/time).
+# The wall time is taken to the millisecond (time's %e gives hundredths,
+# 3 % of a 0.3 s extraction).
 run_timed() {
+    local start end
+    start=$EPOCHREALTIME
     if [ -x /usr/bin/time ]; then
-        /usr/bin/time -f '%e %U %S' -o "$WORK/time.txt" "$@" >/dev/null
-        read -r WALL_S user sys <"$WORK/time.txt"
+        /usr/bin/time -f '%U %S' -o "$WORK/time.txt" "$@" >/dev/null
+        end=$EPOCHREALTIME
+        read -r user sys <"$WORK/time.txt"
         CPU_S=$(awk -v u="$user" -v s="$sys" 'BEGIN {printf "%.2f", u + s}')
     else
-        local start end
-        start=$(date +%s.%N)
         "$@" >/dev/null
-        end=$(date +%s.%N)
-        WALL_S=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}')
+        end=$EPOCHREALTIME
         CPU_S=
     fi
+    WALL_S=$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}')
 }
 
 # Busy and total jiffies of the whole machine.
