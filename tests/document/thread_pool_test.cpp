@@ -228,10 +228,7 @@ void expectSame(const std::string& movie, TempDir& dir, const std::string& name,
 
 TEST(ThreadPool, BuiltMovieOpensAndExtractsAsOnOneThread) {
     TempDir dir;
-    const std::string movie = dir.path() + "/many.swf";
-    const Bytes bytes = manyPictures();
-    std::ofstream(movie, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    const std::string movie = dir.write("many.swf", manyPictures());
     SWFDocument doc;
     ASSERT_TRUE(doc.readFile(movie, nullptr, nullptr));
     ASSERT_EQ(doc.readResult(), kReadSomeFailed);  // the failing pictures are there
@@ -265,10 +262,7 @@ TEST(ThreadPool, BuiltMovieOpensAndExtractsAsOnOneThread) {
 // records are dropped.
 TEST(ThreadPool, ImagesEncodedAheadAreTheFilesTheExtractionWrites) {
     TempDir dir;
-    const std::string movie = dir.path() + "/many.swf";
-    const Bytes bytes = manyPictures();
-    std::ofstream(movie, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    const std::string movie = dir.write("many.swf", manyPictures());
     WriteOptions options;
     options.premultipliedAlpha = true;
     std::vector<int> asked;
