@@ -375,8 +375,7 @@ std::unique_ptr<EncodedAhead> encodeAhead(const SWFDocument& doc, const std::str
     auto images = std::make_shared<int>(0);
     return std::make_unique<EncodedAhead>(
         selection.write, threads, [&doc, base, images, wanted](int index, const SWFRes& record) {
-            if (record.kind != kKindImage) return false;
-            const int number = ++*images;
+            const int number = ++*images;  // asked about images only, each once
             if (!wanted(index, record.kind)) return false;
             struct stat st {};
             return ::stat((base + doc.resourceFileName(index, number)).c_str(), &st) != 0;

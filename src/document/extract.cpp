@@ -232,15 +232,7 @@ void Extraction::startWriting(std::size_t step, int index, std::string path, boo
 
 WriteResult Extraction::write(const SWFRes& record, int index, const std::string& path) {
     const std::shared_ptr<const std::string> bytes = ahead_ ? ahead_->take(index) : nullptr;
-    if (!bytes) return writeResourceFile(record, path, options_);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return CreateFailed;
-    bool ok = std::fwrite(bytes->data(), 1, bytes->size(), file) == bytes->size();
-    ok = std::fflush(file) == 0 && !std::ferror(file) && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (ok) return WriteOk;
-    std::remove(path.c_str());
-    return WriteFailed;
+    return bytes ? writeEncodedFile(*bytes, path) : writeResourceFile(record, path, options_);
 }
 
 bool Extraction::settle() {

@@ -317,6 +317,16 @@ bool encodeImageFile(const SWFRes& record, const WriteOptions& options, std::str
     return ok;
 }
 
+WriteResult writeEncodedFile(const std::string& bytes, const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return CreateFailed;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = closeChecked(file) && ok;
+    if (ok) return WriteOk;
+    std::remove(path.c_str());
+    return WriteFailed;
+}
+
 WriteResult writeResourceFile(const SWFRes& record, const std::string& path, const WriteOptions& options) {
     if (record.kind == kKindImage) return writeImage(static_cast<const SWFImage&>(record), path, options);
     if (record.kind == kKindVideo) return writeVideo(static_cast<const SWFVideo&>(record), path);

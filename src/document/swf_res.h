@@ -128,6 +128,11 @@ WriteResult writeResourceFile(const SWFRes& record, const std::string& path, con
 // fails, no memory), and writeResourceFile is left to find out why.
 bool encodeImageFile(const SWFRes& record, const WriteOptions& options, std::string& bytes);
 
+// Writes bytes made by encodeImageFile to path, with writeResourceFile's
+// results: CreateFailed when the file cannot be made, WriteFailed (and the
+// partial file deleted) when the bytes do not all reach it.
+WriteResult writeEncodedFile(const std::string& bytes, const std::string& path);
+
 // A copy whose colours are divided by alpha (RGBA, Gray+Alpha, or an
 // indexed picture's palette); fully transparent pixels become all zero.
 // Null for pictures without alpha.
