@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev liblzma-dev libpng-dev libjpeg62-turbo-dev libgif-dev libmpg123-dev libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libsdl2-dev qt6-base-dev libssl-dev nlohmann-json3-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config zlib1g-dev liblzma-dev libpng-dev libjpeg62-turbo-dev libgif-dev libmpg123-dev libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libsdl2-dev qt6-base-dev nettle-dev nlohmann-json3-dev)
 TEST_PACKAGES=(libgtest-dev parallel libx11-dev libxtst6 xvfb xauth)
 PACKAGE_PACKAGES=(dpkg-dev lintian)
 FORMAT_PACKAGES=(clang-format git)

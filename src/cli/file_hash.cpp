@@ -1,11 +1,10 @@
 #include "cli/file_hash.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
+#include <nettle/sha2.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 namespace kestrel::cli {
@@ -14,11 +13,12 @@ FileHash hashFile(const std::string& path) {
     FileHash out;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return out;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+    sha256_ctx context;
+    sha256_init(&context);
     std::vector<unsigned char> buffer(1 << 16);
     std::int64_t total = 0;
-    while (ok) {
+    bool ok = true;
+    for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -26,17 +26,17 @@ FileHash hashFile(const std::string& path) {
             break;
         }
         total += n;
-        ok = EVP_DigestUpdate(context.get(), buffer.data(), std::size_t(n)) == 1;
+        sha256_update(&context, std::size_t(n), buffer.data());
     }
     ::close(fd);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    if (!ok || EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return out;
+    if (!ok) return out;
+    unsigned char digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
     static const char* const kHex = "0123456789abcdef";
-    out.sha256.reserve(length * 2);
-    for (unsigned i = 0; i < length; ++i) {
-        out.sha256 += kHex[digest[i] >> 4];
-        out.sha256 += kHex[digest[i] & 15];
+    out.sha256.reserve(2 * sizeof digest);
+    for (const unsigned char byte : digest) {
+        out.sha256 += kHex[byte >> 4];
+        out.sha256 += kHex[byte & 15];
     }
     out.bytes = total;
     return out;
