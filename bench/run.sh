@@ -231,8 +231,7 @@ if want single; then
             wall[$threads]=$WALL_S
             echo "round $round, threads $threads: $WALL_S s wall, $CPU_S s cpu; other work took $OTHERS cores"
         done
-        ratio "${wall[pool]}" "${wall[1]}" >>"$WORK/single-rounds.txt"
-        echo >>"$WORK/single-rounds.txt"
+        echo "$(ratio "${wall[pool]}" "${wall[1]}")" >>"$WORK/single-rounds.txt"
     done
     diff -r "$WORK/out-single-1-$REPS" "$WORK/out-single-pool-$REPS" >/dev/null && echo "the same files either way" ||
         echo "THE FILES DIFFER"
